@@ -1,0 +1,37 @@
+#pragma once
+// The platform's HTTP(S) client. One object per thread, kept for all of that thread's
+// requests so that connections are reused.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vt {
+
+struct THttpSettings {
+  std::string UserAgent;
+  long ConnectTimeoutMs = 60000;
+  long SendTimeoutMs = 60000;
+  // Longest wait for the response and for each further piece of its body.
+  long ResponseTimeoutMs = 60000;
+  long MaxRedirects = 5;
+};
+
+class THttpClient {
+ public:
+  using TSink = std::function<void(const uint8_t* Data, size_t Size)>;
+
+  virtual ~THttpClient() = default;
+
+  // GETs Url (redirects followed) and returns the final status code. Only the body of a final
+  // 200 response reaches Sink, piece by piece; any other body is dropped unread. A transport
+  // failure raises std::runtime_error with the client's own message; an exception thrown by
+  // Sink ends the transfer and propagates unchanged.
+  virtual int Get(const std::string& Url, const TSink& Sink) = 0;
+};
+
+std::unique_ptr<THttpClient> NewHttpClient(const THttpSettings& Settings);
+
+}  // namespace vt

@@ -1,0 +1,1 @@
+#include "publish/Signer.h"

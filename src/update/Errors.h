@@ -1,0 +1,21 @@
+#pragma once
+// The engine's exception types. Every failure is one line of plain English; the update thread
+// catches std::exception in one place and shows what() after "Update failed: ".
+
+#include <stdexcept>
+
+namespace vt {
+
+// A message of the engine itself: starts with a small letter, no closing full stop.
+class TUpdateError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A JSON value that cannot be read as the wanted type ("conversion error").
+class TJsonError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace vt

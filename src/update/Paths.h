@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vt {
+
+// True when a relative path from the server or from "installed.json" stays inside the game
+// folder: not empty, no leading "/" or "\", no ":" and no ".." anywhere.
+bool IsSafeRelativePath(std::string_view Path);
+
+// Dir (ending in the local separator) followed by Path with every "/" turned into the local
+// separator. No other change; callers pass only paths that IsSafeRelativePath accepted.
+std::string JoinLocalPath(std::string_view Dir, std::string_view Path);
+
+}  // namespace vt

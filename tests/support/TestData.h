@@ -1,0 +1,31 @@
+#pragma once
+// Where the public test vectors are: ../shared/testdata beside the checkout. Tests that need
+// them skip with a clear message when the folder is absent (a fresh clone).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace vt::test {
+
+inline std::filesystem::path TestDataDir() {
+  if (const char* dir = std::getenv("VT_TESTDATA_DIR")) return dir;
+  return VT_TESTDATA_DIR;
+}
+
+// The file or folder under the test data, or an empty path when it is missing.
+inline std::filesystem::path TestDataPath(const std::string& Relative) {
+  std::filesystem::path path = TestDataDir() / Relative;
+  return std::filesystem::exists(path) ? path : std::filesystem::path();
+}
+
+}  // namespace vt::test
+
+// Skips the current test when Relative is not under the test data folder.
+#define VT_REQUIRE_TESTDATA(var, Relative)                                              \
+  const std::filesystem::path var = ::vt::test::TestDataPath(Relative);                 \
+  if (var.empty()) {                                                                    \
+    GTEST_SKIP() << "test data " << (Relative) << " not found under "                  \
+                 << ::vt::test::TestDataDir() << " (set VT_TESTDATA_DIR to point at it)"; \
+  }
