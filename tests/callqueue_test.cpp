@@ -57,14 +57,16 @@ TEST(CallQueue, PostsFromManyThreadsAllArriveInEachThreadsOrder) {
     std::vector<std::jthread> threads;
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&, t] {
-        for (int i = 0; i < kPosts; ++i) queue.Post(nullptr, [&, t, i] { seen[t].push_back(i); });
+        for (int i = 0; i < kPosts; ++i)
+          queue.Post(nullptr, [&, t, i] { seen[t].push_back(i); });
       });
     }
   }
   queue.RunPending();
   for (const auto& list : seen) {
     ASSERT_EQ(list.size(), static_cast<size_t>(kPosts));
-    for (int i = 0; i < kPosts; ++i) EXPECT_EQ(list[i], i);
+    for (int i = 0; i < kPosts; ++i)
+      EXPECT_EQ(list[i], i);
   }
 }
 

@@ -11,7 +11,8 @@ void TCallQueue::Post(TTag Tag, TCall Call) {
     std::lock_guard lock(FMutex);
     FCalls.emplace_back(Tag, std::move(Call));
   }
-  if (FWakeUp) FWakeUp();
+  if (FWakeUp)
+    FWakeUp();
 }
 
 void TCallQueue::Discard(TTag Tag) {
@@ -32,7 +33,8 @@ size_t TCallQueue::RunPending() {
     TCall call;
     {
       std::lock_guard lock(FMutex);
-      if (FCalls.empty()) break;
+      if (FCalls.empty())
+        break;
       call = std::move(FCalls.front().second);
       FCalls.pop_front();
     }

@@ -72,10 +72,6 @@ class TUpdater {
   std::vector<TRemoteFile> FFiles;
 };
 
-// The "?t=" value: whole seconds from 1970-01-01 to the local date and time read as if it
-// were UTC.
-int64_t LocalClockSeconds();
-
 // The manifest's fields once its signature has been checked.
 struct TManifest {
   int32_t Build = 0;

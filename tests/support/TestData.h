@@ -10,7 +10,8 @@
 namespace vt::test {
 
 inline std::filesystem::path TestDataDir() {
-  if (const char* dir = std::getenv("VT_TESTDATA_DIR")) return dir;
+  if (const char* dir = std::getenv("VT_TESTDATA_DIR"))
+    return dir;
   return VT_TESTDATA_DIR;
 }
 
@@ -23,9 +24,9 @@ inline std::filesystem::path TestDataPath(const std::string& Relative) {
 }  // namespace vt::test
 
 // Skips the current test when Relative is not under the test data folder.
-#define VT_REQUIRE_TESTDATA(var, Relative)                                              \
-  const std::filesystem::path var = ::vt::test::TestDataPath(Relative);                 \
-  if (var.empty()) {                                                                    \
-    GTEST_SKIP() << "test data " << (Relative) << " not found under "                  \
-                 << ::vt::test::TestDataDir() << " (set VT_TESTDATA_DIR to point at it)"; \
+#define VT_REQUIRE_TESTDATA(var, Relative)                                                         \
+  const std::filesystem::path var = ::vt::test::TestDataPath(Relative);                            \
+  if (var.empty()) {                                                                               \
+    GTEST_SKIP() << "test data " << (Relative) << " not found under " << ::vt::test::TestDataDir() \
+                 << " (set VT_TESTDATA_DIR to point at it)";                                       \
   }

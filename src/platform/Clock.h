@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdint>
+
+namespace vt {
+
+// Whole seconds from 1970-01-01 00:00:00 to the local date and time, the local reading taken
+// as if it were UTC (so it differs from Unix time by the local offset).
+int64_t LocalClockSeconds();
+
+}  // namespace vt

@@ -1,0 +1,15 @@
+#include <ctime>
+
+#include "platform/Clock.h"
+
+namespace vt {
+
+int64_t LocalClockSeconds() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr)
+    return static_cast<int64_t>(now);
+  return static_cast<int64_t>(now) + local.tm_gmtoff;
+}
+
+}  // namespace vt

@@ -1,0 +1,75 @@
+#include "publish/Release.h"
+
+#include <zlib.h>
+
+#include <stdexcept>
+
+#include "update/JsonWriter.h"
+
+namespace vt {
+
+namespace {
+
+void AppendRemoteFile(std::string& Out, const TRemoteFile& File) {
+  Out += '{';
+  AppendJsonName(Out, "p");
+  AppendJsonString(Out, File.Path);
+  Out += ',';
+  AppendJsonName(Out, "s");
+  AppendJsonInt(Out, File.Size);
+  Out += ',';
+  AppendJsonName(Out, "h");
+  AppendJsonString(Out, File.Hash);
+  if (File.ZSize > 0) {
+    Out += ',';
+    AppendJsonName(Out, "z");
+    AppendJsonInt(Out, File.ZSize);
+  }
+  Out += '}';
+}
+
+}  // namespace
+
+std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::string& Objects) {
+  std::string out = "{";
+  AppendJsonName(out, "format");
+  AppendJsonInt(out, 2);
+  out += ',';
+  AppendJsonName(out, "build");
+  AppendJsonInt(out, Build);
+  if (!Objects.empty()) {
+    out += ',';
+    AppendJsonName(out, "objects");
+    AppendJsonString(out, Objects);
+  }
+  out += ',';
+  AppendJsonName(out, "list");
+  AppendRemoteFile(out, List);
+  out += '}';
+  return out;
+}
+
+std::string FileListJson(const std::vector<TRemoteFile>& Files) {
+  std::string out = "{";
+  AppendJsonName(out, "files");
+  out += '[';
+  for (size_t i = 0; i < Files.size(); ++i) {
+    if (i > 0)
+      out += ',';
+    AppendRemoteFile(out, Files[i]);
+  }
+  out += "]}";
+  return out;
+}
+
+std::vector<uint8_t> ZlibCompress(std::span<const uint8_t> Data) {
+  uLongf size = compressBound(static_cast<uLong>(Data.size()));
+  std::vector<uint8_t> out(size);
+  if (compress2(out.data(), &size, Data.data(), static_cast<uLong>(Data.size()), 9) != Z_OK) {
+    throw std::runtime_error("compression failed");
+  }
+  out.resize(size);
+  return out;
+}
+
+}  // namespace vt

@@ -1,0 +1,23 @@
+#pragma once
+// Building the documents of a release: the manifest, the file list and zlib objects. Shared by
+// vtpublish and the tests' release builder.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "update/RemoteFile.h"
+
+namespace vt {
+
+// The manifest text, format 2. An empty Objects leaves the member out (the reader's default).
+std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::string& Objects = {});
+
+// The file list text: {"files":[{"p":..,"s":..,"h":..,"z":..},...]}; "z" only when > 0.
+std::string FileListJson(const std::vector<TRemoteFile>& Files);
+
+// A zlib stream (RFC 1950) of Data at the best compression level.
+std::vector<uint8_t> ZlibCompress(std::span<const uint8_t> Data);
+
+}  // namespace vt

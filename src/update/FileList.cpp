@@ -1,0 +1,82 @@
+// The file list: accepted only when its size and SHA-256 match the signed manifest.
+
+#include <algorithm>
+#include <limits>
+#include <unordered_set>
+
+#include "update/Errors.h"
+#include "update/Inflate.h"
+#include "update/Json.h"
+#include "update/Paths.h"
+#include "update/Updater.h"
+
+namespace vt {
+
+namespace {
+
+constexpr const char* KListDamaged = "the list of files arrived damaged - try again";
+
+// The most bytes a list object may have and still pass verification: the size itself when
+// stored plainly; for a zlib object the signed compressed size or what deflate can at worst
+// make of the list, whichever is larger. Anything longer is cut off while it arrives.
+int64_t ListBodyLimit(const TRemoteFile& List) {
+  const int64_t size = std::max<int64_t>(List.Size, 0);
+  if (List.ZSize <= 0)
+    return size;
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  const int64_t slack = size / 1024 + 65536;
+  const int64_t worst = size > kMax - slack ? kMax : size + slack;
+  return std::max(List.ZSize, worst);
+}
+
+}  // namespace
+
+std::vector<TRemoteFile> ReadFileList(std::span<const uint8_t> Bytes) {
+  const std::string_view text(reinterpret_cast<const char*>(Bytes.data()), Bytes.size());
+  const std::optional<TJsonValue> root = ParseJson(text);
+  if (!root || !root->IsObject())
+    throw TUpdateError("the list of files cannot be read");
+  const std::vector<TJsonValue>& elements = ReadArray(*root, "files");
+  std::vector<TRemoteFile> files(elements.size());
+  // Two entries for one file would have two workers write the same target at once, so such a
+  // list is refused. Letter case is folded because the game's folders are case-insensitive on
+  // Windows.
+  std::unordered_set<std::string> seen;
+  seen.reserve(elements.size());
+  for (size_t i = 0; i < elements.size(); ++i) {
+    TRemoteFile& file = files[i];
+    file.Path = ReadString(elements[i], "p");
+    file.Size = ReadInt64(elements[i], "s");
+    file.Hash = AsciiLower(ReadString(elements[i], "h"));
+    file.ZSize = ReadInt64(elements[i], "z", 0);
+    if (!IsSafeRelativePath(file.Path)) {
+      throw TUpdateError("bad file name in the update list: " + file.Path);
+    }
+    if (!seen.insert(AsciiLower(file.Path)).second) {
+      throw TUpdateError("the update list names a file twice: " + file.Path);
+    }
+  }
+  return files;
+}
+
+void TUpdater::FetchFileList(THttpClient& Client) {
+  Report("Reading the list of files...", 0, 0);
+  TBytes body = HttpGetBytes(Client, FUrl + FList.Path, ListBodyLimit(FList), KListDamaged);
+  if (FList.ZSize > 0) {
+    TBytes inflated;
+    try {
+      TMemorySource source(body);
+      TMemorySink sink(inflated);
+      InflateStream(source, sink, FList.Size);
+    } catch (const std::exception&) {
+      throw TUpdateError(KListDamaged);
+    }
+    body = std::move(inflated);
+  }
+  if (static_cast<int64_t>(body.size()) != FList.Size || Sha256Hex(body) != FList.Hash) {
+    throw TUpdateError(KListDamaged);
+  }
+  FFiles = ReadFileList(body);
+}
+
+}  // namespace vt

@@ -1,0 +1,107 @@
+#include "update/Inflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/Files.h"
+
+namespace vt {
+
+namespace {
+
+constexpr size_t KInputPiece = 65536;
+
+// Owns one zlib inflation state; ended on every path.
+class TInflater {
+ public:
+  TInflater() {
+    if (inflateInit2(&FStream, 15) != Z_OK)
+      Fail("cannot start decompression");
+  }
+  ~TInflater() { inflateEnd(&FStream); }
+  TInflater(const TInflater&) = delete;
+  TInflater& operator=(const TInflater&) = delete;
+
+  z_stream& Stream() { return FStream; }
+
+  [[noreturn]] void Fail(const char* What) {
+    throw std::runtime_error(FStream.msg ? std::string(What) + ": " + FStream.msg : What);
+  }
+
+ private:
+  z_stream FStream{};
+};
+
+// Source reader for TFile, so InflateStream serves files as well as memory.
+class TFileSource : public TByteSource {
+ public:
+  explicit TFileSource(TFile& File) : FFile(File) {}
+  size_t Read(uint8_t* Buffer, size_t Size) override { return FFile.Read(Buffer, Size); }
+
+ private:
+  TFile& FFile;
+};
+
+class TFileSink : public TByteSink {
+ public:
+  explicit TFileSink(TFile& File) : FFile(File) {}
+  void Write(const uint8_t* Data, size_t Size) override { FFile.Write(Data, Size); }
+
+ private:
+  TFile& FFile;
+};
+
+}  // namespace
+
+void InflateStream(TByteSource& Source, TByteSink& Dest, int64_t Count) {
+  if (Count <= 0)
+    return;
+  TInflater inflater;
+  z_stream& stream = inflater.Stream();
+  std::vector<uint8_t> input(KInputPiece);
+  std::vector<uint8_t> output(static_cast<size_t>(std::min<int64_t>(Count, KInflatePiece)));
+  uint64_t left = static_cast<uint64_t>(Count);
+  bool sourceEnded = false;
+  while (left > 0) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(left, output.size()));
+    stream.next_out = output.data();
+    stream.avail_out = static_cast<uInt>(want);
+    while (stream.avail_out > 0) {
+      if (stream.avail_in == 0 && !sourceEnded) {
+        const size_t got = Source.Read(input.data(), input.size());
+        sourceEnded = got == 0;
+        stream.next_in = input.data();
+        stream.avail_in = static_cast<uInt>(got);
+      }
+      const int status = inflate(&stream, Z_NO_FLUSH);
+      if (status == Z_STREAM_END)
+        break;
+      if (status == Z_NEED_DICT || status == Z_DATA_ERROR || status == Z_MEM_ERROR) {
+        inflater.Fail("the compressed data is corrupt");
+      }
+      // Z_BUF_ERROR with no input left means the stream was cut short.
+      if (status == Z_BUF_ERROR && stream.avail_in == 0 && sourceEnded)
+        break;
+    }
+    const size_t produced = want - stream.avail_out;
+    Dest.Write(output.data(), produced);
+    left -= produced;
+    if (produced < want)
+      throw std::runtime_error("the compressed data ends too early");
+  }
+}
+
+void InflateFile(const std::string& SourcePath, const std::string& DestPath, int64_t Count) {
+  TFile source = TFile::OpenRead(SourcePath);
+  TFile dest = TFile::Create(DestPath);
+  TFileSource reader(source);
+  TFileSink writer(dest);
+  InflateStream(reader, writer, Count);
+  dest.Close();
+}
+
+}  // namespace vt

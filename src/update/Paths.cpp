@@ -1,0 +1,27 @@
+#include "update/Paths.h"
+
+#include "platform/Files.h"
+
+namespace vt {
+
+bool IsSafeRelativePath(std::string_view Path) {
+  if (Path.empty())
+    return false;
+  if (Path.front() == '/' || Path.front() == '\\')
+    return false;
+  if (Path.find(':') != std::string_view::npos)
+    return false;
+  // Two full stops are refused wherever they stand, not only as a parent reference.
+  return Path.find("..") == std::string_view::npos;
+}
+
+std::string JoinLocalPath(std::string_view Dir, std::string_view Path) {
+  std::string result;
+  result.reserve(Dir.size() + Path.size());
+  result.append(Dir);
+  for (const char c : Path)
+    result.push_back(c == '/' ? KPathSeparator : c);
+  return result;
+}
+
+}  // namespace vt

@@ -1,0 +1,114 @@
+#include "update/Inflate.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "publish/Release.h"
+
+namespace vt {
+namespace {
+
+std::vector<uint8_t> RandomBytes(size_t Size, uint32_t Seed) {
+  std::mt19937 rng(Seed);
+  std::vector<uint8_t> data(Size);
+  // Low entropy so that deflate has something to do.
+  for (auto& b : data)
+    b = static_cast<uint8_t>(rng() % 7);
+  return data;
+}
+
+std::vector<uint8_t> Inflate(const std::vector<uint8_t>& Z, int64_t Count) {
+  std::vector<uint8_t> out;
+  TMemorySource source(Z);
+  TMemorySink sink(out);
+  InflateStream(source, sink, Count);
+  return out;
+}
+
+// Counts reads, to show that a zero count reads nothing.
+class TCountingSource : public TByteSource {
+ public:
+  size_t Read(uint8_t*, size_t) override {
+    ++Reads;
+    return 0;
+  }
+  int Reads = 0;
+};
+
+// Deflate with a chosen window-bits form: 15+16 is gzip, -15 raw deflate.
+std::vector<uint8_t> Deflate(const std::vector<uint8_t>& Data, int WindowBits) {
+  z_stream s{};
+  deflateInit2(&s, 6, Z_DEFLATED, WindowBits, 8, Z_DEFAULT_STRATEGY);
+  std::vector<uint8_t> out(deflateBound(&s, Data.size()) + 32);
+  s.next_in = const_cast<uint8_t*>(Data.data());
+  s.avail_in = static_cast<uInt>(Data.size());
+  s.next_out = out.data();
+  s.avail_out = static_cast<uInt>(out.size());
+  deflate(&s, Z_FINISH);
+  out.resize(s.total_out);
+  deflateEnd(&s);
+  return out;
+}
+
+TEST(InflateStream, ExactCountLongerStreamCutAndPiecesOverOneMiB) {
+  const auto data = RandomBytes(3 * 1048576 + 17, 1);
+  const auto z = ZlibCompress(data);
+  EXPECT_EQ(Inflate(z, static_cast<int64_t>(data.size())), data);
+  // A count short of the stream yields exactly its first bytes, even mid-piece.
+  const auto first = Inflate(z, 1048576 + 5);
+  EXPECT_EQ(first, std::vector<uint8_t>(data.begin(), data.begin() + 1048576 + 5));
+}
+
+TEST(InflateStream, StreamThatEndsEarlyFails) {
+  const auto data = RandomBytes(1000, 2);
+  auto z = ZlibCompress(data);
+  EXPECT_THROW(Inflate(z, 1001), std::runtime_error);
+  // A stream cut in the middle fails too, however many bytes were asked for.
+  z.resize(z.size() / 2);
+  EXPECT_THROW(Inflate(z, 1000), std::runtime_error);
+}
+
+TEST(InflateStream, CountZeroOrLessReadsNothing) {
+  TCountingSource source;
+  std::vector<uint8_t> out;
+  TMemorySink sink(out);
+  InflateStream(source, sink, 0);
+  InflateStream(source, sink, -5);
+  EXPECT_EQ(source.Reads, 0);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(InflateStream, OnlyZlibIsAccepted) {
+  const auto data = RandomBytes(5000, 3);
+  EXPECT_THROW(Inflate(Deflate(data, 15 + 16), 5000), std::runtime_error);  // gzip
+  EXPECT_THROW(Inflate(Deflate(data, -15), 5000), std::runtime_error);      // raw deflate
+  EXPECT_EQ(Inflate(Deflate(data, 15), 5000), data);
+  auto corrupt = ZlibCompress(data);
+  corrupt[corrupt.size() / 2] ^= 0xFF;
+  EXPECT_THROW(Inflate(corrupt, 5000), std::runtime_error);
+}
+
+TEST(InflateFile, InflatesIntoANewTruncatedFileAndReportsOpenFailures) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("vt_inflate_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const auto data = RandomBytes(200000, 4);
+  const auto z = ZlibCompress(data);
+  const std::string zpath = (dir / "x.zpart").string(), path = (dir / "x.part").string();
+  std::ofstream(zpath, std::ios::binary).write(reinterpret_cast<const char*>(z.data()), z.size());
+  std::ofstream(path, std::ios::binary) << std::string(500000, 'x');  // longer: must be truncated
+  InflateFile(zpath, path, static_cast<int64_t>(data.size()));
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<uint8_t> got((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(got, data);
+  EXPECT_THROW(InflateFile((dir / "missing").string(), path, 10), std::runtime_error);
+  EXPECT_THROW(InflateFile(zpath, (dir / "no/such/dir/x").string(), 10), std::runtime_error);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace vt
