@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace vt {
@@ -16,7 +15,7 @@ namespace vt {
 class TJsonValue {
  public:
   enum class TKind { Null, Boolean, Number, String, Array, Object };
-  using TMember = std::pair<std::string, TJsonValue>;
+  struct TMember;  // a member's name and value, defined below
 
   TKind Kind = TKind::Null;
   bool Bool = false;
@@ -30,6 +29,16 @@ class TJsonValue {
   bool IsNull() const { return Kind == TKind::Null; }
   // The first member called Name; null when there is none or this is not an object.
   const TJsonValue* Member(std::string_view Name) const;
+
+  // Members' positions sorted by name, then by position, for objects with many members; so a
+  // record of thousands of files is looked up in logarithmic time. Built by the parser.
+  std::vector<uint32_t> Index;
+};
+
+// Not a std::pair: clang with libstdc++ refuses a pair whose type is still being defined.
+struct TJsonValue::TMember {
+  std::string first;
+  TJsonValue second;
 };
 
 // Deepest nesting of arrays and objects accepted; deeper text counts as not JSON.
