@@ -1,0 +1,57 @@
+// Client settings of the engine's threads, and fetching one small document into memory.
+
+#include <string>
+
+#include "update/Errors.h"
+#include "update/Updater.h"
+
+namespace vt {
+namespace {
+
+constexpr int64_t KMiB = 1024 * 1024;
+
+std::string SizeText(int64_t Bytes) {
+  if (Bytes > 0 && Bytes % KMiB == 0)
+    return std::to_string(Bytes / KMiB) + " MiB";
+  return std::to_string(Bytes) + (Bytes == 1 ? " byte" : " bytes");
+}
+
+}  // namespace
+
+THttpSettings UpdateThreadHttpSettings() {
+  THttpSettings settings;
+  settings.UserAgent = KUserAgent;
+  settings.ConnectTimeoutMs = 10000;
+  settings.SendTimeoutMs = 60000;
+  settings.ResponseTimeoutMs = 30000;
+  settings.MaxRedirects = 5;
+  return settings;
+}
+
+THttpSettings WorkerHttpSettings() {
+  THttpSettings settings;
+  settings.UserAgent = KUserAgent;
+  settings.ConnectTimeoutMs = 60000;
+  settings.SendTimeoutMs = 60000;
+  settings.ResponseTimeoutMs = 60000;
+  settings.MaxRedirects = 5;
+  return settings;
+}
+
+TBytes TUpdater::HttpGetBytes(THttpClient& Client, const std::string& Url, int64_t Limit,
+                              const std::string& TooLarge) {
+  TBytes body;
+  const int status = Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
+    // Checked before growing, so a hostile endless body costs at most Limit bytes.
+    if (static_cast<int64_t>(Size) > Limit - static_cast<int64_t>(body.size())) {
+      throw TUpdateError(
+          !TooLarge.empty() ? TooLarge : Url + ": the response is larger than " + SizeText(Limit));
+    }
+    body.insert(body.end(), Data, Data + Size);
+  });
+  if (status != 200)
+    throw TUpdateError(Url + ": HTTP " + std::to_string(status));
+  return body;
+}
+
+}  // namespace vt
