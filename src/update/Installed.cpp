@@ -1,0 +1,239 @@
+// The installed record ("installed.json"): reading it, the checks it allows without hashing,
+// the deletion of files the previous build had, and writing it after a complete run.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/SysError.h"
+#include "update/Digest.h"
+#include "update/Json.h"
+#include "update/JsonWriter.h"
+#include "update/Paths.h"
+#include "update/Sha256.h"
+#include "update/Updater.h"
+
+namespace vt {
+
+namespace {
+
+// Hashing streams the file through one buffer of this size, never the whole file.
+constexpr size_t KHashChunk = 1024 * 1024;
+// Piece size for reading the record; it is small, so this only bounds the number of calls.
+constexpr size_t KReadChunk = 64 * 1024;
+
+constexpr std::string_view KUtf8Bom = "\xEF\xBB\xBF";
+
+// The offset of the first byte that does not start or continue a shortest-form UTF-8 sequence
+// of a scalar value (no surrogates, nothing above U+10FFFF), or npos when all of Text is valid.
+size_t FindInvalidUtf8(std::string_view Text) {
+  size_t pos = 0;
+  while (pos < Text.size()) {
+    const uint8_t lead = static_cast<uint8_t>(Text[pos]);
+    if (lead < 0x80) {
+      ++pos;
+      continue;
+    }
+    size_t extra = 0;
+    uint32_t cp = 0, min = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      extra = 1, cp = lead & 0x1F, min = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2, cp = lead & 0x0F, min = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3, cp = lead & 0x07, min = 0x10000;
+    } else {
+      return pos;
+    }
+    if (Text.size() - pos <= extra)
+      return pos;
+    for (size_t i = 1; i <= extra; ++i) {
+      const uint8_t next = static_cast<uint8_t>(Text[pos + i]);
+      if ((next & 0xC0) != 0x80)
+        return pos;
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      return pos;
+    pos += extra + 1;
+  }
+  return std::string_view::npos;
+}
+
+std::string ReadWholeFile(const std::string& Path, int64_t SizeHint) {
+  TFile file = TFile::OpenRead(Path);
+  std::string text;
+  if (SizeHint > 0)
+    text.reserve(static_cast<size_t>(SizeHint));
+  std::vector<char> buffer(KReadChunk);
+  while (const size_t got = file.Read(buffer.data(), buffer.size()))
+    text.append(buffer.data(), got);
+  return text;
+}
+
+// Case folding for the set of new paths. Windows folds names as the user's locale does; the
+// engine has no locale of its own, so A to Z stand in for it. Missing a fold only keeps a file
+// that a finer fold would have deleted: it never deletes one that the new build lists.
+std::string FoldNameCase(std::string_view Name) {
+  return AsciiLower(Name);
+}
+
+bool SameIgnoringAsciiCase(std::string_view A, std::string_view B) {
+  return AsciiLower(A) == AsciiLower(B);
+}
+
+// True when Entry is an object whose "s" and "t" match Size and Time. Reads "t" only when "s"
+// matched, so a bad "t" fails the run only for a file whose size is as recorded.
+bool RecordMatches(const TJsonValue& Entry, int64_t Size, int64_t Time) {
+  return Entry.IsObject() && ReadInt64(Entry, "s", -1) == Size && ReadInt64(Entry, "t", -1) == Time;
+}
+
+void AppendFileEntry(std::string& Out, const TRemoteFile& File, int64_t Size, int64_t Time) {
+  AppendJsonName(Out, File.Path);
+  Out += '{';
+  AppendJsonName(Out, "s");
+  AppendJsonInt(Out, Size);
+  Out += ',';
+  AppendJsonName(Out, "t");
+  AppendJsonInt(Out, Time);
+  Out += ',';
+  AppendJsonName(Out, "h");
+  AppendJsonString(Out, File.Hash);
+  Out += '}';
+}
+
+}  // namespace
+
+std::string FileSha256Hex(const std::string& Path) {
+  TFile file = TFile::OpenRead(Path);
+  std::vector<uint8_t> buffer(KHashChunk);
+  TSha256 sha;
+  while (const size_t got = file.Read(buffer.data(), buffer.size()))
+    sha.Update(buffer.data(), got);
+  const TSha256Digest digest = sha.Final();
+  return BytesToHex(digest);
+}
+
+std::optional<TJsonValue> ReadInstalledRecord(const std::string& Path) {
+  int64_t size = 0, time = 0;
+  if (!GetFileInfo(Path, size, time))
+    return std::nullopt;
+  const std::string text = ReadWholeFile(Path, size);
+  const size_t bad = FindInvalidUtf8(text);
+  if (bad != std::string_view::npos) {
+    throw std::runtime_error("installed.json is not valid UTF-8 text (byte " + std::to_string(bad) +
+                             ")");
+  }
+  // The parser skips exactly one leading byte-order mark itself, as the decoder would; a
+  // second one is not white space, so such a file is not a record.
+  return ParseJson(text);
+}
+
+void TUpdater::SetManifest(int32_t Build, TRemoteFile List) {
+  FBuild = Build;
+  FList = std::move(List);
+}
+
+bool TUpdater::IsUpToDate(const TJsonValue* Root) const {
+  if (Root == nullptr || !Root->IsObject())
+    return false;
+  if (ReadInt32(*Root, "build", -1) != FBuild)
+    return false;
+  if (!SameIgnoringAsciiCase(ReadString(*Root, "list", ""), FList.Hash))
+    return false;
+  const TJsonValue* files = Root->Member("files");
+  // An empty record would vouch for a folder from which everything was deleted.
+  if (files == nullptr || !files->IsObject() || files->Members.empty())
+    return false;
+  for (const TJsonValue::TMember& member : files->Members) {
+    if (!member.second.IsObject() || !IsSafeRelativePath(member.first))
+      return false;
+    int64_t size = 0, time = 0;
+    if (!GetFileInfo(LocalPath(member.first), size, time))
+      return false;
+    if (!RecordMatches(member.second, size, time))
+      return false;
+  }
+  return true;
+}
+
+bool TUpdater::IsFileCurrent(const TRemoteFile& File, const TJsonValue* Previous) const {
+  const std::string local = LocalPath(File.Path);
+  int64_t size = 0, time = 0;
+  if (!GetFileInfo(local, size, time) || size != File.Size)
+    return false;
+  // A plain member lookup: paths hold full stops, which a dotted path would split at.
+  const TJsonValue* entry = Previous != nullptr ? Previous->Member(File.Path) : nullptr;
+  if (entry != nullptr && RecordMatches(*entry, size, time) &&
+      SameIgnoringAsciiCase(ReadString(*entry, "h", ""), File.Hash)) {
+    return true;
+  }
+  return FileSha256Hex(local) == File.Hash;
+}
+
+void TUpdater::RemoveObsoleteFiles(const TJsonValue* Previous) const {
+  if (Previous == nullptr || !Previous->IsObject())
+    return;
+  std::unordered_set<std::string> kept;
+  for (const TRemoteFile& file : FFiles)
+    kept.insert(FoldNameCase(file.Path));
+  for (const TJsonValue::TMember& member : Previous->Members) {
+    const std::string& name = member.first;
+    if (!IsSafeRelativePath(name) || kept.contains(FoldNameCase(name)))
+      continue;
+    // The running launcher is replaced only by its own step, never deleted here.
+    if (SameIgnoringAsciiCase(name, KLauncherName))
+      continue;
+    // Housekeeping: a file already gone, read-only or in use is simply passed over. Folders
+    // are never removed, as a file deletion refuses them.
+    RemoveFile(LocalPath(name));
+  }
+}
+
+void TUpdater::SaveInstalled() const {
+  std::string text(KUtf8Bom);
+  text += '{';
+  AppendJsonName(text, "build");
+  AppendJsonInt(text, FBuild);
+  text += ',';
+  AppendJsonName(text, "list");
+  AppendJsonString(text, FList.Hash);
+  text += ',';
+  AppendJsonName(text, "files");
+  text += '{';
+  bool first = true;
+  for (const TRemoteFile& file : FFiles) {
+    int64_t size = 0, time = 0;
+    if (!GetFileInfo(LocalPath(file.Path), size, time))
+      continue;
+    if (!first)
+      text += ',';
+    first = false;
+    AppendFileEntry(text, file, size, time);
+  }
+  text += "}}";
+  // Written beside and renamed over the old record, so that a crash or a full disk never
+  // leaves a cut record (a cut byte-order mark would fail every later run). Close reports a
+  // failure that the destructor would swallow.
+  const std::string target = LocalPath(KInstalledName);
+  const std::string temporary = target + ".part";
+  {
+    TFile out = TFile::Create(temporary);
+    out.Write(text.data(), text.size());
+    out.Close();
+  }
+  if (!ReplaceFile(temporary, target)) {
+    const std::string reason = LastSystemErrorText();
+    RemoveFile(temporary);
+    throw std::runtime_error(target + ": " + reason);
+  }
+}
+
+}  // namespace vt
