@@ -1,0 +1,149 @@
+// One file of the update: fetched beside its target, verified, then moved over it in one step,
+// so that the target is always either the old file or the whole verified new one.
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "platform/Files.h"
+#include "platform/SysError.h"
+#include "update/Errors.h"
+#include "update/Inflate.h"
+#include "update/Updater.h"
+
+namespace vt {
+namespace {
+
+constexpr const char* KDamaged = " arrived damaged - try again";
+
+// Thrown by the body sink when the object outgrows what could still pass verification. Not a
+// std::exception, so that nothing between the sink and DownloadFile mistakes it for another
+// failure.
+struct TOversized {};
+
+std::string ObjectUrl(const std::string& Objects, const TRemoteFile& File) {
+  std::string url = Objects + File.Hash.substr(0, 2) + "/" + File.Hash;
+  if (File.ZSize > 0)
+    url += ".z";
+  return url;
+}
+
+std::string FolderOf(const std::string& Path) {
+  return Path.substr(0, Path.find_last_of(KPathSeparator) + 1);
+}
+
+// Streams the body of Url into a newly created (truncated) file and returns the status code.
+// A body longer than Limit ends the transfer with TOversized. The file is closed on every path.
+int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& Receiving,
+                int64_t Limit) {
+  TFile file = TFile::Create(Receiving);
+  int64_t received = 0;
+  const int status = Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
+    received += static_cast<int64_t>(Size);
+    if (received > Limit)
+      throw TOversized();
+    file.Write(Data, Size);
+  });
+  file.Close();
+  return status;
+}
+
+bool StartsLikeProgram(const std::string& Path) {
+  TFile file = TFile::OpenRead(Path);
+  char head[4] = {};
+  size_t got = 0;
+  while (got < sizeof head) {
+    const size_t piece = file.Read(head + got, sizeof head - got);
+    if (piece == 0)
+      break;
+    got += piece;
+  }
+  return (got >= 4 && std::memcmp(head,
+                                  "\x7F"
+                                  "ELF",
+                                  4) == 0) ||
+         (got >= 2 && head[0] == '#' && head[1] == '!');
+}
+
+// Programs get their executable bits; every other file is left readable by all and writable
+// only by its owner. A reused ".part" keeps the mode of an earlier attempt across truncation,
+// so bits are taken away as well as given.
+void SetPlacedMode(const std::string& Path) {
+  if (StartsLikeProgram(Path)) {
+    MarkExecutable(Path);
+    return;
+  }
+  namespace fs = std::filesystem;
+  constexpr fs::perms kTaken = fs::perms::group_write | fs::perms::others_write |
+                               fs::perms::owner_exec | fs::perms::group_exec |
+                               fs::perms::others_exec;
+  std::error_code ignored;  // as with MarkExecutable, the file stays usable either way
+  fs::permissions(Path, kTaken, fs::perm_options::remove, ignored);
+}
+
+// Inflates the arrived object into the candidate. Any failure only removes the candidate: the
+// verification that follows reports it.
+void InflateCandidate(const std::string& Compressed, const std::string& Candidate, int64_t Size) {
+  try {
+    InflateFile(Compressed, Candidate, Size);
+  } catch (const std::exception&) {
+    RemoveFile(Candidate);
+  }
+  RemoveFile(Compressed);
+}
+
+bool IsVerified(const std::string& Candidate, const TRemoteFile& File) {
+  int64_t size = 0;
+  int64_t time = 0;
+  // Hashing is the expensive part, so only a candidate of the right size is hashed.
+  return GetFileInfo(Candidate, size, time) && size == File.Size &&
+         FileSha256Hex(Candidate) == File.Hash;
+}
+
+}  // namespace
+
+int64_t DownloadSize(const TRemoteFile& File) {
+  return File.ZSize > 0 ? File.ZSize : File.Size;
+}
+
+void TUpdater::SetObjects(std::string Objects) {
+  FObjects = std::move(Objects);
+}
+
+void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File,
+                            const std::string& Target) const {
+  const bool compressed = File.ZSize > 0;
+  const std::string candidate = Target + ".part";
+  const std::string receiving = compressed ? Target + ".zpart" : candidate;
+  // A folder that cannot be made shows up as a failure to create the receiving file.
+  CreateFolders(FolderOf(Target));
+
+  int status = 0;
+  try {
+    status = ReceiveInto(Client, ObjectUrl(FObjects, File), receiving, MaxTransferBytes(File));
+  } catch (const TOversized&) {
+    // It could never verify; cutting it off keeps a broken or hostile server from filling
+    // the disk.
+    RemoveFile(receiving);
+    throw TUpdateError(File.Path + KDamaged);
+  }
+  if (status != 200) {
+    RemoveFile(receiving);
+    throw TUpdateError(File.Path + ": HTTP " + std::to_string(status));
+  }
+  if (compressed)
+    InflateCandidate(receiving, candidate, File.Size);
+  if (!IsVerified(candidate, File)) {
+    RemoveFile(candidate);
+    throw TUpdateError(File.Path + KDamaged);
+  }
+  SetPlacedMode(candidate);
+  if (!ReplaceFile(candidate, Target)) {
+    const std::string reason = LastSystemErrorText();
+    throw TUpdateError("cannot replace " + File.Path + " (" + reason +
+                       ") - is the game still running?");
+  }
+}
+
+}  // namespace vt

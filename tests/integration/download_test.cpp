@@ -1,0 +1,403 @@
+// Fetching, verifying and placing files, one at a time and through the four-worker queue,
+// against a real server.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "platform/Locale.h"
+#include "publish/Release.h"
+#include "support/TestRelease.h"
+#include "update/Digest.h"
+#include "update/Updater.h"
+
+namespace vt {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ErrorOf;
+
+constexpr const char* KDamaged = "data/a.pak arrived damaged - try again";
+
+// A fresh folder for one test, removed with everything in it afterwards.
+class TTempDir {
+ public:
+  TTempDir() {
+    std::random_device random;
+    FPath = fs::temp_directory_path() / ("vt_download_" + std::to_string(random()));
+    fs::create_directories(FPath);
+  }
+  ~TTempDir() {
+    std::error_code ignored;
+    fs::remove_all(FPath, ignored);
+  }
+  // The folder with a trailing separator, as the updater wants it.
+  std::string Text() const { return FPath.string() + "/"; }
+
+ private:
+  fs::path FPath;
+};
+
+std::string ReadText(const std::string& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<uint8_t> Bytes(const std::string& Text) {
+  return {Text.begin(), Text.end()};
+}
+
+THttpSettings QuickSettings() {
+  THttpSettings settings;
+  settings.UserAgent = KUserAgent;
+  settings.ConnectTimeoutMs = 2000;
+  settings.ResponseTimeoutMs = 2000;
+  return settings;
+}
+
+TUpdaterOptions QuickOptions() {
+  TUpdaterOptions options;
+  options.Worker = QuickSettings();
+  return options;
+}
+
+class DownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Updater.SetObjects(Server.Url("objects/")); }
+
+  // The object's path on the server for an entry.
+  static std::string ObjectPath(const TRemoteFile& File) {
+    return "/objects/" + File.Hash.substr(0, 2) + "/" + File.Hash + (File.ZSize > 0 ? ".z" : "");
+  }
+  // An entry for Content, its object served plainly or zlib-compressed.
+  TRemoteFile Publish(const std::string& Path, const std::string& Content, bool Compress = false) {
+    TRemoteFile file{Path, static_cast<int64_t>(Content.size()), Sha256Hex(Bytes(Content)), 0};
+    if (Compress) {
+      const auto z = ZlibCompress(Bytes(Content));
+      file.ZSize = static_cast<int64_t>(z.size());
+      Server.Serve(ObjectPath(file), z);
+    } else {
+      Server.Serve(ObjectPath(file), Content);
+    }
+    return file;
+  }
+  std::string Download(const TRemoteFile& File) {
+    return ErrorOf([&] { Updater.DownloadFile(*Client, File, Local(File.Path)); });
+  }
+  std::string Local(const std::string& Path) const { return Updater.LocalPath(Path); }
+  bool Exists(const std::string& Path) const { return fs::exists(Local(Path)); }
+  void Put(const std::string& Path, const std::string& Content) {
+    fs::create_directories(fs::path(Local(Path)).parent_path());
+    std::ofstream(Local(Path), std::ios::binary) << Content;
+  }
+
+  TTempDir Dir;
+  test::TTestServer Server;
+  test::TRecordingView View;
+  TCallQueue Calls;
+  TUpdater Updater{View, Calls, Dir.Text(), Server.BaseUrl(), QuickOptions()};
+  std::unique_ptr<THttpClient> Client = NewHttpClient(QuickSettings());
+};
+
+TEST_F(DownloadTest, PlainAndCompressedObjectsArePlacedAndVerified) {
+  const std::string content(300000, 'v');
+  for (const bool compress : {false, true}) {
+    Put("data/a.pak", "old");
+    const TRemoteFile file = Publish("data/a.pak", content + (compress ? "z" : "p"), compress);
+    ASSERT_EQ(Download(file), "") << compress;
+    EXPECT_EQ(ReadText(Local("data/a.pak")), content + (compress ? "z" : "p"));
+    EXPECT_FALSE(Exists("data/a.pak.part"));
+    EXPECT_FALSE(Exists("data/a.pak.zpart"));
+    // Only compressed objects are asked for with ".z"; it is shorter than the file.
+    ASSERT_EQ(Server.RequestsFor(ObjectPath(file)).size(), 1u) << compress;
+    EXPECT_EQ(ObjectPath(file).ends_with(".z"), compress);
+    EXPECT_EQ(DownloadSize(file), compress ? file.ZSize : file.Size);
+  }
+  // A negative compressed size means a plain object; the folder is made on the way.
+  TRemoteFile file = Publish("deep/er/b.bin", "plain bytes");
+  file.ZSize = -5;
+  ASSERT_EQ(Download(file), "");
+  EXPECT_EQ(ReadText(Local("deep/er/b.bin")), "plain bytes");
+  EXPECT_EQ(DownloadSize(file), file.Size);
+}
+
+TEST_F(DownloadTest, EmptyFilesAndCompressedObjectsCutAtSize) {
+  const TRemoteFile empty = Publish("e/empty", "");
+  ASSERT_EQ(Download(empty), "");
+  EXPECT_TRUE(Exists("e/empty"));
+  EXPECT_EQ(fs::file_size(Local("e/empty")), 0u);
+
+  // Nothing is inflated for a size of 0, whatever the object holds.
+  TRemoteFile zeroSize = empty;
+  zeroSize.Path = "e/zero";
+  zeroSize.ZSize = 7;
+  Server.Serve(ObjectPath(zeroSize), "not zlib at all");
+  ASSERT_EQ(Download(zeroSize), "");
+  EXPECT_EQ(fs::file_size(Local("e/zero")), 0u);
+
+  // An object that inflates past the size: its first Size bytes count, and the hash decides.
+  TRemoteFile longer = Publish("data/a.pak", "the first part and more", true);
+  longer.Size = 14;
+  longer.Hash = Sha256Hex(Bytes("the first part"));
+  Server.Serve(ObjectPath(longer), ZlibCompress(Bytes("the first part and more")));
+  ASSERT_EQ(Download(longer), "");
+  EXPECT_EQ(ReadText(Local("data/a.pak")), "the first part");
+  longer.Hash = Sha256Hex(Bytes("the first part and more"));
+  Server.Serve(ObjectPath(longer), ZlibCompress(Bytes("the first part and more")));
+  EXPECT_EQ(Download(longer), KDamaged);
+}
+
+TEST_F(DownloadTest, StatusOtherThan200NamesTheListPath) {
+  Put("data/a.pak", "old");
+  for (const bool compress : {false, true}) {
+    TRemoteFile file = Publish("data/a.pak", "new content", compress);
+    Server.ServeStatus(ObjectPath(file), 404, "a body that must not be kept");
+    EXPECT_EQ(Download(file), "data/a.pak: HTTP 404");
+    EXPECT_FALSE(Exists("data/a.pak.part"));
+    EXPECT_FALSE(Exists("data/a.pak.zpart"));
+    EXPECT_EQ(ReadText(Local("data/a.pak")), "old");
+  }
+}
+
+TEST_F(DownloadTest, DamagedObjectsLeaveNothingBehind) {
+  Put("data/a.pak", "old");
+  const std::string content = "the real content of the file";
+  const TRemoteFile plain = Publish("data/a.pak", content);
+  const TRemoteFile packed = Publish("data/a.pak", content, true);
+  auto corrupt = ZlibCompress(Bytes(content));
+  corrupt[corrupt.size() / 2] ^= 0x5a;
+  const std::vector<std::pair<TRemoteFile, std::vector<uint8_t>>> cases = {
+      {plain, Bytes(content.substr(1))},               // complete answer, but short
+      {plain, Bytes("the real content of the fil!")},  // right size, wrong digest
+      {packed, corrupt},
+      {packed, Bytes(content)},  // a compressed object served uncompressed
+      {packed, ZlibCompress(Bytes(content.substr(0, 10)))},  // inflates to too few bytes
+  };
+  for (const auto& [file, body] : cases) {
+    Server.Serve(ObjectPath(file), body);
+    EXPECT_EQ(Download(file), KDamaged) << std::string(body.begin(), body.end());
+    EXPECT_FALSE(Exists("data/a.pak.part"));
+    EXPECT_FALSE(Exists("data/a.pak.zpart"));
+    EXPECT_EQ(ReadText(Local("data/a.pak")), "old");
+  }
+}
+
+TEST_F(DownloadTest, EndlessBodyIsCutOffAndDeleted) {
+  for (const bool compress : {false, true}) {
+    const TRemoteFile file = Publish("data/a.pak", std::string(1000, 'x'), compress);
+    Server.SetHandler(ObjectPath(file), Server.Endless());
+    EXPECT_EQ(Download(file), KDamaged) << compress;
+    EXPECT_FALSE(Exists("data/a.pak.part"));
+    EXPECT_FALSE(Exists("data/a.pak.zpart"));
+    EXPECT_FALSE(Exists("data/a.pak"));
+  }
+}
+
+TEST_F(DownloadTest, BrokenTransferPassesTheClientMessageAndKeepsThePart) {
+  const TRemoteFile file = Publish("data/a.pak", std::string(1000, 'x'));
+  Server.SetHandler(ObjectPath(file), test::TTestServer::CutBody("only part", 1000));
+  const std::string message = Download(file);
+  EXPECT_FALSE(message.empty());
+  EXPECT_EQ(message.find("data/a.pak"), std::string::npos) << message;
+  EXPECT_EQ(ReadText(Local("data/a.pak.part")), "only part");
+  EXPECT_FALSE(Exists("data/a.pak"));
+}
+
+TEST_F(DownloadTest, UnreplaceableTargetKeepsTheCandidate) {
+  fs::create_directories(Local("data/a.pak/inside"));
+  const TRemoteFile file = Publish("data/a.pak", "new content");
+  const std::string message = Download(file);
+  const std::string head = "cannot replace data/a.pak (";
+  const std::string tail = ") - is the game still running?";
+  ASSERT_TRUE(message.starts_with(head) && message.ends_with(tail)) << message;
+  EXPECT_GT(message.size(), head.size() + tail.size()) << "the reason is missing";
+  EXPECT_EQ(ReadText(Local("data/a.pak.part")), "new content");
+  EXPECT_TRUE(fs::is_directory(Local("data/a.pak/inside")));
+}
+
+TEST_F(DownloadTest, ProgramsAloneGetExecutableBits) {
+  constexpr auto kExec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+  constexpr auto kShared = fs::perms::group_write | fs::perms::others_write;
+  const auto modeOf = [&](const std::string& Path) {
+    return fs::status(Local(Path)).permissions();
+  };
+  ASSERT_EQ(Download(Publish("bin/game", std::string("\x7F"
+                                                     "ELF\x02\x01",
+                                                     6))),
+            "");
+  ASSERT_EQ(Download(Publish("bin/run.sh", "#!/bin/sh\necho hi\n", true)), "");
+  EXPECT_NE(modeOf("bin/game") & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_NE(modeOf("bin/run.sh") & fs::perms::owner_exec, fs::perms::none);
+
+  // A leftover executable ".part" is truncated, not recreated: its bits must not carry over.
+  Put("bin/data.txt.part", "#!old");
+  fs::permissions(Local("bin/data.txt.part"), fs::perms::all);
+  for (const char* content : {"plain text", "#",
+                              "\x7F"
+                              "EL",
+                              ""}) {
+    ASSERT_EQ(Download(Publish("bin/data.txt", content)), "") << content;
+    EXPECT_EQ(modeOf("bin/data.txt") & (kExec | kShared), fs::perms::none) << content;
+    EXPECT_NE(modeOf("bin/data.txt") & fs::perms::owner_read, fs::perms::none) << content;
+  }
+}
+
+// --- The queue ---
+
+TEST(DownloadProgressLine, CountsMebibytesWithTheUserSeparator) {
+  const std::string point = UserDecimalSeparator();
+  EXPECT_EQ(DownloadProgressLine(3, 7, 0, 10000000),
+            "Downloading the update: 3 of 7 files (0" + point + "0 of 9" + point + "5 MB)");
+  // Past 32 bits.
+  EXPECT_EQ(DownloadProgressLine(1, 1, 5368709120, 5368709120 + 104858),
+            "Downloading the update: 1 of 1 files (5120" + point + "0 of 5120" + point + "1 MB)");
+}
+
+class DownloadQueueTest : public DownloadTest {
+ protected:
+  // Queues every entry; the total is what the run would have summed.
+  void SetQueue(const std::vector<TRemoteFile>& Files) {
+    std::vector<int32_t> queue;
+    int64_t total = 0;
+    for (size_t i = 0; i < Files.size(); ++i) {
+      queue.push_back(static_cast<int32_t>(i));
+      total += DownloadSize(Files[i]);
+    }
+    Updater.SetFiles(Files, queue, total);
+  }
+  std::string RunQueue() {
+    return ErrorOf([&] { Updater.DownloadQueue(); });
+  }
+  size_t ObjectRequests() const {
+    size_t count = 0;
+    for (const auto& request : Server.Requests())
+      count += request.Path.starts_with("/objects/");
+    return count;
+  }
+  // Serves File's object only after Delay, so that it is surely still in hand meanwhile.
+  void ServeSlowly(const TRemoteFile& File, std::string Body, int Status = 200) {
+    Server.SetHandler(ObjectPath(File), [Body, Status](const auto&, auto& Response) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      Response.status = Status;
+      Response.set_content(Body, "application/octet-stream");
+    });
+  }
+};
+
+TEST_F(DownloadQueueTest, OneFileIsReportedOnceThroughThePostedCalls) {
+  const TRemoteFile file = Publish("data/a.pak", std::string(1572864, 'q'));
+  SetQueue({file});
+  ASSERT_EQ(RunQueue(), "");
+  EXPECT_EQ(ReadText(Local("data/a.pak")).size(), 1572864u);
+  EXPECT_TRUE(View.Lines.empty()) << "lines reach the view only through the call queue";
+  Calls.RunPending();
+  const std::string point = UserDecimalSeparator();
+  ASSERT_EQ(View.Lines.size(), 1u);
+  EXPECT_EQ(View.Lines[0].Text,
+            "Downloading the update: 1 of 1 files (1" + point + "5 of 1" + point + "5 MB)");
+  EXPECT_EQ(View.Lines[0].Done, 1572864);
+  EXPECT_EQ(View.Lines[0].Total, 1572864);
+}
+
+TEST_F(DownloadQueueTest, ManyFilesArePlacedAndCountedByTransferSize) {
+  std::vector<TRemoteFile> files;
+  for (int i = 0; i < 40; ++i) {
+    const std::string content =
+        "file " + std::to_string(i) + std::string(1000 + i * 997, 'a' + i % 26);
+    files.push_back(
+        Publish("d" + std::to_string(i % 3) + "/f" + std::to_string(i), content, i % 2));
+  }
+  SetQueue(files);
+  ASSERT_EQ(RunQueue(), "");
+  for (const TRemoteFile& file : files) {
+    EXPECT_EQ(static_cast<int64_t>(fs::file_size(Local(file.Path))), file.Size) << file.Path;
+  }
+  Calls.RunPending();
+  ASSERT_EQ(View.Lines.size(), files.size());
+  const int64_t total = View.Lines[0].Total;
+  int64_t mostBytes = 0;
+  std::set<std::string> counts;
+  for (const auto& line : View.Lines) {
+    EXPECT_EQ(line.Total, total);
+    mostBytes = std::max(mostBytes, line.Done);
+    counts.insert(line.Text.substr(0, line.Text.find(" files")));
+  }
+  // Compressed files count with their object's size, so the bytes reach the sum of those.
+  int64_t transfer = 0;
+  for (const TRemoteFile& file : files)
+    transfer += file.ZSize > 0 ? file.ZSize : file.Size;
+  EXPECT_EQ(total, transfer);
+  EXPECT_EQ(mostBytes, transfer);
+  EXPECT_TRUE(counts.count("Downloading the update: 40 of 40"));
+  EXPECT_EQ(ObjectRequests(), files.size());
+}
+
+TEST_F(DownloadQueueTest, FirstFailureStopsTheQueue) {
+  std::vector<TRemoteFile> files;
+  for (int i = 0; i < 20; ++i)
+    files.push_back(Publish("f/" + std::to_string(i), "content " + std::to_string(i)));
+  Server.ServeStatus(ObjectPath(files[0]), 404);
+  ServeSlowly(files[1], {}, 500);  // fails later: its message must not replace the first
+  for (int i = 2; i < 20; ++i)
+    ServeSlowly(files[i], "content " + std::to_string(i));
+  SetQueue(files);
+  EXPECT_EQ(RunQueue(), "f/0: HTTP 404");
+  // Only the files in hand when the first one failed were asked for; those may still be placed.
+  EXPECT_LE(ObjectRequests(), 4u);
+  for (int i = 4; i < 20; ++i)
+    EXPECT_FALSE(Exists(files[i].Path)) << i;
+  Calls.RunPending();
+  size_t placed = 0;
+  for (const TRemoteFile& file : files)
+    placed += Exists(file.Path);
+  EXPECT_EQ(View.Lines.size(), placed);
+}
+
+TEST_F(DownloadQueueTest, StopRequestEndsTheQueueBetweenFiles) {
+  std::vector<TRemoteFile> files;
+  for (int i = 0; i < 12; ++i) {
+    files.push_back(Publish("f/" + std::to_string(i), "content " + std::to_string(i)));
+    ServeSlowly(files.back(), "content " + std::to_string(i));
+  }
+  SetQueue(files);
+  std::string error = "not returned";
+  std::thread run([&] { error = RunQueue(); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ObjectRequests() < 4 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  Updater.RequestStop();
+  run.join();
+  // The four transfers in hand finish and are placed; nothing new starts; no error.
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(ObjectRequests(), 4u);
+  for (int i = 0; i < 12; ++i)
+    EXPECT_EQ(Exists(files[i].Path), i < 4) << i;
+  Calls.RunPending();
+  EXPECT_EQ(View.Lines.size(), 4u);
+
+  // Stopped before it begins: not a single request.
+  Server.ClearRequests();
+  EXPECT_EQ(RunQueue(), "");
+  EXPECT_EQ(ObjectRequests(), 0u);
+}
+
+TEST_F(DownloadQueueTest, BlockedFolderFailsBeforeAnyTransfer) {
+  Put("data", "a file where a folder must go");
+  SetQueue({Publish("ok/first", "fine"), Publish("data/a.pak", "x")});
+  const std::string message = RunQueue();
+  const std::string head = "cannot create the folder " + Dir.Text() + "data/ - ";
+  EXPECT_TRUE(message.starts_with(head)) << message;
+  EXPECT_GT(message.size(), head.size()) << "the reason is missing";
+  EXPECT_TRUE(Server.Requests().empty());
+  EXPECT_FALSE(Exists("ok/first"));
+}
+
+}  // namespace
+}  // namespace vt
