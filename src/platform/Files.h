@@ -39,4 +39,29 @@ class TFile {
   std::string FPath;
 };
 
+// Size and last-write time of a file; false (outputs untouched) when Path is missing, cannot be
+// queried, or is a folder. Time counts 100 ns intervals since 1601-01-01 UTC on every platform.
+bool GetFileInfo(const std::string& Path, int64_t& Size, int64_t& Time);
+
+bool FolderExists(const std::string& Path);
+
+// Creates Path and its missing parents. False when it could not; LastSystemErrorText() then
+// says why.
+bool CreateFolders(const std::string& Path);
+
+// Deletes a file; false when it could not (callers that only tidy up ignore it).
+bool RemoveFile(const std::string& Path);
+
+// Moves Source over Target in one step, replacing Target, and returns only once the new
+// content and the rename are on disk. False when it could not; LastSystemErrorText() says why
+// and Source is then left where it was.
+bool ReplaceFile(const std::string& Source, const std::string& Target);
+
+// Renames Source to Target, failing when Target exists. False when it could not.
+bool RenameFile(const std::string& Source, const std::string& Target);
+
+// Sets the mode of a placed file: 0755 less the umask for a program, else 0644 less the umask.
+// Nothing on Windows. The outcome is not examined: the file stays usable either way.
+void SetFileMode(const std::string& Path, bool Executable);
+
 }  // namespace vt

@@ -1,7 +1,11 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -89,6 +93,125 @@ void TFile::Close() {
   // The descriptor is gone after close() even when it fails (EINTR included on Linux).
   if (::close(fd) != 0)
     RaiseFor(FPath);
+}
+
+}  // namespace vt
+
+namespace vt {
+
+namespace {
+
+// 100 ns intervals between 1601-01-01 and 1970-01-01, so that records look alike everywhere.
+constexpr int64_t KUnixEpochAsFileTime = 116444736000000000;
+
+// Owns a descriptor for the few calls below that need one.
+class TDescriptor {
+ public:
+  explicit TDescriptor(int Fd) : FFd(Fd) {}
+  ~TDescriptor() {
+    if (FFd >= 0)
+      ::close(FFd);
+  }
+  TDescriptor(const TDescriptor&) = delete;
+  TDescriptor& operator=(const TDescriptor&) = delete;
+  int Get() const { return FFd; }
+
+ private:
+  int FFd;
+};
+
+std::string ParentOf(const std::string& Path) {
+  const size_t slash = Path.find_last_of('/');
+  if (slash == std::string::npos)
+    return ".";
+  return slash == 0 ? "/" : Path.substr(0, slash);
+}
+
+bool SyncPath(const std::string& Path, int Flags) {
+  TDescriptor fd(::open(Path.c_str(), Flags | O_CLOEXEC));
+  return fd.Get() >= 0 && ::fsync(fd.Get()) == 0;
+}
+
+mode_t CurrentUmask() {
+  // Reading it through /proc avoids umask()'s set-and-restore, which races with other threads.
+  static const mode_t mask = [] {
+    TDescriptor fd(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    char buffer[4096];
+    const ssize_t got = fd.Get() >= 0 ? ::read(fd.Get(), buffer, sizeof buffer - 1) : -1;
+    if (got > 0) {
+      buffer[got] = '\0';
+      if (const char* line = std::strstr(buffer, "Umask:")) {
+        return static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8));
+      }
+    }
+    return static_cast<mode_t>(022);
+  }();
+  return mask;
+}
+
+}  // namespace
+
+bool GetFileInfo(const std::string& Path, int64_t& Size, int64_t& Time) {
+  struct stat info;
+  if (::stat(Path.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+    return false;
+  Size = static_cast<int64_t>(info.st_size);
+  Time = KUnixEpochAsFileTime + static_cast<int64_t>(info.st_mtim.tv_sec) * 10000000 +
+         info.st_mtim.tv_nsec / 100;
+  return true;
+}
+
+bool FolderExists(const std::string& Path) {
+  struct stat info;
+  return ::stat(Path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CreateFolders(const std::string& Path) {
+  std::string trimmed = Path;
+  while (trimmed.size() > 1 && trimmed.back() == '/')
+    trimmed.pop_back();
+  if (trimmed.empty() || FolderExists(trimmed))
+    return true;
+  const std::string parent = ParentOf(trimmed);
+  if (parent != trimmed && !CreateFolders(parent))
+    return false;
+  return ::mkdir(trimmed.c_str(), 0777) == 0 || (errno == EEXIST && FolderExists(trimmed));
+}
+
+bool RemoveFile(const std::string& Path) {
+  return ::unlink(Path.c_str()) == 0;
+}
+
+bool ReplaceFile(const std::string& Source, const std::string& Target) {
+  // The counterpart of a write-through move: the data first, then the rename, then the folder
+  // entry, so that after a crash the target is either the old file or the whole new one.
+  if (!SyncPath(Source, O_RDONLY))
+    return false;
+  if (::rename(Source.c_str(), Target.c_str()) != 0)
+    return false;
+  const int saved = errno;
+  SyncPath(ParentOf(Target), O_RDONLY | O_DIRECTORY);
+  errno = saved;
+  return true;
+}
+
+bool RenameFile(const std::string& Source, const std::string& Target) {
+  if (::renameat2(AT_FDCWD, Source.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS)
+    return false;
+  // A file system without no-replace renames: test first (a small race, as Windows has too).
+  struct stat info;
+  if (::lstat(Target.c_str(), &info) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(Source.c_str(), Target.c_str()) == 0;
+}
+
+void SetFileMode(const std::string& Path, bool Executable) {
+  ::chmod(Path.c_str(), (Executable ? 0755 : 0644) & ~CurrentUmask());
 }
 
 }  // namespace vt

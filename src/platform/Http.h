@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace vt {
@@ -17,6 +18,13 @@ struct THttpSettings {
   // Longest wait for the response and for each further piece of its body.
   long ResponseTimeoutMs = 60000;
   long MaxRedirects = 5;
+};
+
+// Raised when the connection ends before the body that the response announced is complete.
+// Callers that verify what arrived may take it as the end of the body.
+class THttpBodyCut : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 class THttpClient {

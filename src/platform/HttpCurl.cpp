@@ -121,8 +121,12 @@ int TCurlClient::Get(const std::string& Url, const TSink& Sink) {
   if (FDroppedStatus != 0)
     return static_cast<int>(FDroppedStatus);
   if (code != CURLE_OK) {
-    const std::string text = TrimRight(FErrorText);
-    throw std::runtime_error(text.empty() ? curl_easy_strerror(code) : text);
+    std::string text = TrimRight(FErrorText);
+    if (text.empty())
+      text = curl_easy_strerror(code);
+    if (code == CURLE_PARTIAL_FILE)
+      throw THttpBodyCut(text);
+    throw std::runtime_error(text);
   }
   return static_cast<int>(ResponseCode());
 }

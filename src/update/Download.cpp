@@ -2,9 +2,7 @@
 // so that the target is always either the old file or the whole verified new one.
 
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "platform/Files.h"
 #include "platform/SysError.h"
@@ -39,12 +37,18 @@ int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& 
                 int64_t Limit) {
   TFile file = TFile::Create(Receiving);
   int64_t received = 0;
-  const int status = Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
-    received += static_cast<int64_t>(Size);
-    if (received > Limit)
-      throw TOversized();
-    file.Write(Data, Size);
-  });
+  int status = 200;
+  try {
+    status = Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
+      received += static_cast<int64_t>(Size);
+      if (received > Limit)
+        throw TOversized();
+      file.Write(Data, Size);
+    });
+  } catch (const THttpBodyCut&) {
+    // Only a 200 body reaches the file; what arrived of it goes to verification, which tells
+    // the user the file arrived damaged.
+  }
   file.Close();
   return status;
 }
@@ -66,20 +70,10 @@ bool StartsLikeProgram(const std::string& Path) {
          (got >= 2 && head[0] == '#' && head[1] == '!');
 }
 
-// Programs get their executable bits; every other file is left readable by all and writable
-// only by its owner. A reused ".part" keeps the mode of an earlier attempt across truncation,
-// so bits are taken away as well as given.
+// Programs get their executable bits, other files lose them: a reused ".part" keeps the mode
+// of an earlier attempt across truncation.
 void SetPlacedMode(const std::string& Path) {
-  if (StartsLikeProgram(Path)) {
-    MarkExecutable(Path);
-    return;
-  }
-  namespace fs = std::filesystem;
-  constexpr fs::perms kTaken = fs::perms::group_write | fs::perms::others_write |
-                               fs::perms::owner_exec | fs::perms::group_exec |
-                               fs::perms::others_exec;
-  std::error_code ignored;  // as with MarkExecutable, the file stays usable either way
-  fs::permissions(Path, kTaken, fs::perm_options::remove, ignored);
+  SetFileMode(Path, StartsLikeProgram(Path));
 }
 
 // Inflates the arrived object into the candidate. Any failure only removes the candidate: the

@@ -101,12 +101,12 @@ void TUpdater::DownloadWorker() {
       }
       const TRemoteFile file = FFiles[FQueue[position]];
       DownloadFile(*client, file, LocalPath(file.Path));
-      FDoneBytes += DownloadSize(file);
-      ++FDoneFiles;
-      // Read again rather than taken from the additions: a line may already count other
-      // workers' files, never fewer than this one's.
-      const int64_t doneBytes = FDoneBytes;
-      Report(DownloadProgressLine(FDoneFiles, count, doneBytes, FTotalBytes), doneBytes,
+      // Counted and posted under one lock, so that the lines reach the view in the order of
+      // their counts and the bar never steps back.
+      std::lock_guard<std::mutex> progress(FProgressLock);
+      const int64_t doneBytes = FDoneBytes += DownloadSize(file);
+      const int32_t doneFiles = ++FDoneFiles;
+      Report(DownloadProgressLine(doneFiles, count, doneBytes, FTotalBytes), doneBytes,
              FTotalBytes);
     }
   } catch (const std::exception& Failure) {

@@ -16,20 +16,17 @@ namespace {
 
 constexpr const char* KListDamaged = "the list of files arrived damaged - try again";
 
-// The most bytes a list object may have and still pass verification: the size itself when
-// stored plainly; for a zlib object the signed compressed size or what deflate can at worst
-// make of the list, whichever is larger. Anything longer is cut off while it arrives.
-int64_t ListBodyLimit(const TRemoteFile& List) {
-  const int64_t size = std::max<int64_t>(List.Size, 0);
-  if (List.ZSize <= 0)
+}  // namespace
+
+int64_t MaxTransferBytes(const TRemoteFile& File) {
+  const int64_t size = std::max<int64_t>(File.Size, 0);
+  if (File.ZSize <= 0)
     return size;
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
   const int64_t slack = size / 1024 + 65536;
   const int64_t worst = size > kMax - slack ? kMax : size + slack;
-  return std::max(List.ZSize, worst);
+  return std::max(File.ZSize, worst);
 }
-
-}  // namespace
 
 std::vector<TRemoteFile> ReadFileList(std::span<const uint8_t> Bytes) {
   const std::string_view text(reinterpret_cast<const char*>(Bytes.data()), Bytes.size());
@@ -61,7 +58,7 @@ std::vector<TRemoteFile> ReadFileList(std::span<const uint8_t> Bytes) {
 
 void TUpdater::FetchFileList(THttpClient& Client) {
   Report("Reading the list of files...", 0, 0);
-  TBytes body = HttpGetBytes(Client, FUrl + FList.Path, ListBodyLimit(FList), KListDamaged);
+  TBytes body = HttpGetBytes(Client, FUrl + FList.Path, MaxTransferBytes(FList), KListDamaged);
   if (FList.ZSize > 0) {
     TBytes inflated;
     try {

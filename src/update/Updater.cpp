@@ -6,8 +6,35 @@
 
 namespace vt {
 
-TUpdater::TUpdater(TUpdateView& Form, TCallQueue& Queue, std::string Dir, std::string Url)
-    : FForm(Form), FQueue(Queue), FDir(std::move(Dir)), FUrl(std::move(Url)) {}
+TUpdater::TUpdater(TUpdateView& Form, TCallQueue& Queue, std::string Dir, std::string Url,
+                   TUpdaterOptions Options)
+    : FForm(Form),
+      FCalls(Queue),
+      FDir(std::move(Dir)),
+      FUrl(std::move(Url)),
+      FOptions(std::move(Options)) {}
+
+TUpdater::~TUpdater() {
+  RequestStop();
+  Wait();
+}
+
+void TUpdater::Start() {
+  FThread = std::jthread([this] { Execute(); });
+}
+
+void TUpdater::RequestStop() {
+  FStop.request_stop();
+}
+
+void TUpdater::Wait() {
+  if (FThread.joinable())
+    FThread.join();
+}
+
+bool TUpdater::StopRequested() const {
+  return FStop.stop_requested();
+}
 
 std::string TUpdater::LocalPath(std::string_view Path) const {
   return JoinLocalPath(FDir, Path);
@@ -15,7 +42,14 @@ std::string TUpdater::LocalPath(std::string_view Path) const {
 
 void TUpdater::Report(const std::string& Text, int64_t Done, int64_t Total) {
   TUpdateView& view = FForm;
-  FQueue.Post(this, [&view, Text, Done, Total] { view.ShowProgress(Text, Done, Total); });
+  FCalls.Post(this, [&view, Text, Done, Total] { view.ShowProgress(Text, Done, Total); });
+}
+
+void TUpdater::SetFiles(std::vector<TRemoteFile> Files, std::vector<int32_t> Queue,
+                        int64_t TotalBytes) {
+  FFiles = std::move(Files);
+  FQueue = std::move(Queue);
+  FTotalBytes = TotalBytes;
 }
 
 }  // namespace vt

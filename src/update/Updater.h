@@ -1,15 +1,20 @@
 #pragma once
-// TUpdater: one update run and the state its steps share.
+// TUpdater: one update run on its own thread, and the state its steps share.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Http.h"
 #include "update/CallQueue.h"
 #include "update/Digest.h"
+#include "update/Json.h"
 #include "update/RemoteFile.h"
 
 namespace vt {
@@ -26,18 +31,45 @@ class TUpdateView {
 constexpr const char* KUserAgent = "VeltranoLauncher/2";
 // Bound on a manifest or signature body; real ones are a few hundred bytes.
 constexpr int64_t KMaxManifestBytes = 16 * 1024 * 1024;
+// Download workers of one run.
+constexpr int KWorkerCount = 4;
+// The launcher's own file name in the game folder, and its side names.
+constexpr const char* KLauncherName = "vtlaunch.exe";
+constexpr const char* KInstalledName = "installed.json";
 
 // Client settings of the update thread (short waits: it fetches only small documents) and of
 // each download worker.
 THttpSettings UpdateThreadHttpSettings();
 THttpSettings WorkerHttpSettings();
 
+struct TUpdaterOptions {
+  THttpSettings Client = UpdateThreadHttpSettings();
+  THttpSettings Worker = WorkerHttpSettings();
+  // Full path of the running launcher; its entry in the list is replaced specially only when
+  // this is the game folder's own "vtlaunch.exe". Empty for programs that are not the launcher.
+  std::string SelfPath;
+};
+
 class TUpdater {
  public:
   // Dir: the game folder, absolute, ending in the local separator. Url: base URL ending "/".
-  TUpdater(TUpdateView& Form, TCallQueue& Queue, std::string Dir, std::string Url);
+  TUpdater(TUpdateView& Form, TCallQueue& Queue, std::string Dir, std::string Url,
+           TUpdaterOptions Options = {});
+  // Requests a stop and waits for the thread. Calls it posted may still wait in the queue: the
+  // owner discards them (TCallQueue::Discard with this object) before it frees the object.
+  ~TUpdater();
   TUpdater(const TUpdater&) = delete;
   TUpdater& operator=(const TUpdater&) = delete;
+
+  // Starts the run on its own thread. Its last act is to post UpdateDone.
+  void Start();
+  // Asks the run to stop at its next check; never waits.
+  void RequestStop();
+  // Waits for the thread to end.
+  void Wait();
+  bool StopRequested() const;
+
+  // --- The steps of a run; each raises with a one-line message on failure. ---
 
   // GETs Url into memory; only status 200 passes ("%s: HTTP %d" with the URL otherwise). A
   // body that grows past Limit ends the transfer with TooLarge, or with a message naming the
@@ -53,24 +85,92 @@ class TUpdater {
   // Fetches the list that FList describes, checks it and sets FFiles.
   void FetchFileList(THttpClient& Client);
 
+  // True when the record (may be null) vouches for FBuild and FList with every file unchanged.
+  bool IsUpToDate(const TJsonValue* Root) const;
+  // True when the local copy of File is right; hashes only when size matches and the previous
+  // files (may be null) do not vouch for it.
+  bool IsFileCurrent(const TRemoteFile& File, const TJsonValue* Previous) const;
+  // Deletes the files the previous record named and FFiles lacks ("vtlaunch.exe" spared).
+  void RemoveObsoleteFiles(const TJsonValue* Previous) const;
+  // Writes "installed.json" for FBuild, FList and FFiles.
+  void SaveInstalled() const;
+
+  // Fetches File's object into Target + ".part" (via ".zpart" when compressed), verifies size
+  // and SHA-256, and moves it over Target in one step.
+  void DownloadFile(THttpClient& Client, const TRemoteFile& File, const std::string& Target) const;
+  // Places every queued file with four workers; raises the first failure's message.
+  void DownloadQueue();
+
   // Posts a progress line to the view; returns at once. Any thread of the run may call it.
   void Report(const std::string& Text, int64_t Done, int64_t Total);
 
+  // --- The run's state, for the view and for tests. ---
   int32_t Build() const { return FBuild; }
   const std::string& Objects() const { return FObjects; }
   const TRemoteFile& List() const { return FList; }
   const std::vector<TRemoteFile>& Files() const { return FFiles; }
+  const std::vector<int32_t>& Queue() const { return FQueue; }
+  const std::string& Error() const { return FError; }
+  bool Restart() const { return FRestart; }
+
+  // Sets the list to work on, for tests of the later steps.
+  void SetFiles(std::vector<TRemoteFile> Files, std::vector<int32_t> Queue, int64_t TotalBytes);
+  // Sets what the manifest step would have set (FBuild, FList), for tests of the later steps.
+  void SetManifest(int32_t Build, TRemoteFile List);
+  // Sets the object store's base URL, for tests of the download steps.
+  void SetObjects(std::string Objects);
 
  private:
+  void Execute();
+  void RunSteps(THttpClient& Client);
+  bool IsLauncherEntry(const TRemoteFile& File) const;
+  void DownloadWorker();
+  void Finish();
+
   TUpdateView& FForm;
-  TCallQueue& FQueue;
+  TCallQueue& FCalls;
   const std::string FDir;
   const std::string FUrl;
+  const TUpdaterOptions FOptions;
   std::string FObjects;
   int32_t FBuild = 0;
   TRemoteFile FList;
   std::vector<TRemoteFile> FFiles;
+  std::vector<int32_t> FQueue;
+  std::atomic<int32_t> FNext{0};
+  std::atomic<int64_t> FDoneBytes{0};
+  int64_t FTotalBytes = 0;
+  std::atomic<int32_t> FDoneFiles{0};
+  std::string FFailed;
+  std::mutex FLock;          // guards FFailed only
+  std::mutex FProgressLock;  // orders the workers' progress lines; held for one post
+  std::string FError;
+  bool FRestart = false;
+  bool FSelf = false;
+  std::stop_source FStop;  // the run's stop request, also settable before Start for tests
+  std::jthread FThread;    // last, so it ends before the fields it uses go away
 };
+
+// The most bytes File's object may have and still pass verification: Size when stored plainly;
+// for a zlib object the signed compressed size or what deflate can at worst make of Size,
+// whichever is larger. A body past it is cut off while it arrives.
+int64_t MaxTransferBytes(const TRemoteFile& File);
+
+// The number of bytes File costs to transfer: ZSize when compressed, else Size.
+int64_t DownloadSize(const TRemoteFile& File);
+
+// "Downloading the update: %d of %d files (%.1f of %.1f MB)" with sizes in MiB and the user's
+// decimal separator.
+std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneBytes,
+                                 int64_t TotalBytes);
+
+// SHA-256 of a file's whole contents as lowercase hex, read in pieces of at most 1 MiB.
+// Raises with the open or read error's message.
+std::string FileSha256Hex(const std::string& Path);
+
+// The record in "installed.json" at Path: nothing when the file is missing or is not one
+// complete JSON value. Raises when it cannot be read, or is not valid UTF-8.
+std::optional<TJsonValue> ReadInstalledRecord(const std::string& Path);
 
 // The manifest's fields once its signature has been checked.
 struct TManifest {

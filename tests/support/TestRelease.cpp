@@ -31,4 +31,47 @@ TRemoteFile PublishList(TTestServer& Server, const std::string& ListText, bool C
   return list;
 }
 
+std::string ObjectPath(const TRemoteFile& File) {
+  return "/o/" + File.Hash.substr(0, 2) + "/" + File.Hash + (File.ZSize > 0 ? ".z" : "");
+}
+
+std::vector<TRemoteFile> PublishRelease(TTestServer& Server, const TGameFiles& Files, int32_t Build,
+                                        bool Compress) {
+  std::vector<TRemoteFile> entries;
+  for (const auto& [path, content] : Files) {
+    const std::vector<uint8_t> bytes(content.begin(), content.end());
+    TRemoteFile entry{path, static_cast<int64_t>(bytes.size()), Sha256Hex(bytes), 0};
+    if (Compress) {
+      const std::vector<uint8_t> z = ZlibCompress(bytes);
+      entry.ZSize = static_cast<int64_t>(z.size());
+      Server.Serve(ObjectPath(entry), z);
+    } else {
+      Server.Serve(ObjectPath(entry), content);
+    }
+    entries.push_back(entry);
+  }
+  PublishList(Server, FileListJson(entries), true, Build,
+              "lists/" + std::to_string(Build) + ".json.z");
+  return entries;
+}
+
+TRunResult RunUpdate(const std::string& Dir, const std::string& Url, TUpdaterOptions Options) {
+  TRecordingView view;
+  TCallQueue queue;
+  {
+    TUpdater updater(view, queue, Dir, Url, std::move(Options));
+    updater.Start();
+    updater.Wait();
+    queue.RunPending();
+  }
+  TRunResult result;
+  result.Lines = view.Lines;
+  if (!view.Outcomes.empty()) {
+    result.Finished = true;
+    result.Error = view.Outcomes.back().first;
+    result.Restart = view.Outcomes.back().second;
+  }
+  return result;
+}
+
 }  // namespace vt::test

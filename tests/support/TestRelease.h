@@ -2,6 +2,7 @@
 // Signed releases for tests: manifests signed with the development key, file lists and
 // objects served by a TTestServer.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,17 @@ void PublishManifest(TTestServer& Server, const std::string& ManifestText);
 // describes it; returns the list's description.
 TRemoteFile PublishList(TTestServer& Server, const std::string& ListText, bool Compress,
                         int32_t Build = 1, const std::string& Path = "lists/files.json");
+
+// A game build for tests: relative path to content.
+using TGameFiles = std::map<std::string, std::string>;
+
+// Serves Files as objects under /o/ (zlib-compressed when Compress), a compressed list and a
+// signed manifest for Build; returns the list's entries in the order served.
+std::vector<TRemoteFile> PublishRelease(TTestServer& Server, const TGameFiles& Files, int32_t Build,
+                                        bool Compress);
+
+// The object URL path of an entry, as the engine asks for it ("/o/ab/ab...[.z]").
+std::string ObjectPath(const TRemoteFile& File);
 
 // Collects what a run reports, as the window would see it.
 class TRecordingView : public TUpdateView {
@@ -50,5 +62,15 @@ std::string ErrorOf(TStep&& Step) {
   }
   return {};
 }
+
+// Runs one whole update in Dir from Server and returns once its thread has ended, with every
+// posted call run.
+struct TRunResult {
+  std::string Error;
+  bool Restart = false;
+  bool Finished = false;  // UpdateDone arrived
+  std::vector<TRecordingView::TLine> Lines;
+};
+TRunResult RunUpdate(const std::string& Dir, const std::string& Url, TUpdaterOptions Options = {});
 
 }  // namespace vt::test

@@ -1,0 +1,65 @@
+#include "shell/Options.h"
+
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "update/Json.h"
+
+namespace vt {
+
+namespace {
+
+bool IsSwitch(std::string_view Param, std::string_view Name) {
+  return Param.size() == Name.size() + 1 && (Param[0] == '-' || Param[0] == '/') &&
+         AsciiLower(Param.substr(1)) == AsciiLower(Name);
+}
+
+std::string WithTrailing(std::string Text, char Last) {
+  if (Text.empty() || Text.back() != Last)
+    Text += Last;
+  return Text;
+}
+
+}  // namespace
+
+std::string SwitchValue(const TParams& Params, std::string_view Name, bool SlashStartsValue) {
+  for (size_t i = 0; i < Params.size(); ++i) {
+    if (!IsSwitch(Params[i], Name))
+      continue;
+    // Only the first occurrence counts, usable value or not.
+    if (i + 1 >= Params.size())
+      return {};
+    const std::string& value = Params[i + 1];
+    if (!value.empty() && (value[0] == '-' || (value[0] == '/' && !SlashStartsValue)))
+      return {};
+    return value;
+  }
+  return {};
+}
+
+bool HasSwitch(const TParams& Params, std::string_view Name) {
+  for (const std::string& param : Params) {
+    if (IsSwitch(param, Name))
+      return true;
+  }
+  return false;
+}
+
+std::string GameFolderOption(const TParams& Params, const std::string& DefaultDir) {
+  // Where "/" separates paths an absolute folder begins with it, so it cannot mark a switch.
+  const std::string value = SwitchValue(Params, "dir", KPathSeparator == '/');
+  if (value.empty())
+    return WithTrailing(DefaultDir, KPathSeparator);
+  return WithTrailing(AbsolutePath(value), KPathSeparator);
+}
+
+std::string UrlOption(const TParams& Params, const std::string& DefaultUrl) {
+  const std::string value = SwitchValue(Params, "url");
+  return WithTrailing(value.empty() ? DefaultUrl : value, '/');
+}
+
+std::string FolderOf(const std::string& FileName) {
+  const size_t last = FileName.find_last_of(KPathSeparator);
+  return last == std::string::npos ? std::string() : FileName.substr(0, last + 1);
+}
+
+}  // namespace vt

@@ -1,0 +1,95 @@
+// The sequence of one update run, its failure capture and its hand-over to the view.
+
+#include <cstdio>
+#include <string>
+
+#include "update/Json.h"
+#include "update/Updater.h"
+
+namespace vt {
+
+namespace {
+
+// Entries per progress line of the checking pass.
+constexpr int32_t KCheckingStride = 100;
+
+std::string UpToDateLine(int32_t Build) {
+  return "Up to date (build " + std::to_string(Build) + ").";
+}
+
+std::string CheckingLine(int32_t Index, int32_t Count) {
+  return "Checking files: " + std::to_string(Index) + " of " + std::to_string(Count);
+}
+
+// The record's "files" when the record is an object and that member is one too.
+const TJsonValue* PreviousFiles(const TJsonValue* Root) {
+  if (Root == nullptr || !Root->IsObject())
+    return nullptr;
+  const TJsonValue* files = Root->Member("files");
+  return files != nullptr && files->IsObject() ? files : nullptr;
+}
+
+}  // namespace
+
+void TUpdater::Execute() {
+  try {
+    // The client is inside the guard too: a client that cannot be made is the run's failure,
+    // not a lost thread.
+    const std::unique_ptr<THttpClient> client = NewHttpClient(FOptions.Client);
+    RunSteps(*client);
+  } catch (const std::exception& e) {
+    FError = e.what();
+  } catch (...) {
+    FError = "unexpected failure";
+  }
+  Finish();
+}
+
+void TUpdater::RunSteps(THttpClient& Client) {
+  FetchManifest(Client);
+  const std::optional<TJsonValue> record = ReadInstalledRecord(LocalPath(KInstalledName));
+  const TJsonValue* root = record ? &*record : nullptr;
+  const TJsonValue* previous = PreviousFiles(root);
+  if (IsUpToDate(root)) {
+    Report(UpToDateLine(FBuild), 1, 1);
+    return;
+  }
+  FetchFileList(Client);
+  // The launcher's own entry is replaced before anything else when this process is the game
+  // folder's launcher; that step comes with the self-update. Until then FSelf stays false and
+  // the entry is an ordinary file.
+
+  FQueue.clear();
+  FTotalBytes = 0;
+  const auto count = static_cast<int32_t>(FFiles.size());
+  for (int32_t i = 0; i < count; ++i) {
+    if (StopRequested())
+      return;
+    if (i % KCheckingStride == 0)
+      Report(CheckingLine(i, count), i, count);
+    if (IsLauncherEntry(FFiles[i]))
+      continue;
+    if (!IsFileCurrent(FFiles[i], previous)) {
+      FQueue.push_back(i);
+      FTotalBytes += DownloadSize(FFiles[i]);
+    }
+  }
+  if (!FQueue.empty())
+    DownloadQueue();
+  if (StopRequested())
+    return;
+  RemoveObsoleteFiles(previous);
+  SaveInstalled();
+  Report(UpToDateLine(FBuild), 1, 1);
+}
+
+bool TUpdater::IsLauncherEntry(const TRemoteFile& File) const {
+  return FSelf && AsciiLower(File.Path) == KLauncherName;
+}
+
+void TUpdater::Finish() {
+  // Reads FError and FRestart when it runs; neither changes after this post.
+  FCalls.Post(this, [this] { FForm.UpdateDone(FError, FRestart); });
+}
+
+}  // namespace vt

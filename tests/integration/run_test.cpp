@@ -1,0 +1,315 @@
+// Whole update runs against a real server: what lands on disk, what is asked for, what is said.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "support/TestRelease.h"
+#include "update/ReleaseKey.h"
+
+namespace vt {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteAll(const fs::path& Path, const std::string& Content) {
+  fs::create_directories(Path.parent_path());
+  std::ofstream(Path, std::ios::binary) << Content;
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (KReleaseKeyX != test::DevKey().PublicX())
+      GTEST_SKIP() << "built with another release key";
+    Dir = fs::temp_directory_path() /
+          ("vt_run_" + std::to_string(::getpid()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(Dir);
+    fs::create_directories(Dir);
+  }
+  void TearDown() override { fs::remove_all(Dir); }
+
+  test::TRunResult Run(TUpdaterOptions Options = {}) {
+    return test::RunUpdate(Dir.string() + "/", Server.BaseUrl(), std::move(Options));
+  }
+  // Paths of the object requests since the last ClearRequests.
+  std::vector<std::string> ObjectRequests() const {
+    std::vector<std::string> paths;
+    for (const auto& r : Server.Requests()) {
+      if (r.Path.starts_with("/o/"))
+        paths.push_back(r.Path);
+    }
+    return paths;
+  }
+  void ExpectFolderHolds(const test::TGameFiles& Files) {
+    for (const auto& [path, content] : Files)
+      EXPECT_EQ(ReadAll(Dir / path), content) << path;
+  }
+
+  test::TTestServer Server;
+  fs::path Dir;
+};
+
+const test::TGameFiles KBuildA = {
+    {"vt.exe", "#!/bin/sh\necho game\n"},
+    {"data/levels/one.map", std::string(100000, 'm')},
+    {"data/empty.bin", ""},
+    {"readme.txt", "Veltrano RPG build A"},
+    {"old/only-in-a.txt", "obsolete soon"},
+};
+
+TEST_F(RunTest, FreshInstallThenUpToDateShortcut) {
+  for (const bool compress : {false, true}) {
+    fs::remove_all(Dir);
+    const auto entries = test::PublishRelease(Server, KBuildA, 7, compress);
+    auto result = Run();
+    ASSERT_TRUE(result.Finished);
+    EXPECT_EQ(result.Error, "");
+    EXPECT_FALSE(result.Restart);
+    ExpectFolderHolds(KBuildA);
+    ASSERT_FALSE(result.Lines.empty());
+    EXPECT_EQ(result.Lines.back().Text, "Up to date (build 7).");
+    EXPECT_EQ(result.Lines.back().Done, 1);
+    EXPECT_EQ(result.Lines.back().Total, 1);
+    EXPECT_TRUE(fs::exists(Dir / "installed.json"));
+    EXPECT_EQ(ObjectRequests().size(), KBuildA.size());
+    for (const auto& entry : entries)
+      EXPECT_FALSE(fs::exists(Dir / (entry.Path + ".part")));
+
+    // The next start asks for the manifest and its signature only.
+    Server.ClearRequests();
+    result = Run();
+    EXPECT_EQ(result.Error, "");
+    const auto requests = Server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].Path, "/version");
+    EXPECT_EQ(requests[1].Path, "/version.sig");
+    ASSERT_EQ(result.Lines.size(), 2u);
+    EXPECT_EQ(result.Lines[0].Text, "Checking for updates...");
+    EXPECT_EQ(result.Lines[1].Text, "Up to date (build 7).");
+  }
+}
+
+TEST_F(RunTest, TouchedFileIsHashedNotFetchedAndDeletedFileIsTheOnlyDownload) {
+  test::PublishRelease(Server, KBuildA, 7, true);
+  ASSERT_EQ(Run().Error, "");
+  const std::string recordBefore = ReadAll(Dir / "installed.json");
+
+  // Touched: same content, new time. Deleted: gone.
+  const fs::path touched = Dir / "readme.txt";
+  fs::last_write_time(touched, fs::last_write_time(touched) + std::chrono::hours(1));
+  fs::remove(Dir / "data/levels/one.map");
+  Server.ClearRequests();
+  const auto result = Run();
+  EXPECT_EQ(result.Error, "");
+  const auto objects = ObjectRequests();
+  ASSERT_EQ(objects.size(), 1u);
+  ExpectFolderHolds(KBuildA);
+  const std::string recordAfter = ReadAll(Dir / "installed.json");
+  EXPECT_NE(recordAfter, recordBefore);  // the touched file's new time is recorded
+  // And now it is all up to date again.
+  Server.ClearRequests();
+  EXPECT_EQ(Run().Error, "");
+  EXPECT_EQ(Server.Requests().size(), 2u);
+}
+
+TEST_F(RunTest, NewBuildReplacesChangedFilesAndRemovesDroppedOnesButSparesTheLauncher) {
+  test::TGameFiles a = KBuildA;
+  a["vtlaunch.exe"] = "launcher A";
+  a["tools/vtlaunch.exe"] = "a copy in a subfolder";
+  test::PublishRelease(Server, a, 1, true);
+  ASSERT_EQ(Run().Error, "");
+  WriteAll(Dir / "saves/slot1.sav", "the player's own file");
+
+  test::TGameFiles b = {{"vt.exe", "#!/bin/sh\necho game B\n"},
+                        {"data/levels/one.map", std::string(100000, 'm')},
+                        {"README.TXT", "case differs: same file on Windows"},
+                        {"data/new/two.map", "new in B"}};
+  test::PublishRelease(Server, b, 2, false);
+  Server.ClearRequests();
+  const auto result = Run();
+  EXPECT_EQ(result.Error, "");
+  ExpectFolderHolds(b);
+  EXPECT_EQ(ObjectRequests().size(), 3u);  // one.map is unchanged
+  EXPECT_FALSE(fs::exists(Dir / "old/only-in-a.txt"));
+  EXPECT_TRUE(fs::is_directory(Dir / "old"));  // folders stay
+  EXPECT_FALSE(fs::exists(Dir / "data/empty.bin"));
+  EXPECT_FALSE(fs::exists(Dir / "tools/vtlaunch.exe"));
+  EXPECT_EQ(ReadAll(Dir / "vtlaunch.exe"), "launcher A");  // spared at the top
+  EXPECT_TRUE(fs::exists(Dir / "readme.txt"));  // named again by the new list, in other case
+  EXPECT_EQ(ReadAll(Dir / "saves/slot1.sav"), "the player's own file");
+  // Programs keep their executable bits, data does not get them.
+  EXPECT_NE(fs::status(Dir / "vt.exe").permissions() & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_EQ(fs::status(Dir / "data/new/two.map").permissions() & fs::perms::owner_exec,
+            fs::perms::none);
+}
+
+TEST_F(RunTest, CheckingLinesEveryHundredEntries) {
+  test::TGameFiles many;
+  for (int i = 0; i < 250; ++i)
+    many["f/" + std::to_string(1000 + i)] = std::to_string(i);
+  test::PublishRelease(Server, many, 3, false);
+  const auto result = Run();
+  EXPECT_EQ(result.Error, "");
+  std::vector<std::string> checking;
+  int downloads = 0;
+  for (const auto& line : result.Lines) {
+    if (line.Text.starts_with("Checking files")) {
+      checking.push_back(line.Text);
+      EXPECT_EQ(line.Total, 250);
+    }
+    if (line.Text.starts_with("Downloading the update"))
+      ++downloads;
+  }
+  EXPECT_EQ(checking,
+            (std::vector<std::string>{"Checking files: 0 of 250", "Checking files: 100 of 250",
+                                      "Checking files: 200 of 250"}));
+  EXPECT_EQ(downloads, 250);
+  EXPECT_EQ(result.Lines.back().Text, "Up to date (build 3).");
+}
+
+TEST_F(RunTest, EmptyListWritesARecordAndRemovesEveryPreviousFile) {
+  test::PublishRelease(Server, KBuildA, 1, true);
+  ASSERT_EQ(Run().Error, "");
+  test::PublishRelease(Server, {}, 2, true);
+  const auto result = Run();
+  EXPECT_EQ(result.Error, "");
+  for (const auto& [path, content] : KBuildA)
+    EXPECT_FALSE(fs::exists(Dir / path)) << path;
+  EXPECT_EQ(result.Lines.back().Text, "Up to date (build 2).");
+  for (const auto& line : result.Lines)
+    EXPECT_FALSE(line.Text.starts_with("Checking files"));
+}
+
+TEST_F(RunTest, FailuresOfOneFileEndTheRunWithTheirMessage) {
+  const auto entries =
+      test::PublishRelease(Server, {{"data/a.pak", std::string(5000, 'a')}}, 1, true);
+  const std::string object = test::ObjectPath(entries[0]);
+
+  Server.ServeStatus(object, 404);
+  EXPECT_EQ(Run().Error, "data/a.pak: HTTP 404");
+
+  Server.Serve(object, std::string("not zlib at all"));
+  EXPECT_EQ(Run().Error, "data/a.pak arrived damaged - try again");
+
+  test::PublishRelease(Server, {{"data/a.pak", std::string(5000, 'a')}}, 1, false);
+  Server.Serve(test::ObjectPath({"", 0, entries[0].Hash, 0}), std::string(5000, 'b'));
+  EXPECT_EQ(Run().Error, "data/a.pak arrived damaged - try again");
+  EXPECT_FALSE(fs::exists(Dir / "data/a.pak"));
+  EXPECT_FALSE(fs::exists(Dir / "installed.json"));
+}
+
+TEST_F(RunTest, TargetThatCannotBeReplacedLeavesThePartFile) {
+  test::PublishRelease(Server, {{"data/a.pak", "new content"}}, 1, false);
+  // A folder with content under the target's name cannot be renamed over.
+  WriteAll(Dir / "data/a.pak/inside", "x");
+  const auto result = Run();
+  EXPECT_TRUE(result.Error.starts_with("cannot replace data/a.pak (")) << result.Error;
+  EXPECT_TRUE(result.Error.ends_with(") - is the game still running?")) << result.Error;
+  EXPECT_EQ(ReadAll(Dir / "data/a.pak.part"), "new content");
+}
+
+TEST_F(RunTest, FileInTheWayOfAFolder) {
+  test::PublishRelease(Server, {{"data/maps/a.map", "map"}}, 1, false);
+  WriteAll(Dir / "data/maps", "a file where a folder belongs");
+  const auto result = Run();
+  EXPECT_TRUE(
+      result.Error.starts_with("cannot create the folder " + Dir.string() + "/data/maps/ - "))
+      << result.Error;
+  EXPECT_TRUE(ObjectRequests().empty());
+}
+
+TEST_F(RunTest, InstalledRecordThatIsNotUtf8FailsNotJsonIsIgnoredArrayHasNoPreviousFiles) {
+  test::PublishRelease(Server, KBuildA, 1, true);
+  WriteAll(Dir / "installed.json", "{\"build\":1,\"list\":\"\xFF\xFE\"}");
+  auto result = Run();
+  EXPECT_FALSE(result.Error.empty());
+  EXPECT_TRUE(ObjectRequests().empty());
+
+  WriteAll(Dir / "installed.json", "this is not JSON");
+  result = Run();
+  EXPECT_EQ(result.Error, "");
+  ExpectFolderHolds(KBuildA);
+
+  // An array root: nothing is taken as previous, so nothing is removed.
+  WriteAll(Dir / "installed.json", R"([{"files":{"readme.txt":{}}}])");
+  test::PublishRelease(Server, {{"vt.exe", KBuildA.at("vt.exe")}}, 2, true);
+  result = Run();
+  EXPECT_EQ(result.Error, "");
+  EXPECT_TRUE(fs::exists(Dir / "readme.txt"));
+}
+
+TEST_F(RunTest, StopDuringTheChecksWritesNoRecordAndRemovesNothing) {
+  test::PublishRelease(Server, KBuildA, 1, true);
+  ASSERT_EQ(Run().Error, "");
+  const std::string record = ReadAll(Dir / "installed.json");
+  test::PublishRelease(Server, {{"vt.exe", "B"}}, 2, true);
+
+  test::TRecordingView view;
+  TCallQueue queue;
+  {
+    TUpdater updater(view, queue, Dir.string() + "/", Server.BaseUrl());
+    updater.RequestStop();  // seen at the first entry of the checking pass
+    updater.Start();
+    updater.Wait();
+    queue.RunPending();
+  }
+  ASSERT_EQ(view.Outcomes.size(), 1u);
+  EXPECT_EQ(view.Outcomes[0].first, "");
+  EXPECT_FALSE(view.Outcomes[0].second);
+  EXPECT_EQ(ReadAll(Dir / "installed.json"), record);
+  ExpectFolderHolds(KBuildA);
+}
+
+TEST_F(RunTest, StopDuringDownloadsFinishesFilesInHandAndStartsNoOther) {
+  test::TGameFiles files;
+  for (int i = 0; i < 20; ++i)
+    files["f" + std::to_string(10 + i)] = std::string(1000 + i, 'x');
+  test::PublishRelease(Server, KBuildA, 1, false);
+  ASSERT_EQ(Run().Error, "");
+  const auto entries = test::PublishRelease(Server, files, 2, false);
+  // Every object waits until the stop has been asked for.
+  std::atomic<bool> released{false};
+  for (const auto& entry : entries) {
+    const std::string content = files.at(entry.Path);
+    Server.SetHandler(test::ObjectPath(entry), [&released, content](const auto&, auto& Response) {
+      while (!released)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      Response.set_content(content, "application/octet-stream");
+    });
+  }
+  Server.ClearRequests();
+  test::TRecordingView view;
+  TCallQueue queue;
+  {
+    TUpdater updater(view, queue, Dir.string() + "/", Server.BaseUrl());
+    updater.Start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (ObjectRequests().size() < 4 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    updater.RequestStop();
+    released = true;
+    updater.Wait();
+    queue.RunPending();
+  }
+  EXPECT_EQ(ObjectRequests().size(), 4u);
+  ASSERT_EQ(view.Outcomes.size(), 1u);
+  EXPECT_EQ(view.Outcomes[0].first, "");
+  ExpectFolderHolds(KBuildA);  // nothing removed
+  const std::string record = ReadAll(Dir / "installed.json");
+  EXPECT_NE(record.find("\"build\":1"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vt
