@@ -1,0 +1,145 @@
+#include "publish/GameTree.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+#include <system_error>
+
+#include "update/Json.h"
+#include "update/Paths.h"
+#include "update/Updater.h"
+
+namespace vt {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void Refuse(const std::string& Path, const std::string& Why) {
+  throw std::runtime_error(Path + ": " + Why);
+}
+
+// Windows reserves these names for devices, with any extension.
+bool IsDeviceName(std::string_view Part) {
+  const std::string stem = AsciiLower(Part.substr(0, Part.find('.')));
+  static const char* const KDevices[] = {"con", "prn", "aux", "nul"};
+  for (const char* device : KDevices) {
+    if (stem == device)
+      return true;
+  }
+  return stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
+// Why Windows could not hold a name with this part, or nothing when it can.
+const char* WindowsObjection(std::string_view Part) {
+  for (const char c : Part) {
+    if (static_cast<unsigned char>(c) < 32 ||
+        std::string_view("<>\"|?*").find(c) != std::string_view::npos) {
+      return "holds a character that Windows does not allow in file names";
+    }
+  }
+  if (!Part.empty() && (Part.back() == '.' || Part.back() == ' '))
+    return "ends in a full stop or a space, which Windows drops from file names";
+  if (IsDeviceName(Part))
+    return "is a device name on Windows";
+  return nullptr;
+}
+
+// Refuses a name that the launcher would refuse, or would place under another name.
+void CheckName(const std::string& Path) {
+  if (!IsValidUtf8(Path))
+    Refuse(Path, "the name is not valid UTF-8");
+  if (!IsSafeRelativePath(Path))
+    Refuse(Path,
+           "the launcher refuses this name (it holds \"..\" or \":\", or starts with \"\\\")");
+  if (Path.find('\\') != std::string::npos)
+    Refuse(Path, "a \"\\\" in a name would be a folder separator on Windows");
+  size_t start = 0;
+  while (start <= Path.size()) {
+    const size_t end = std::min(Path.find('/', start), Path.size());
+    if (const char* why = WindowsObjection(std::string_view(Path).substr(start, end - start))) {
+      Refuse(Path, std::string("the name ") + why);
+    }
+    start = end + 1;
+  }
+  if (AsciiLower(Path) == KInstalledName)
+    Refuse(Path, "the launcher keeps its own record under this name");
+}
+
+void CheckType(const fs::directory_entry& Entry, const std::string& Path) {
+  const fs::file_status status = Entry.symlink_status();
+  if (fs::is_symlink(status))
+    Refuse(Path, "is a symbolic link; a release holds regular files only");
+  if (!fs::is_regular_file(status) && !fs::is_directory(status))
+    Refuse(Path, "is not a regular file; a release holds regular files only");
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view Text) {
+  size_t pos = 0;
+  while (pos < Text.size()) {
+    const auto lead = static_cast<uint8_t>(Text[pos]);
+    int extra = 0;
+    uint32_t cp = 0, min = 0;
+    if (lead < 0x80) {
+      ++pos;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1, cp = lead & 0x1F, min = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2, cp = lead & 0x0F, min = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3, cp = lead & 0x07, min = 0x10000;
+    } else {
+      return false;
+    }
+    if (Text.size() - pos <= static_cast<size_t>(extra))
+      return false;
+    for (int i = 1; i <= extra; ++i) {
+      const auto next = static_cast<uint8_t>(Text[pos + i]);
+      if ((next & 0xC0) != 0x80)
+        return false;
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    pos += extra + 1;
+  }
+  return true;
+}
+
+std::vector<TGameFile> ListGameFiles(const std::string& Dir) {
+  const fs::path root(Dir);
+  std::error_code error;
+  if (!fs::is_directory(root, error))
+    Refuse(Dir, error ? error.message() : "not a folder");
+  std::vector<TGameFile> files;
+  try {
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+      const std::string path = entry.path().lexically_relative(root).generic_string();
+      CheckType(entry, path);
+      if (entry.is_directory())
+        continue;
+      CheckName(path);
+      files.push_back({path, entry.path().string(), static_cast<int64_t>(entry.file_size())});
+    }
+  } catch (const fs::filesystem_error& e) {
+    Refuse(e.path1().empty() ? Dir : e.path1().string(), e.code().message());
+  }
+  std::sort(files.begin(), files.end(),
+            [](const TGameFile& A, const TGameFile& B) { return A.Path < B.Path; });
+  // Keyed by the name folded to lower case: Windows keeps one file where Linux keeps two.
+  // Checked in sorted order, so the same name is blamed on every run.
+  std::map<std::string, std::string> folded;
+  for (const TGameFile& file : files) {
+    const auto [other, added] = folded.emplace(AsciiLower(file.Path), file.Path);
+    if (!added)
+      Refuse(file.Path, "differs from " + other->second + " only in letter case");
+  }
+  return files;
+}
+
+}  // namespace vt

@@ -1,0 +1,73 @@
+#pragma once
+// Turning a game folder into the static tree an update server serves: content-addressed
+// objects, a compressed file list, the manifest "version" and its signature "version.sig".
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "publish/Signer.h"
+#include "update/RemoteFile.h"
+
+namespace vt {
+
+// How objects (and the list) are stored. Auto keeps the zlib form only when it is at least
+// KAutoSavingPercent smaller than the file, since every compressed object costs the player
+// an inflation pass. To spare a deflation of whole big files that are compressed already
+// (most game archives are), Auto also gives up on a file whose first KAutoProbeBytes do not
+// shrink by KAutoProbePercent.
+enum class TCompress { Auto, Always, Never };
+constexpr int64_t KAutoSavingPercent = 5;
+constexpr int64_t KAutoProbeBytes = 4 * 1048576;
+constexpr int64_t KAutoProbePercent = 2;
+
+// Progress of a pack or a check: whole files done, and bytes of them done so far.
+struct TTreeProgress {
+  int64_t DoneFiles = 0;
+  int64_t Files = 0;
+  int64_t DoneBytes = 0;
+  int64_t Bytes = 0;
+  std::string_view Path;  // the file at hand
+};
+using TProgressCallback = std::function<void(const TTreeProgress&)>;
+
+struct TPackOptions {
+  int32_t Build = 0;
+  // The manifest's "objects" value; empty leaves it out (the launcher then uses "o/").
+  std::string Objects;
+  TCompress Compress = TCompress::Auto;
+  int Level = 6;  // zlib level of objects; the list always gets 9
+  TProgressCallback Progress;
+};
+
+struct TPackResult {
+  int64_t Files = 0;
+  int64_t Bytes = 0;           // of the game files
+  int64_t ObjectsWritten = 0;  // entries whose object this pack wrote
+  int64_t ObjectsReused = 0;   // entries whose object was already there (or written for an
+                               // identical file earlier in this pack)
+  int64_t Compressed = 0;      // entries stored zlib-compressed
+  int64_t StoredBytes = 0;     // object bytes the entries take on the server
+  std::string ObjectsFolder;   // where the objects went, relative to the output, "/" ending
+  bool UploadObjects = false;  // the objects base is absolute: ObjectsFolder goes there
+  TRemoteFile List;            // the list as the manifest describes it
+};
+
+// True for an "objects" value that the launcher takes as a URL of its own (starts with
+// "http" in any letter case) rather than as a path below the update server's base.
+bool IsAbsoluteObjectsBase(std::string_view Objects);
+
+// The folder, relative to the output and ending in "/", that holds the objects for a manifest
+// "objects" value ("o/" for an empty or absolute one). Raises for a value a release cannot
+// use: not ending in "/", or a relative one that would leave the tree.
+std::string ObjectsFolderFor(const std::string& Objects);
+
+// Packs every regular file of GameDir into OutDir (made when missing) and signs the manifest
+// with Key. Objects already in OutDir are reused. Files are written under temporary names and
+// renamed into place, and "version.sig" and "version" come last, so a pack that fails leaves
+// the previous release intact. Raises with a one-line message naming the file at fault.
+TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TSigningKey& Key,
+                 const TPackOptions& Options);
+
+}  // namespace vt

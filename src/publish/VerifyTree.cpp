@@ -1,0 +1,238 @@
+#include "publish/VerifyTree.h"
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <stdexcept>
+
+#include "platform/Files.h"
+#include "publish/ObjectFiles.h"
+#include "update/Digest.h"
+#include "update/Inflate.h"
+#include "update/Paths.h"
+#include "update/Sha256.h"
+#include "update/Updater.h"
+
+namespace vt {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Stands in for the server's base URL, so that relative object bases can be told apart.
+constexpr const char* KTreeUrl = "https://tree.invalid/";
+
+TBytes ReadWhole(const std::string& Path) {
+  TFile file = TFile::OpenRead(Path);
+  TBytes bytes;
+  uint8_t piece[65536];
+  while (const size_t got = file.Read(piece, sizeof piece))
+    bytes.insert(bytes.end(), piece, piece + got);
+  return bytes;
+}
+
+class TFileReader : public TByteSource {
+ public:
+  explicit TFileReader(const std::string& Path) : FFile(TFile::OpenRead(Path)) {}
+  size_t Read(uint8_t* Buffer, size_t Size) override { return FFile.Read(Buffer, Size); }
+
+ private:
+  TFile FFile;
+};
+
+// Hashes what is written to it instead of keeping it.
+class THashSink : public TByteSink {
+ public:
+  void Write(const uint8_t* Data, size_t Size) override { FHash.Update(Data, Size); }
+  std::string Hex() { return BytesToHex(FHash.Final()); }
+
+ private:
+  TSha256 FHash;
+};
+
+bool IsLowerHexDigest(const std::string& Hash) {
+  return Hash.size() == 64 && Hash.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+std::string Mismatch(const char* What, int64_t Found, const char* Member, int64_t Listed) {
+  return std::string(What) + " has " + std::to_string(Found) + " bytes, but \"" + Member +
+         "\" says " + std::to_string(Listed);
+}
+
+// What is wrong with the object of Entry stored at Local, or nothing.
+std::string CheckObject(const std::string& Local, const TRemoteFile& Entry) {
+  int64_t size = 0, time = 0;
+  if (!GetFileInfo(Local, size, time))
+    return "its object is missing";
+  std::string hash;
+  if (Entry.ZSize > 0) {
+    if (size != Entry.ZSize)
+      return Mismatch("its object", size, "z", Entry.ZSize);
+    TFileReader source(Local);
+    THashSink sink;
+    try {
+      InflateStream(source, sink, Entry.Size);
+    } catch (const std::exception& e) {
+      return "its object does not inflate to " + std::to_string(Entry.Size) + " bytes (" +
+             e.what() + ")";
+    }
+    hash = sink.Hex();
+  } else {
+    if (size != Entry.Size)
+      return Mismatch("its object", size, "s", Entry.Size);
+    hash = DigestFile(Local).Hash;
+  }
+  return hash == Entry.Hash ? std::string() : "its object does not have the listed SHA-256";
+}
+
+class TVerifier {
+ public:
+  TVerifier(std::string OutDir, TVerifyReport& Report, const TProgressCallback& Progress)
+      : FOut(std::move(OutDir)), FReport(Report), FProgress(Progress) {}
+
+  // The manifest, when its signature holds and it reads.
+  std::optional<TManifest> Manifest(std::string_view KeyX, std::string_view KeyY) {
+    const TBytes manifest = ReadWhole(Local("version"));
+    const TBytes signature = ReadWhole(Local("version.sig"));
+    const std::string_view text(reinterpret_cast<const char*>(signature.data()), signature.size());
+    if (!VerifySignatureWithKey(manifest, text, KeyX, KeyY)) {
+      Problem("version.sig: not a signature of \"version\" by the given key");
+      return std::nullopt;
+    }
+    try {
+      return ReadManifest(manifest, KTreeUrl);
+    } catch (const std::exception& e) {
+      Problem(std::string("version: ") + e.what());
+      return std::nullopt;
+    }
+  }
+
+  // The entries of the list the manifest describes, when it matches and reads.
+  std::optional<std::vector<TRemoteFile>> List(const TRemoteFile& List) {
+    TBytes body = ReadWhole(Local(List.Path));
+    if (List.ZSize > 0) {
+      if (static_cast<int64_t>(body.size()) != List.ZSize)
+        Problem(List.Path + ": " +
+                Mismatch("it", static_cast<int64_t>(body.size()), "list.z", List.ZSize));
+      TBytes inflated;
+      try {
+        TMemorySource source(body);
+        TMemorySink sink(inflated);
+        InflateStream(source, sink, List.Size);
+      } catch (const std::exception& e) {
+        return Fatal(List.Path + ": does not inflate to \"list.s\" bytes (" + e.what() + ")");
+      }
+      body = std::move(inflated);
+    }
+    if (static_cast<int64_t>(body.size()) != List.Size)
+      return Fatal(List.Path + ": " +
+                   Mismatch("it", static_cast<int64_t>(body.size()), "list.s", List.Size));
+    if (Sha256Hex(body) != List.Hash)
+      return Fatal(List.Path + ": does not have the SHA-256 of \"list.h\"");
+    try {
+      return ReadFileList(body);
+    } catch (const std::exception& e) {
+      return Fatal(List.Path + ": " + e.what());
+    }
+  }
+
+  // The local folder of the objects, ending in the separator, or nothing when not here.
+  std::optional<std::string> ObjectFolder(const std::string& Objects) {
+    if (!Objects.starts_with(KTreeUrl)) {
+      if (!FolderExists(Local("o"))) {
+        Note("objects are served from " + Objects + " and were not checked");
+        return std::nullopt;
+      }
+      Note("objects are served from " + Objects + "; checked the copy in " + Local("o/"));
+      return Local("o/");
+    }
+    const std::string relative = Objects.substr(std::string_view(KTreeUrl).size());
+    if (!relative.empty() && !IsSafeRelativePath(relative)) {
+      Problem("version: the objects base " + relative + " leaves the tree");
+      return std::nullopt;
+    }
+    return Local(relative);
+  }
+
+  void Objects(const std::string& Folder, const std::vector<TRemoteFile>& Entries) {
+    TTreeProgress progress;
+    progress.Files = static_cast<int64_t>(Entries.size());
+    for (const TRemoteFile& entry : Entries)
+      progress.Bytes += entry.Size;
+    for (const TRemoteFile& entry : Entries) {
+      if (FProgress) {
+        progress.Path = entry.Path;
+        FProgress(progress);
+      }
+      Entry(Folder, entry);
+      ++progress.DoneFiles;
+      progress.DoneBytes += entry.Size;
+    }
+  }
+
+  void Problem(std::string Text) { FReport.Problems.push_back(std::move(Text)); }
+  void Note(std::string Text) { FReport.Notes.push_back(std::move(Text)); }
+
+ private:
+  std::string Local(const std::string& Relative) const { return FOut + Relative; }
+
+  std::nullopt_t Fatal(std::string Text) {
+    Problem(std::move(Text));
+    return std::nullopt;
+  }
+
+  void Entry(const std::string& Folder, const TRemoteFile& File) {
+    ++FReport.Files;
+    FReport.Bytes += File.Size;
+    if (!IsLowerHexDigest(File.Hash))
+      return Problem(File.Path + ": \"h\" is not a SHA-256 in 64 hex digits");
+    if (File.Size < 0)
+      return Problem(File.Path + ": \"s\" is negative");
+    const std::string name = ObjectName(File.Hash, File.ZSize > 0);
+    auto [known, added] = FChecked.emplace(name, std::string());
+    if (added) {
+      try {
+        known->second = CheckObject(Folder + name, File);
+      } catch (const std::exception& e) {
+        known->second = e.what();
+      }
+      ++FReport.Objects;
+      FReport.Compressed += File.ZSize > 0 ? 1 : 0;
+    }
+    if (!known->second.empty())
+      Problem(File.Path + ": " + known->second + " (" + name + ")");
+  }
+
+  const std::string FOut;  // ends in the separator
+  TVerifyReport& FReport;
+  const TProgressCallback& FProgress;
+  std::map<std::string, std::string> FChecked;  // object name to its problem ("" when sound)
+};
+
+}  // namespace
+
+TVerifyReport VerifyTree(const std::string& OutDir, std::string_view KeyX, std::string_view KeyY,
+                         const TProgressCallback& Progress) {
+  TVerifyReport report;
+  std::string out = OutDir;
+  if (out.empty() || out.back() != KPathSeparator)
+    out += KPathSeparator;
+  TVerifier verifier(out, report, Progress);
+  try {
+    const std::optional<TManifest> manifest = verifier.Manifest(KeyX, KeyY);
+    if (!manifest)
+      return report;
+    report.Build = manifest->Build;
+    const std::optional<std::vector<TRemoteFile>> entries = verifier.List(manifest->List);
+    if (!entries)
+      return report;
+    if (const std::optional<std::string> folder = verifier.ObjectFolder(manifest->Objects))
+      verifier.Objects(*folder, *entries);
+  } catch (const std::exception& e) {
+    // A file that cannot be read at all: its message names it.
+    verifier.Problem(e.what());
+  }
+  return report;
+}
+
+}  // namespace vt

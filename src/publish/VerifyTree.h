@@ -1,0 +1,35 @@
+#pragma once
+// Checking a published tree the way the launcher will read it, before it goes live.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "publish/Pack.h"
+
+namespace vt {
+
+struct TVerifyReport {
+  // One line each, naming the file at fault. Empty when the tree is sound.
+  std::vector<std::string> Problems;
+  // Facts worth telling that are not faults, such as objects that live elsewhere.
+  std::vector<std::string> Notes;
+  int32_t Build = 0;
+  int64_t Files = 0;       // list entries checked
+  int64_t Bytes = 0;       // their installed size
+  int64_t Objects = 0;     // distinct objects read and checked
+  int64_t Compressed = 0;  // of those, zlib-compressed ones
+};
+
+// Checks OutDir as a launcher with the key (X, Y as hex) would: the signature of "version",
+// the manifest, the file list against the manifest, and every object against the list
+// (present under its name, inflating to the listed size with the listed SHA-256). Problems
+// that leave nothing further to check (a bad signature, an unreadable manifest or list) end
+// the check; the others are all collected. Objects of an absolute base are checked in
+// OutDir/o/ when that folder exists, where Pack puts them for upload. Never raises: a file
+// that cannot be read is one more problem.
+TVerifyReport VerifyTree(const std::string& OutDir, std::string_view KeyX, std::string_view KeyY,
+                         const TProgressCallback& Progress = {});
+
+}  // namespace vt

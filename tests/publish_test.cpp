@@ -1,0 +1,432 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <regex>
+
+#include "publish/ObjectFiles.h"
+#include "publish/Pack.h"
+#include "publish/VerifyTree.h"
+#include "update/Digest.h"
+#include "update/Inflate.h"
+#include "update/Updater.h"
+
+namespace vt {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* KUrl = "https://updates.test/";
+
+const TSigningKey& Key() {
+  static const TSigningKey key = TSigningKey::Generate();
+  return key;
+}
+
+TBytes ReadBytes(const fs::path& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  return TBytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const fs::path& Path, const TBytes& Bytes) {
+  fs::create_directories(Path.parent_path());
+  std::ofstream(Path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(Bytes.data()),
+             static_cast<std::streamsize>(Bytes.size()));
+}
+
+TBytes Text(const std::string& Text) {
+  return TBytes(Text.begin(), Text.end());
+}
+
+// Bytes no compressor can shrink, the same on every run.
+TBytes RandomBytes(size_t Size, uint32_t Seed) {
+  std::mt19937 generator(Seed);
+  TBytes bytes(Size);
+  for (uint8_t& b : bytes)
+    b = static_cast<uint8_t>(generator());
+  return bytes;
+}
+
+TBytes Lines(size_t Size) {
+  std::string text;
+  for (int i = 0; text.size() < Size; ++i)
+    text += "line " + std::to_string(i % 97) + " of the town of Veltrano\n";
+  text.resize(Size);
+  return Text(text);
+}
+
+TBytes Inflated(const TBytes& Z, int64_t Size) {
+  TBytes out;
+  TMemorySource source(Z);
+  TMemorySink sink(out);
+  InflateStream(source, sink, Size);
+  return out;
+}
+
+class Publish : public testing::Test {
+ protected:
+  void SetUp() override {
+    FRoot =
+        fs::temp_directory_path() / ("vt_publish_" + std::to_string(::getpid()) + "_" +
+                                     testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(FRoot);
+    FGame = FRoot / "game";
+    FOut = FRoot / "out";
+    AddFile("vt.exe", Text("MZ not really a program"));
+    AddFile("data/text.txt", Lines(300000));
+    AddFile("data/sub/random.bin", RandomBytes(70000, 1));
+    AddFile("empty.dat", {});
+    AddFile(
+        "caf\xc3\xa9/\xc3\xb1"
+        "ame.txt",
+        Text("a name above 127"));
+  }
+  void TearDown() override { fs::remove_all(FRoot); }
+
+  void AddFile(const std::string& Path, const TBytes& Bytes) {
+    FFiles[Path] = Bytes;
+    WriteBytes(FGame / Path, Bytes);
+  }
+
+  TPackResult PackInto(const fs::path& Out, TPackOptions Options = {}) {
+    if (Options.Build == 0)
+      Options.Build = 1;
+    return Pack(FGame.string(), Out.string(), Key(), Options);
+  }
+
+  TVerifyReport VerifyOut(const fs::path& Out) {
+    return VerifyTree(Out.string(), Key().PublicX(), Key().PublicY());
+  }
+
+  // The manifest and list of Out as the launcher reads them, checked on the way.
+  std::vector<TRemoteFile> ReadBack(const fs::path& Out, TManifest& Manifest) {
+    const TBytes version = ReadBytes(Out / "version");
+    const TBytes sigBytes = ReadBytes(Out / "version.sig");
+    const std::string signature(sigBytes.begin(), sigBytes.end());
+    EXPECT_TRUE(std::regex_match(signature, std::regex("[0-9a-f]{128}\n")));
+    EXPECT_TRUE(VerifySignatureWithKey(version, signature, Key().PublicX(), Key().PublicY()));
+    Manifest = ReadManifest(version, KUrl);
+    TBytes list = ReadBytes(Out / Manifest.List.Path);
+    if (Manifest.List.ZSize > 0) {
+      EXPECT_EQ(static_cast<int64_t>(list.size()), Manifest.List.ZSize);
+      list = Inflated(list, Manifest.List.Size);
+    }
+    EXPECT_EQ(Sha256Hex(list), Manifest.List.Hash);
+    return ReadFileList(list);
+  }
+
+  // Every entry matches the game's file, and its object decodes to the file's bytes.
+  void ExpectEntriesMatch(const std::vector<TRemoteFile>& Entries, const fs::path& Store) {
+    ASSERT_EQ(Entries.size(), FFiles.size());
+    auto expected = FFiles.begin();
+    for (const TRemoteFile& entry : Entries) {
+      SCOPED_TRACE(entry.Path);
+      EXPECT_EQ(entry.Path, expected->first);  // byte order, as the map keeps them
+      EXPECT_EQ(entry.Size, static_cast<int64_t>(expected->second.size()));
+      EXPECT_EQ(entry.Hash, Sha256Hex(expected->second));
+      const fs::path object = Store / entry.Hash.substr(0, 2) / entry.Hash;
+      TBytes bytes = ReadBytes(entry.ZSize > 0 ? fs::path(object.string() + ".z") : object);
+      if (entry.ZSize > 0) {
+        EXPECT_EQ(static_cast<int64_t>(bytes.size()), entry.ZSize);
+        bytes = Inflated(bytes, entry.Size);
+      }
+      EXPECT_EQ(bytes, expected->second);
+      ++expected;
+    }
+  }
+
+  fs::path ObjectOf(const std::string& Path, bool Compressed) {
+    const std::string hash = Sha256Hex(FFiles.at(Path));
+    return FOut / "o" / hash.substr(0, 2) / (hash + (Compressed ? ".z" : ""));
+  }
+
+  fs::path FRoot, FGame, FOut;
+  std::map<std::string, TBytes> FFiles;
+};
+
+TEST_F(Publish, PackedTreeReadsBackAsTheLauncherReadsIt) {
+  TPackOptions options;
+  options.Build = 42;
+  const TPackResult result = PackInto(FOut, options);
+  EXPECT_EQ(result.Files, 5);
+  EXPECT_EQ(result.ObjectsWritten, 5);
+  EXPECT_EQ(result.Compressed, 1);  // only the text shrinks by 5 %
+
+  TManifest manifest;
+  const std::vector<TRemoteFile> entries = ReadBack(FOut, manifest);
+  EXPECT_EQ(manifest.Build, 42);
+  EXPECT_EQ(manifest.Objects, std::string(KUrl) + "o/");
+  EXPECT_GT(manifest.List.ZSize, 0);
+  ExpectEntriesMatch(entries, FOut / "o");
+  for (const TRemoteFile& entry : entries)
+    EXPECT_EQ(entry.ZSize > 0, entry.Path == "data/text.txt") << entry.Path;
+
+  const TVerifyReport report = VerifyOut(FOut);
+  EXPECT_TRUE(report.Problems.empty()) << testing::PrintToString(report.Problems);
+  EXPECT_EQ(report.Build, 42);
+  EXPECT_EQ(report.Files, 5);
+  EXPECT_EQ(report.Objects, 5);
+}
+
+TEST_F(Publish, CompressNeverAndAlwaysApplyToEveryObjectAndTheList) {
+  for (const TCompress mode : {TCompress::Never, TCompress::Always}) {
+    const bool always = mode == TCompress::Always;
+    SCOPED_TRACE(always ? "always" : "never");
+    const fs::path out = FOut / (always ? "always" : "never");
+    TPackOptions options;
+    options.Compress = mode;
+    PackInto(out, options);
+    TManifest manifest;
+    const std::vector<TRemoteFile> entries = ReadBack(out, manifest);
+    EXPECT_EQ(manifest.List.ZSize > 0, always);
+    ExpectEntriesMatch(entries, out / "o");
+    for (const TRemoteFile& entry : entries)
+      EXPECT_EQ(entry.ZSize > 0, always) << entry.Path;  // the empty file too
+    EXPECT_TRUE(VerifyOut(out).Problems.empty());
+  }
+}
+
+TEST_F(Publish, RepackReusesSoundObjectsAndRewritesTheRest) {
+  PackInto(FOut);
+  const fs::path text = ObjectOf("data/text.txt", true);
+  const auto textTime = fs::last_write_time(text);
+  // A plain object of the wrong length is not trusted, whatever its name says.
+  fs::resize_file(ObjectOf("vt.exe", false), 3);
+  AddFile(
+      "caf\xc3\xa9/\xc3\xb1"
+      "ame.txt",
+      Text("changed"));
+  AddFile("data/new.txt", Text("new in build 2"));
+
+  TPackOptions options;
+  options.Build = 2;
+  const TPackResult result = PackInto(FOut, options);
+  EXPECT_EQ(result.ObjectsWritten, 3);  // vt.exe again, the changed and the new file
+  EXPECT_EQ(result.ObjectsReused, 3);
+  EXPECT_EQ(fs::last_write_time(text), textTime);
+  TManifest manifest;
+  ExpectEntriesMatch(ReadBack(FOut, manifest), FOut / "o");
+  EXPECT_EQ(manifest.Build, 2);
+  EXPECT_TRUE(VerifyOut(FOut).Problems.empty());
+}
+
+TEST_F(Publish, VerifyListsEveryDamagedObject) {
+  PackInto(FOut);
+  TBytes z = ReadBytes(ObjectOf("data/text.txt", true));
+  z[z.size() / 2] ^= 0x55;
+  WriteBytes(ObjectOf("data/text.txt", true), z);
+  TBytes plain = ReadBytes(ObjectOf("vt.exe", false));
+  plain[0] ^= 1;
+  WriteBytes(ObjectOf("vt.exe", false), plain);
+  fs::remove(ObjectOf("data/sub/random.bin", false));
+
+  const std::vector<std::string> problems = VerifyOut(FOut).Problems;
+  ASSERT_EQ(problems.size(), 3u) << testing::PrintToString(problems);
+  EXPECT_EQ(problems[0].rfind("data/sub/random.bin: its object is missing", 0), 0u);
+  EXPECT_EQ(problems[1].rfind("data/text.txt: ", 0), 0u);
+  EXPECT_EQ(problems[2].rfind("vt.exe: its object does not have the listed SHA-256", 0), 0u);
+}
+
+TEST_F(Publish, VerifyRefusesAWrongKeyATamperedManifestAndADamagedList) {
+  PackInto(FOut);
+  const TSigningKey other = TSigningKey::Generate();
+  const TVerifyReport wrongKey = VerifyTree(FOut.string(), other.PublicX(), other.PublicY());
+  ASSERT_EQ(wrongKey.Problems.size(), 1u);
+  EXPECT_NE(wrongKey.Problems[0].find("version.sig"), std::string::npos);
+
+  const TBytes version = ReadBytes(FOut / "version");
+  std::string tampered(version.begin(), version.end());
+  tampered.replace(tampered.find("\"build\":1"), 9, "\"build\":7");
+  WriteBytes(FOut / "version", Text(tampered));
+  ASSERT_EQ(VerifyOut(FOut).Problems.size(), 1u);
+  WriteBytes(FOut / "version", version);
+
+  TManifest manifest;
+  ReadBack(FOut, manifest);
+  TBytes list = ReadBytes(FOut / manifest.List.Path);
+  list[list.size() / 2] ^= 0x20;
+  WriteBytes(FOut / manifest.List.Path, list);
+  const std::vector<std::string> problems = VerifyOut(FOut).Problems;
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind(manifest.List.Path + ": ", 0), 0u) << problems[0];
+
+  fs::remove(FOut / "version");
+  ASSERT_EQ(VerifyOut(FOut).Problems.size(), 1u);
+}
+
+TEST_F(Publish, RefusesWhatTheLauncherCannotPlaceAndKeepsThePreviousRelease) {
+  PackInto(FOut);
+  const TBytes version = ReadBytes(FOut / "version");
+  const auto expectRefused = [&](const std::string& Name, const std::string& Why,
+                                 const std::string& Remove = {}) {
+    SCOPED_TRACE(Name);
+    TPackOptions options;
+    options.Build = 2;
+    try {
+      PackInto(FOut, options);
+      ADD_FAILURE() << "packed";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(Name + ": "), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(Why), std::string::npos) << e.what();
+    }
+    fs::remove(FGame / (Remove.empty() ? Name : Remove));
+  };
+  WriteBytes(FGame / "data/a..b", Text("x"));
+  expectRefused("data/a..b", "refuses this name");
+  fs::create_symlink("text.txt", FGame / "data/link");
+  expectRefused("data/link", "symbolic link");
+  ASSERT_EQ(::mkfifo((FGame / "pipe").c_str(), 0600), 0);
+  expectRefused("pipe", "not a regular file");
+  WriteBytes(FGame / "back\\slash", Text("x"));
+  expectRefused("back\\slash", "folder separator");
+  WriteBytes(FGame / "bad\xff.txt", Text("x"));
+  expectRefused("bad\xff.txt", "UTF-8");
+  WriteBytes(FGame / "VT.EXE", Text("x"));
+  expectRefused("vt.exe", "differs from VT.EXE only in letter case", "VT.EXE");
+  WriteBytes(FGame / "Installed.json", Text("{}"));
+  expectRefused("Installed.json", "record");
+  WriteBytes(FGame / "aux.txt", Text("x"));
+  expectRefused("aux.txt", "device name");
+
+  EXPECT_EQ(ReadBytes(FOut / "version"), version);
+  EXPECT_TRUE(VerifyOut(FOut).Problems.empty());
+}
+
+TEST_F(Publish, ObjectsGoWhereTheManifestSendsTheLauncher) {
+  TPackOptions options;
+  options.Objects = "files/";
+  EXPECT_FALSE(PackInto(FOut / "relative", options).UploadObjects);
+  TManifest manifest;
+  ExpectEntriesMatch(ReadBack(FOut / "relative", manifest), FOut / "relative/files");
+  EXPECT_EQ(manifest.Objects, std::string(KUrl) + "files/");
+  EXPECT_TRUE(VerifyOut(FOut / "relative").Problems.empty());
+
+  options.Objects = "HTTPS://cdn.test/objects/";
+  const TPackResult result = PackInto(FOut / "absolute", options);
+  EXPECT_TRUE(result.UploadObjects);
+  EXPECT_EQ(result.ObjectsFolder, "o/");
+  ExpectEntriesMatch(ReadBack(FOut / "absolute", manifest), FOut / "absolute/o");
+  EXPECT_EQ(manifest.Objects, options.Objects);
+  const TVerifyReport report = VerifyOut(FOut / "absolute");
+  EXPECT_TRUE(report.Problems.empty());
+  EXPECT_EQ(report.Objects, 5);
+  EXPECT_EQ(report.Notes.size(), 1u);
+
+  for (const char* bad : {"files", "../files/", "/files/", "https://cdn.test/objects"}) {
+    options.Objects = bad;
+    EXPECT_THROW(PackInto(FOut / "bad", options), std::runtime_error) << bad;
+  }
+  EXPECT_FALSE(fs::exists(FOut / "bad"));
+  EXPECT_THROW(Pack(FGame.string(), (FGame / "out").string(), Key(), {}), std::runtime_error);
+}
+
+TEST_F(Publish, AFileChangedWhileItIsPackedFailsThePack) {
+  AddFile("data/big.txt", Lines(3 * KFilePiece));
+  TPackOptions options;
+  bool changed = false;
+  options.Progress = [&](const TTreeProgress& Progress) {
+    if (Progress.Path == "data/big.txt" && !changed) {
+      changed = true;  // between the hashing and the second piece of the deflation
+      WriteBytes(FGame / "data/big.txt", RandomBytes(3 * KFilePiece, 2));
+    }
+  };
+  try {
+    PackInto(FOut, options);
+    ADD_FAILURE() << "packed";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "data/big.txt: the file changed while it was being packed");
+  }
+  EXPECT_TRUE(changed);
+  EXPECT_FALSE(fs::exists(FOut / "version"));
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(FOut))
+    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+}
+
+TEST_F(Publish, ProgressOnlyMovesForwardAndAutoGivesUpOnBigIncompressibleFiles) {
+  AddFile("data/archive.pak", RandomBytes(5 * KFilePiece + 17, 3));
+  std::vector<TTreeProgress> steps;
+  TPackOptions options;
+  options.Progress = [&](const TTreeProgress& Progress) { steps.push_back(Progress); };
+  const TPackResult result = PackInto(FOut, options);
+  EXPECT_EQ(result.Compressed, 1);
+  ASSERT_FALSE(steps.empty());
+  for (size_t i = 1; i < steps.size(); ++i) {
+    EXPECT_GE(steps[i].DoneBytes, steps[i - 1].DoneBytes) << i;
+    EXPECT_GE(steps[i].DoneFiles, steps[i - 1].DoneFiles) << i;
+  }
+  EXPECT_EQ(steps.back().DoneFiles, 6);
+  EXPECT_EQ(steps.back().DoneBytes, result.Bytes);
+  EXPECT_EQ(steps.back().Bytes, result.Bytes);
+  EXPECT_TRUE(fs::exists(ObjectOf("data/archive.pak", false)));
+}
+
+TEST_F(Publish, AnUnreadableFileIsNamed) {
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "root reads every file";
+  fs::permissions(FGame / "vt.exe", fs::perms::none);
+  try {
+    PackInto(FOut);
+    ADD_FAILURE() << "packed";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("vt.exe: Permission denied"), std::string::npos);
+  }
+  fs::permissions(FGame / "vt.exe", fs::perms::owner_all);
+}
+
+// The built tool beside this test binary, or nothing (another build layout, or Windows).
+fs::path ToolPath() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  const fs::path tool = self.parent_path().parent_path() / "tools/vtpublish/vtpublish";
+  return !error && fs::exists(tool) ? tool : fs::path();
+}
+
+TEST_F(Publish, ToolRunsKeygenPackAndVerifyWithTheirExitStatus) {
+  const fs::path tool = ToolPath();
+  if (tool.empty())
+    GTEST_SKIP() << "vtpublish is not built beside the tests";
+  const fs::path output = FRoot / "output.txt";
+  const auto run = [&](const std::string& Args) {
+    const int status = std::system(
+        ("'" + tool.string() + "' " + Args + " >'" + output.string() + "' 2>&1").c_str());
+    const TBytes bytes = ReadBytes(output);
+    return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                          std::string(bytes.begin(), bytes.end()));
+  };
+  const std::string key = (FRoot / "key.pem").string();
+  const auto [keygen, keys] = run("keygen '" + key + "'");
+  ASSERT_EQ(keygen, 0) << keys;
+  std::smatch x, y;
+  ASSERT_TRUE(std::regex_search(keys, x, std::regex("VT_RELEASE_KEY_X=([0-9a-f]{64})\n")));
+  ASSERT_TRUE(std::regex_search(keys, y, std::regex("VT_RELEASE_KEY_Y=([0-9a-f]{64})\n")));
+  EXPECT_EQ(fs::status(key).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(run("keygen '" + key + "'").first, 1);  // never replaces a key
+
+  const std::string dirs = "'" + FGame.string() + "' '" + FOut.string() + "'";
+  const auto [pack, summary] = run("pack " + dirs + " --build 9 --key '" + key + "'");
+  ASSERT_EQ(pack, 0) << summary;
+  EXPECT_NE(summary.find("5 files"), std::string::npos) << summary;
+  const std::string verify = "verify '" + FOut.string() + "' --key-x " + x[1].str() + " --key-y ";
+  EXPECT_EQ(run(verify + y[1].str()).first, 0);
+  EXPECT_EQ(run(verify + x[1].str()).first, 1);  // a wrong key
+
+  for (const std::string& args :
+       {"pack " + dirs + " --build x9 --key k", "pack " + dirs,
+        "pack " + dirs + " --build 1 --key k --compress best",
+        "verify " + FOut.string() + " --key-x " + x[1].str(), std::string("deploy")}) {
+    const auto [status, text] = run(args);
+    EXPECT_EQ(status, 2) << args;
+    EXPECT_EQ(text.rfind("vtpublish: ", 0), 0u) << text;
+  }
+}
+
+}  // namespace
+}  // namespace vt

@@ -1,0 +1,45 @@
+#include "Args.h"
+
+namespace vt {
+
+std::string TArgs::Option(const std::string& Name, const std::string& Default) const {
+  const auto found = Options.find(Name);
+  return found == Options.end() ? Default : found->second;
+}
+
+TArgs ParseArgs(const std::vector<std::string>& Words, const std::set<std::string>& Known) {
+  TArgs args;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < Words.size(); ++i) {
+    const std::string& word = Words[i];
+    if (optionsEnded || word.size() < 2 || word[0] != '-') {
+      args.Positional.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (word == "--help" || word == "-h") {
+      args.Help = true;
+      continue;
+    }
+    const size_t equals = word.find('=');
+    const std::string name = word.substr(word.starts_with("--") ? 2 : 1, equals - 2);
+    if (!word.starts_with("--") || !Known.count(name))
+      throw TUsageError("unknown option " + word.substr(0, equals));
+    std::string value;
+    if (equals != std::string::npos) {
+      value = word.substr(equals + 1);
+    } else if (i + 1 < Words.size()) {
+      value = Words[++i];
+    } else {
+      throw TUsageError("--" + name + " needs a value");
+    }
+    if (!args.Options.emplace(name, value).second)
+      throw TUsageError("--" + name + " given twice");
+  }
+  return args;
+}
+
+}  // namespace vt

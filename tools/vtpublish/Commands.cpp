@@ -1,0 +1,222 @@
+#include "Commands.h"
+
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "Args.h"
+#include "ProgressLine.h"
+#include "platform/Console.h"
+#include "platform/Files.h"
+#include "publish/Pack.h"
+#include "publish/Signer.h"
+#include "publish/VerifyTree.h"
+#include "update/ReleaseKey.h"
+
+namespace vt {
+
+const char* const KKeygenUsage = "vtpublish keygen [KEY_FILE]";
+const char* const KPackUsage =
+    "vtpublish pack GAME_DIR OUT_DIR --build N --key KEY_FILE [--objects BASE]\n"
+    "                    [--compress auto|always|never]";
+const char* const KVerifyUsage = "vtpublish verify OUT_DIR [--key-x X --key-y Y]";
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::atomic<bool> GStop{false};
+
+void OnCtrlC() {
+  GStop.store(true);
+}
+
+void PrintUsage(const char* Usage, const char* Details) {
+  std::printf("Usage: %s\n\n%s", Usage, Details);
+}
+
+void RequirePositional(const TArgs& Args, size_t Least, size_t Most, const char* Usage) {
+  if (Args.Positional.size() < Least)
+    throw TUsageError(std::string("missing arguments; usage: ") + Usage);
+  if (Args.Positional.size() > Most)
+    throw TUsageError("unexpected argument " + Args.Positional[Most]);
+}
+
+int32_t ParseBuild(const std::string& Text) {
+  int32_t value = 0;
+  const char* end = Text.data() + Text.size();
+  const auto [next, error] = std::from_chars(Text.data(), end, value);
+  if (Text.empty() || error != std::errc() || next != end)
+    throw TUsageError("--build takes a 32-bit integer, not \"" + Text + "\"");
+  return value;
+}
+
+TCompress ParseCompress(const std::string& Text) {
+  if (Text == "auto")
+    return TCompress::Auto;
+  if (Text == "always")
+    return TCompress::Always;
+  if (Text == "never")
+    return TCompress::Never;
+  throw TUsageError("--compress takes auto, always or never, not \"" + Text + "\"");
+}
+
+std::string ParseKeyCoordinate(const TArgs& Args, const std::string& Name) {
+  const std::string value = Args.Option(Name);
+  if (value.size() != 64 || value.find_first_not_of("0123456789abcdefABCDEF") != value.npos)
+    throw TUsageError("--" + Name + " takes 64 hex digits");
+  return value;
+}
+
+// Called with every progress step: redraws the line and turns Ctrl-C into TStopped.
+TProgressCallback Watch(TProgressLine& Line) {
+  return [&Line](const TTreeProgress& Progress) {
+    if (GStop.load())
+      throw TStopped("stopped");
+    Line.Show(Progress);
+  };
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point Start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+}
+
+// Writes Pem to a new file at Path readable by its owner only; never replaces a file.
+void WriteNewKeyFile(const std::string& Path, const std::string& Pem) {
+  const std::string temp = Path + ".tmp";
+  TFile file = TFile::Create(temp);
+  // Narrowed while still empty, so the key is never readable by others.
+  std::error_code error;
+  fs::permissions(temp, fs::perms::owner_read | fs::perms::owner_write, error);
+  if (!error) {
+    file.Write(Pem.data(), Pem.size());
+    file.Close();
+  }
+  if (error || !RenameFile(temp, Path)) {
+    RemoveFile(temp);
+    throw std::runtime_error(Path + ": " +
+                             (error ? error.message() : "already exists; it was left unchanged"));
+  }
+}
+
+}  // namespace
+
+int KeygenCommand(const TWords& Words) {
+  const TArgs args = ParseArgs(Words, {});
+  if (args.Help) {
+    PrintUsage(KKeygenUsage,
+               "Makes a new P-256 release key and writes its private half to KEY_FILE\n"
+               "(default release-key.pem, readable by its owner only; an existing file is\n"
+               "never replaced). Prints the public half as the two CMake cache variables the\n"
+               "launcher is built with.\n");
+    return 0;
+  }
+  RequirePositional(args, 0, 1, KKeygenUsage);
+  const std::string path = args.Positional.empty() ? "release-key.pem" : args.Positional[0];
+  std::error_code error;
+  if (fs::symlink_status(path, error).type() != fs::file_type::not_found)
+    throw std::runtime_error(path + ": already exists; it was left unchanged");
+  const TSigningKey key = TSigningKey::Generate();
+  WriteNewKeyFile(path, key.Pem());
+  std::printf("VT_RELEASE_KEY_X=%s\nVT_RELEASE_KEY_Y=%s\n", key.PublicX().c_str(),
+              key.PublicY().c_str());
+  std::printf(
+      "Build the launcher with cmake -DVT_RELEASE_KEY_X=... -DVT_RELEASE_KEY_Y=... "
+      "(the values above), and keep %s secret.\n",
+      path.c_str());
+  return 0;
+}
+
+int PackCommand(const TWords& Words) {
+  const TArgs args = ParseArgs(Words, {"build", "key", "objects", "compress"});
+  if (args.Help) {
+    PrintUsage(KPackUsage,
+               "Turns GAME_DIR into the tree an update server serves, in OUT_DIR: the objects\n"
+               "(named by SHA-256, zlib-compressed as --compress says; auto keeps a compressed\n"
+               "object only when it is at least 5% smaller), the file list, the manifest\n"
+               "\"version\" for build N and its signature \"version.sig\" made with KEY_FILE.\n"
+               "Objects already in OUT_DIR are reused; the manifest is written last.\n"
+               "--objects BASE sets where the launcher looks for objects: a folder below the\n"
+               "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
+               "objects then go to OUT_DIR/o/ for you to upload there).\n");
+    return 0;
+  }
+  RequirePositional(args, 2, 2, KPackUsage);
+  if (!args.Has("build") || !args.Has("key"))
+    throw TUsageError(std::string("pack needs --build and --key; usage: ") + KPackUsage);
+  TPackOptions options;
+  options.Build = ParseBuild(args.Option("build"));
+  options.Compress = ParseCompress(args.Option("compress", "auto"));
+  options.Objects = args.Option("objects");
+  try {
+    ObjectsFolderFor(options.Objects);
+  } catch (const std::exception& e) {
+    throw TUsageError(e.what());
+  }
+  const TSigningKey key = TSigningKey::Load(args.Option("key"));
+
+  const std::string& out = args.Positional[1];
+  const auto start = std::chrono::steady_clock::now();
+  TProgressLine line("Packing", StdoutIsTerminal());
+  options.Progress = Watch(line);
+  OnInterrupt(OnCtrlC);
+  const TPackResult result = Pack(args.Positional[0], out, key, options);
+  line.End();
+  const double seconds = SecondsSince(start);
+  std::printf(
+      "Packed build %d: %lld files, %s; objects %lld written, %lld reused; "
+      "%lld compressed, %s stored; %.1f s (%.1f MB/s)\n",
+      options.Build, static_cast<long long>(result.Files), Megabytes(result.Bytes).c_str(),
+      static_cast<long long>(result.ObjectsWritten), static_cast<long long>(result.ObjectsReused),
+      static_cast<long long>(result.Compressed), Megabytes(result.StoredBytes).c_str(), seconds,
+      static_cast<double>(result.Bytes) / 1048576.0 / std::max(seconds, 1e-3));
+  if (result.UploadObjects) {
+    std::printf("Upload the objects in %s to %s before publishing \"version\".\n",
+                (fs::path(out) / result.ObjectsFolder).string().c_str(), options.Objects.c_str());
+  }
+  return 0;
+}
+
+int VerifyCommand(const TWords& Words) {
+  const TArgs args = ParseArgs(Words, {"key-x", "key-y"});
+  if (args.Help) {
+    PrintUsage(KVerifyUsage,
+               "Checks a tree made by pack as the launcher would read it: the signature of\n"
+               "\"version\" (by default against the release key built into this program), the\n"
+               "manifest, the file list, and every object's size and SHA-256. Lists every\n"
+               "problem found and exits with 1 when there is any.\n");
+    return 0;
+  }
+  RequirePositional(args, 1, 1, KVerifyUsage);
+  if (args.Has("key-x") != args.Has("key-y"))
+    throw TUsageError("--key-x and --key-y go together");
+  const bool ownKey = args.Has("key-x");
+  const std::string x = ownKey ? ParseKeyCoordinate(args, "key-x") : KReleaseKeyX;
+  const std::string y = ownKey ? ParseKeyCoordinate(args, "key-y") : KReleaseKeyY;
+
+  const std::string& out = args.Positional[0];
+  TProgressLine line("Checking", StdoutIsTerminal());
+  OnInterrupt(OnCtrlC);
+  const TVerifyReport report = VerifyTree(out, x, y, Watch(line));
+  line.End();
+  if (GStop.load())
+    throw TStopped("stopped");
+  for (const std::string& note : report.Notes)
+    std::printf("note: %s\n", note.c_str());
+  for (const std::string& problem : report.Problems)
+    std::fprintf(stderr, "vtpublish: %s\n", problem.c_str());
+  if (!report.Problems.empty()) {
+    std::fprintf(stderr, "vtpublish: %s: %zu problem%s found\n", out.c_str(),
+                 report.Problems.size(), report.Problems.size() == 1 ? "" : "s");
+    return 1;
+  }
+  std::printf("%s: build %d is sound: %lld files (%s), %lld objects checked (%lld compressed)\n",
+              out.c_str(), report.Build, static_cast<long long>(report.Files),
+              Megabytes(report.Bytes).c_str(), static_cast<long long>(report.Objects),
+              static_cast<long long>(report.Compressed));
+  return 0;
+}
+
+}  // namespace vt

@@ -1,0 +1,28 @@
+#pragma once
+// The commands of vtpublish. Each takes the words after its name and returns the exit status
+// (0 done, 1 failed); a command line that does not fit raises TUsageError, a failure raises
+// std::exception with a one-line message, and Ctrl-C during a long command raises TStopped.
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vt {
+
+class TStopped : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+using TWords = std::vector<std::string>;
+
+int KeygenCommand(const TWords& Words);
+int PackCommand(const TWords& Words);
+int VerifyCommand(const TWords& Words);
+
+// Usage lines of each command, for the help text and usage errors.
+extern const char* const KKeygenUsage;
+extern const char* const KPackUsage;
+extern const char* const KVerifyUsage;
+
+}  // namespace vt

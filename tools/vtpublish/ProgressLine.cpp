@@ -1,0 +1,56 @@
+#include "ProgressLine.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/Console.h"
+
+namespace vt {
+
+namespace {
+
+constexpr auto KRedrawInterval = std::chrono::milliseconds(100);
+
+// Cuts Text to at most Width bytes without splitting a UTF-8 sequence.
+void CutToWidth(std::string& Text, size_t Width) {
+  if (Text.size() <= Width)
+    return;
+  while (Width > 0 && (static_cast<unsigned char>(Text[Width]) & 0xC0) == 0x80)
+    --Width;
+  Text.resize(Width);
+}
+
+}  // namespace
+
+std::string Megabytes(int64_t Bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(Bytes) / 1048576.0);
+  return text;
+}
+
+void TProgressLine::Show(const TTreeProgress& Progress) {
+  if (!FTerminal)
+    return;
+  const auto now = std::chrono::steady_clock::now();
+  if (FOpen && now - FLast < KRedrawInterval)
+    return;
+  FLast = now;
+  std::string line = FVerb + " " + std::to_string(Progress.DoneFiles) + " of " +
+                     std::to_string(Progress.Files) + " files (" + Megabytes(Progress.DoneBytes) +
+                     " of " + Megabytes(Progress.Bytes) + ") " + std::string(Progress.Path);
+  // One line only: a wrapped line could not be redrawn.
+  CutToWidth(line, static_cast<size_t>(std::max(TerminalColumns() - 1, 0)));
+  std::printf("\r\033[K%s", line.c_str());
+  std::fflush(stdout);
+  FOpen = true;
+}
+
+void TProgressLine::End() {
+  if (!FOpen)
+    return;
+  std::printf("\r\033[K");
+  std::fflush(stdout);
+  FOpen = false;
+}
+
+}  // namespace vt

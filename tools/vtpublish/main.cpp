@@ -1,0 +1,68 @@
+// vtpublish: the publisher's tool. Makes a release key, turns a game folder into the static
+// tree an update server serves, and checks such a tree before it goes live.
+
+#include <cstdio>
+#include <string>
+
+#include "Args.h"
+#include "Commands.h"
+
+namespace {
+
+constexpr int KFailed = 1;
+constexpr int KUsage = 2;
+constexpr int KStopped = 130;
+
+void PrintHelp() {
+  std::printf(
+      "Usage: vtpublish COMMAND ...\n"
+      "\n"
+      "Commands:\n"
+      "  %s\n"
+      "      make a new release key (private half in KEY_FILE, public half printed)\n"
+      "  %s\n"
+      "      turn a game folder into a signed update-server tree\n"
+      "  %s\n"
+      "      check a tree as the launcher would (default key: the one built in)\n"
+      "\n"
+      "\"vtpublish COMMAND --help\" tells more about each.\n"
+      "Exit status: 0 done, 1 failed or problems found, 2 bad command line, 130 stopped by\n"
+      "Ctrl-C (files already renamed into place stay; the manifest is written last).\n",
+      vt::KKeygenUsage, vt::KPackUsage, vt::KVerifyUsage);
+}
+
+int Run(const std::string& Command, const vt::TWords& Words) {
+  if (Command == "keygen")
+    return vt::KeygenCommand(Words);
+  if (Command == "pack")
+    return vt::PackCommand(Words);
+  if (Command == "verify")
+    return vt::VerifyCommand(Words);
+  throw vt::TUsageError("unknown command \"" + Command + "\" (try vtpublish --help)");
+}
+
+}  // namespace
+
+int main(int Argc, char** Argv) {
+  if (Argc < 2) {
+    std::fprintf(stderr, "vtpublish: missing command (try vtpublish --help)\n");
+    return KUsage;
+  }
+  const std::string command = Argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    PrintHelp();
+    return 0;
+  }
+  try {
+    return Run(command, vt::TWords(Argv + 2, Argv + Argc));
+  } catch (const vt::TUsageError& e) {
+    std::fprintf(stderr, "vtpublish: %s\n", e.what());
+    return KUsage;
+  } catch (const vt::TStopped&) {
+    std::fprintf(stderr, "vtpublish: stopped\n");
+    return KStopped;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vtpublish: %s\n", e.what());
+    return KFailed;
+  }
+}
