@@ -1,0 +1,12 @@
+#include "shell/SystemStarter.h"
+
+#include "platform/Process.h"
+
+namespace vt {
+
+void TSystemStarter::Start(const std::string& File, const std::vector<std::string>& Params,
+                           const std::string& WorkDir) {
+  StartDetached(File, Params, WorkDir);
+}
+
+}  // namespace vt

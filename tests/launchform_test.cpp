@@ -1,0 +1,411 @@
+// The launcher window's logic against fake controls, a hand-pumped call queue and, for whole
+// runs, the in-process server.
+
+#include "shell/LaunchForm.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+#include "support/TestRelease.h"
+
+namespace vt {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* KClosedPortUrl = "http://127.0.0.1:9/";
+constexpr const char* KMissingText = "vt.exe is missing - try again or reinstall the game.";
+
+struct TFakeLabel : TLabelControl {
+  void SetText(const std::string& Value) override { Text = Value; }
+  void SetTooltip(const std::string& Value) override { Tooltip = Value; }
+  std::string Text, Tooltip;
+};
+
+struct TFakeBar : TBarControl {
+  void SetPosition(int Value) override { Position = Value; }
+  int Position = -1;
+};
+
+struct TFakeButton : TButtonControl {
+  void SetVisible(bool Value) override { Visible = Value; }
+  void OnClick(std::function<void()> Value) override { Click = std::move(Value); }
+  void Press() {
+    ASSERT_TRUE(Click) << "no click handler";
+    Click();
+  }
+  bool Visible = false;
+  std::function<void()> Click;
+};
+
+struct TFakeWindow : TWindowControl {
+  TLabelControl& Status() override { return Label; }
+  TBarControl& Bar() override { return BarControl; }
+  TButtonControl& PlayButton() override { return Play; }
+  TButtonControl& RetryButton() override { return Retry; }
+  TButtonControl& QuitButton() override { return Quit; }
+  bool LoadPicture(const std::string& JpegPath) override {
+    Pictures.push_back(JpegPath);
+    throw std::runtime_error("not a JPEG");
+  }
+  void Close() override { ++Closes; }
+  TFakeLabel Label;
+  TFakeBar BarControl;
+  TFakeButton Play, Retry, Quit;
+  std::vector<std::string> Pictures;
+  int Closes = 0;
+};
+
+struct TStartCall {
+  std::string File;
+  std::vector<std::string> Params;
+  std::string WorkDir;
+};
+
+struct TFakeStarter : TProgramStarter {
+  void Start(const std::string& File, const std::vector<std::string>& Params,
+             const std::string& WorkDir) override {
+    Calls.push_back({File, Params, WorkDir});
+  }
+  std::vector<TStartCall> Calls;
+};
+
+// A door a server handler waits at until the test opens it.
+class TGate {
+ public:
+  void Open() {
+    std::lock_guard lock(FLock);
+    FOpen = true;
+    FSignal.notify_all();
+  }
+  void Pass() {
+    Reached = true;
+    std::unique_lock lock(FLock);
+    FSignal.wait(lock, [this] { return FOpen; });
+  }
+  std::atomic<bool> Reached{false};
+
+ private:
+  std::mutex FLock;
+  std::condition_variable FSignal;
+  bool FOpen = false;
+};
+
+void WriteFile(const fs::path& Path, const std::string& Text) {
+  fs::create_directories(Path.parent_path());
+  std::ofstream(Path, std::ios::binary) << Text;
+}
+
+class LaunchForm : public ::testing::Test {
+ protected:
+  LaunchForm() {
+    std::random_device random;
+    FRoot = fs::temp_directory_path() / ("vt_form_" + std::to_string(random()));
+    Dir = (FRoot / "game folder").string() + "/";
+    fs::create_directories(Dir);
+  }
+  ~LaunchForm() override {
+    std::error_code ignored;
+    fs::remove_all(FRoot, ignored);
+  }
+
+  // A form for a launcher that runs from Dir, with the closed port as its built-in server.
+  std::unique_ptr<TLaunchForm> MakeForm(TParams Params = {}) {
+    TLaunchSettings settings{std::move(Params), Dir + "vtlaunch.exe", KClosedPortUrl, {}};
+    settings.Options.Client.ConnectTimeoutMs = 5000;
+    settings.Options.Worker.ConnectTimeoutMs = 5000;
+    return std::make_unique<TLaunchForm>(Window, Queue, Starter, std::move(settings));
+  }
+
+  // Runs queued calls until Done holds; false after a generous wait.
+  bool PumpUntil(const std::function<bool()>& Done) {
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      Queue.RunPending();
+      if (Done())
+        return true;
+      std::this_thread::sleep_for(2ms);
+    }
+    return false;
+  }
+
+  bool PumpUntilFailed() {
+    return PumpUntil([this] { return Window.Retry.Visible; });
+  }
+
+  void ExpectGameStarted() {
+    ASSERT_EQ(Starter.Calls.size(), 1u);
+    EXPECT_EQ(Starter.Calls[0].File, Dir + "vt.exe");
+    EXPECT_EQ(Starter.Calls[0].Params, std::vector<std::string>{"-launched"});
+    EXPECT_EQ(Starter.Calls[0].WorkDir, Dir);
+    EXPECT_EQ(Window.Label.Text, "Starting the game...");
+    EXPECT_EQ(Window.Closes, 1);
+  }
+
+  // Closing while the run downloads: the run is held at the game's object and let go only while
+  // the form waits for it, so it ends successfully with "vt.exe" in place, which would start the
+  // game if its result were acted upon.
+  void CloseDuringRun(const std::function<void(std::unique_ptr<TLaunchForm>&)>& Close,
+                      int ExpectedCloses) {
+    TGate gate;
+    test::TTestServer server;
+    const auto files = test::PublishRelease(server, {{"vt.exe", "new game"}}, 1, false);
+    server.SetHandler(test::ObjectPath(files[0]),
+                      [&](const httplib::Request&, httplib::Response& R) {
+                        gate.Pass();
+                        R.set_content("new game", "application/octet-stream");
+                      });
+    WriteFile(Dir + "vt.exe", "old game");
+    auto form = MakeForm({"-url", server.BaseUrl()});
+    // Declared after the form, so that a failed check opens the gate before the form waits.
+    struct TOpenAtEnd {
+      TGate& Gate;
+      ~TOpenAtEnd() { Gate.Open(); }
+    } openAtEnd{gate};
+    ASSERT_TRUE(PumpUntil([&] { return gate.Reached.load(); }));
+
+    const int postsBefore = Posts;
+    std::thread opener([&] {
+      std::this_thread::sleep_for(200ms);
+      gate.Open();
+    });
+    Close(form);
+    opener.join();
+    EXPECT_GT(Posts, postsBefore);  // the run did report its end meanwhile
+    EXPECT_EQ(Queue.RunPending(), 0u);
+    EXPECT_TRUE(Starter.Calls.empty());
+    EXPECT_EQ(Window.Closes, ExpectedCloses);
+  }
+
+  fs::path FRoot;
+  std::string Dir;  // the launcher's folder, ending in "/"
+  TFakeWindow Window;
+  std::atomic<int> Posts{0};
+  TCallQueue Queue{[this] { ++Posts; }};
+  TFakeStarter Starter;
+};
+
+TEST(LaunchOptions, SwitchRules) {
+  const std::string exe = "/opt/vt/";
+  EXPECT_EQ(GameFolderOption({}, exe), exe);
+  EXPECT_EQ(GameFolderOption({"-dir:/games"}, exe), exe);
+  EXPECT_EQ(GameFolderOption({"-DIR", "/games/a", "-dir", "/games/b"}, exe), "/games/a/");
+  EXPECT_EQ(GameFolderOption({"/dir", "/games/a/"}, exe), "/games/a/");
+  // The first switch decides, even without a usable value; the next is not consulted.
+  EXPECT_EQ(GameFolderOption({"-dir", "-noupdate", "-dir", "/games/b"}, exe), exe);
+  EXPECT_EQ(GameFolderOption({"-dir"}, exe), exe);
+  EXPECT_EQ(GameFolderOption({"-dir", "sub/game"}, exe),
+            (fs::current_path() / "sub/game").string() + "/");
+
+  EXPECT_EQ(UrlOption({}, "https://d.example/"), "https://d.example/");
+  EXPECT_EQ(UrlOption({"-url", "http://h/x"}, "https://d/"), "http://h/x/");
+  EXPECT_EQ(UrlOption({"-Url", "http://h/x/"}, "https://d/"), "http://h/x/");
+  // Only a folder may begin with "/": a URL value doing so is a switch.
+  EXPECT_EQ(UrlOption({"-url", "/x"}, "https://d/"), "https://d/");
+  EXPECT_EQ(UrlOption({"-url:http://h/"}, "https://d/"), "https://d/");
+
+  EXPECT_TRUE(HasSwitch({"-dir", "/g", "/NOUPDATE"}, "noupdate"));
+  EXPECT_TRUE(HasSwitch({"x", "-NoUpdate", "y"}, "noupdate"));
+  EXPECT_FALSE(HasSwitch({"-noupdatex", "noupdate", "--noupdate"}, "noupdate"));
+}
+
+TEST_F(LaunchForm, SettlesTheOptionsAndTidiesUpAtConstruction) {
+  WriteFile(Dir + "vtlaunch.dpr", "program");
+  WriteFile(Dir + "vtlaunch.old", "old launcher");
+  auto form = MakeForm();
+  EXPECT_EQ(form->Dir(), Dir);
+  EXPECT_EQ(form->Url(), KClosedPortUrl);
+  EXPECT_TRUE(form->SourceFolder());
+  EXPECT_FALSE(fs::exists(Dir + "vtlaunch.old"));  // also in a source folder
+  EXPECT_TRUE(Window.Pictures.empty());
+
+  // The source marker and the picture are looked for in the -dir folder, not beside the exe.
+  const std::string other = (FRoot / "other").string() + "/";
+  WriteFile(other + "frontend/graphics/background1.jpeg", "damaged");
+  form = MakeForm({"-dir", FRoot.string() + "/other", "-url", "http://h/x"});
+  EXPECT_EQ(form->Dir(), other);
+  EXPECT_EQ(form->Url(), "http://h/x/");
+  EXPECT_FALSE(form->SourceFolder());
+  // The fake's load fails; construction goes on regardless.
+  EXPECT_EQ(Window.Pictures,
+            std::vector<std::string>{other + "frontend/graphics/background1.jpeg"});
+  EXPECT_EQ(Window.Label.Text, "Starting...");
+  EXPECT_EQ(Window.BarControl.Position, 0);
+  EXPECT_FALSE(Window.Play.Visible);
+  EXPECT_FALSE(Window.Retry.Visible);
+  EXPECT_TRUE(Window.Quit.Visible);
+}
+
+TEST(LaunchBar, RoundsHalvesToEvenAndClamps) {
+  EXPECT_EQ(BarPosition(1, 3), 333);
+  EXPECT_EQ(BarPosition(2, 3), 667);
+  EXPECT_EQ(BarPosition(1, 16), 62);
+  EXPECT_EQ(BarPosition(3, 16), 188);
+  EXPECT_EQ(BarPosition(5, 16), 312);        // 312.5
+  EXPECT_EQ(BarPosition(3, 2000), 2);        // 1.5
+  EXPECT_EQ(BarPosition(1999, 2000), 1000);  // 999.5
+  EXPECT_EQ(BarPosition(INT64_MAX - 1, INT64_MAX), 1000);
+  EXPECT_EQ(BarPosition(7, 7), 1000);
+  EXPECT_EQ(BarPosition(8, 7), 1000);
+  EXPECT_EQ(BarPosition(INT64_MAX, 1), 1000);
+  EXPECT_EQ(BarPosition(5, 0), 0);
+  EXPECT_EQ(BarPosition(5, -3), 0);
+  EXPECT_EQ(BarPosition(-1, 3), 0);
+}
+
+TEST_F(LaunchForm, ShowProgressSetsTextAndBar) {
+  auto form = MakeForm();
+  form->ShowProgress("Checking files: 1 of 3", 1, 3);
+  EXPECT_EQ(Window.Label.Text, "Checking files: 1 of 3");
+  EXPECT_EQ(Window.BarControl.Position, 333);
+  form->ShowProgress("Connecting", 4, 0);
+  EXPECT_EQ(Window.BarControl.Position, 0);
+}
+
+TEST_F(LaunchForm, NoUpdateStartsTheGameOnlyOnceTheQueueRuns) {
+  WriteFile(Dir + "vt.exe", "game");
+  auto form = MakeForm({"/NOUPDATE"});
+  EXPECT_TRUE(Starter.Calls.empty());
+  EXPECT_EQ(Window.Label.Text, "Starting...");
+  Queue.RunPending();
+  ExpectGameStarted();
+}
+
+TEST_F(LaunchForm, FormDestroyedBeforeTheLoopRunsNeverStarts) {
+  WriteFile(Dir + "vt.exe", "game");
+  MakeForm({"-noupdate"}).reset();
+  EXPECT_EQ(Queue.RunPending(), 0u);
+  EXPECT_TRUE(Starter.Calls.empty());
+}
+
+TEST_F(LaunchForm, SourceFolderIsFinalEvenWithNoUpdate) {
+  WriteFile(Dir + "vtlaunch.dpr", "program");
+  WriteFile(Dir + "vt.exe", "game");
+  auto form = MakeForm({"-noupdate"});
+  Queue.RunPending();
+  EXPECT_EQ(Window.Label.Text,
+            "Source folder: nothing is installed here. Use -dir <folder> (Run > Parameters).");
+  EXPECT_FALSE(Window.Retry.Visible);
+  EXPECT_FALSE(Window.Play.Visible);
+  EXPECT_TRUE(Starter.Calls.empty());
+  EXPECT_EQ(Window.Closes, 0);
+}
+
+TEST_F(LaunchForm, GameMissingOffersTryAgainWhichTriesOnlyTheGameWithNoUpdate) {
+  auto form = MakeForm({"x", "-noupdate"});
+  Queue.RunPending();
+  EXPECT_EQ(Window.Label.Text, KMissingText);
+  EXPECT_TRUE(Window.Retry.Visible);
+  EXPECT_FALSE(Window.Play.Visible);
+
+  Window.Retry.Press();
+  EXPECT_EQ(Window.Label.Text, KMissingText);
+  EXPECT_TRUE(Window.Retry.Visible);
+  EXPECT_TRUE(Starter.Calls.empty());
+
+  WriteFile(Dir + "vt.exe", "game");
+  Window.Retry.Press();
+  ExpectGameStarted();
+}
+
+TEST_F(LaunchForm, GameMissingAfterARunLeavesPlayAnywayAsItWas) {
+  WriteFile(Dir + "vt.exe", "game");
+  auto form = MakeForm();
+  form->UpdateDone("disk full", false);
+  EXPECT_TRUE(Window.Play.Visible);
+  fs::remove(Dir + "vt.exe");
+  form->UpdateDone("", false);
+  EXPECT_EQ(Window.Label.Text, KMissingText);
+  EXPECT_TRUE(Window.Play.Visible);
+  EXPECT_TRUE(Window.Retry.Visible);
+  Window.Play.Press();
+  EXPECT_EQ(Window.Label.Text, KMissingText);
+  EXPECT_TRUE(Starter.Calls.empty());
+  EXPECT_EQ(Window.Closes, 0);
+}
+
+TEST_F(LaunchForm, RestartPassesTheOwnParametersUnchangedAndShowsNoError) {
+  const TParams params{"-url", "http://h/", "with blanks in it", "-noupdate"};
+  auto form = MakeForm(params);
+  form->UpdateDone("launcher replaced, but something else went wrong", true);
+  ASSERT_EQ(Starter.Calls.size(), 1u);
+  EXPECT_EQ(Starter.Calls[0].File, Dir + "vtlaunch.exe");
+  EXPECT_EQ(Starter.Calls[0].Params, params);
+  EXPECT_EQ(Starter.Calls[0].WorkDir, Dir);
+  EXPECT_EQ(Window.Closes, 1);
+  EXPECT_EQ(Window.Label.Text, "Starting...");
+  EXPECT_EQ(Window.Label.Tooltip, "");
+  EXPECT_FALSE(Window.Retry.Visible);
+  // A closed window runs nothing that was still queued: here the first StartUpdate.
+  EXPECT_EQ(Queue.RunPending(), 0u);
+  EXPECT_EQ(Starter.Calls.size(), 1u);
+
+  form = MakeForm();
+  form->UpdateDone("", true);
+  ASSERT_EQ(Starter.Calls.size(), 2u);
+  EXPECT_TRUE(Starter.Calls[1].Params.empty());
+}
+
+TEST_F(LaunchForm, SuccessfulRunStartsTheGame) {
+  test::TTestServer server;
+  test::PublishRelease(server, {{"vt.exe", "game build 3"}, {"data/a.pak", "data"}}, 3, true);
+  const std::string game = (FRoot / "new/deep/game").string();
+  auto form = MakeForm({"-dir", game, "-url", server.BaseUrl()});
+  Dir = game + "/";
+  ASSERT_TRUE(PumpUntil([this] { return !Starter.Calls.empty(); })) << Window.Label.Text;
+  ExpectGameStarted();
+  std::ifstream in(Dir + "vt.exe");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "game build 3");
+}
+
+TEST_F(LaunchForm, FailureOffersTryAgainAndPlayAnywayOnlyWithTheGame) {
+  test::TTestServer server;  // serves nothing yet: the manifest is a 404
+  auto form = MakeForm({"-url", server.BaseUrl()});
+  ASSERT_TRUE(PumpUntilFailed());
+  const std::string first = Window.Label.Tooltip;
+  EXPECT_NE(first.find("HTTP 404"), std::string::npos) << first;
+  EXPECT_EQ(Window.Label.Text, "Update failed: " + first);
+  EXPECT_FALSE(Window.Play.Visible);
+  EXPECT_EQ(Window.Closes, 0);
+
+  // Try again: buttons go, the old error stays as tooltip and text until the run says more.
+  WriteFile(Dir + "vt.exe", "old game");
+  server.ServeStatus("/version", 503);
+  Window.BarControl.Position = 123;
+  Window.Retry.Press();
+  EXPECT_FALSE(Window.Retry.Visible);
+  EXPECT_FALSE(Window.Play.Visible);
+  EXPECT_EQ(Window.Label.Tooltip, first);
+  EXPECT_EQ(Window.Label.Text, "Update failed: " + first);
+  EXPECT_EQ(Window.BarControl.Position, 123);
+
+  ASSERT_TRUE(PumpUntilFailed());
+  EXPECT_NE(Window.Label.Tooltip.find("HTTP 503"), std::string::npos) << Window.Label.Tooltip;
+  EXPECT_TRUE(Window.Play.Visible);
+  EXPECT_EQ(server.RequestsFor("/version").size(), 2u);
+
+  Window.Play.Press();
+  ExpectGameStarted();
+}
+
+TEST_F(LaunchForm, DestroyedDuringARunStartsNothing) {
+  CloseDuringRun([](std::unique_ptr<TLaunchForm>& Form) { Form.reset(); }, 0);
+}
+
+TEST_F(LaunchForm, QuitDuringARunStartsNothing) {
+  CloseDuringRun([this](std::unique_ptr<TLaunchForm>&) { Window.Quit.Press(); }, 1);
+}
+
+}  // namespace
+}  // namespace vt
