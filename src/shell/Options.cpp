@@ -48,7 +48,8 @@ std::string GameFolderOption(const TParams& Params, const std::string& DefaultDi
   // Where "/" separates paths an absolute folder begins with it, so it cannot mark a switch.
   const std::string value = SwitchValue(Params, "dir", KPathSeparator == '/');
   if (value.empty())
-    return WithTrailing(DefaultDir, KPathSeparator);
+    // Without a known program folder the working folder serves, never the file system's root.
+    return WithTrailing(DefaultDir.empty() ? AbsolutePath(".") : DefaultDir, KPathSeparator);
   return WithTrailing(AbsolutePath(value), KPathSeparator);
 }
 
