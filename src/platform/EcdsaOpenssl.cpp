@@ -11,18 +11,14 @@
 #include <memory>
 
 #include "platform/Ecdsa.h"
+#include "platform/OpensslOwned.h"
 
 namespace vt {
 
 namespace {
 
 template <typename T, void (*Free)(T*)>
-struct TDeleter {
-  void operator()(T* Object) const { Free(Object); }
-};
-
-template <typename T, void (*Free)(T*)>
-using TOwned = std::unique_ptr<T, TDeleter<T, Free>>;
+using TOwned = TOpensslOwned<T, Free>;
 
 using TParamBuild = TOwned<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>;
 using TParams = TOwned<OSSL_PARAM, OSSL_PARAM_free>;

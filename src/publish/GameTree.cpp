@@ -9,6 +9,7 @@
 #include "update/Json.h"
 #include "update/Paths.h"
 #include "update/Updater.h"
+#include "update/Utf8.h"
 
 namespace vt {
 
@@ -79,36 +80,7 @@ void CheckType(const fs::directory_entry& Entry, const std::string& Path) {
 }  // namespace
 
 bool IsValidUtf8(std::string_view Text) {
-  size_t pos = 0;
-  while (pos < Text.size()) {
-    const auto lead = static_cast<uint8_t>(Text[pos]);
-    int extra = 0;
-    uint32_t cp = 0, min = 0;
-    if (lead < 0x80) {
-      ++pos;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1, cp = lead & 0x1F, min = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2, cp = lead & 0x0F, min = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3, cp = lead & 0x07, min = 0x10000;
-    } else {
-      return false;
-    }
-    if (Text.size() - pos <= static_cast<size_t>(extra))
-      return false;
-    for (int i = 1; i <= extra; ++i) {
-      const auto next = static_cast<uint8_t>(Text[pos + i]);
-      if ((next & 0xC0) != 0x80)
-        return false;
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    pos += extra + 1;
-  }
-  return true;
+  return FindInvalidUtf8(Text) == std::string_view::npos;
 }
 
 std::vector<TGameFile> ListGameFiles(const std::string& Dir) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/OpensslOwned.h"
 #include "update/Digest.h"
 
 namespace vt {
@@ -23,12 +24,7 @@ namespace vt {
 namespace {
 
 template <typename T, void (*Free)(T*)>
-struct TDeleter {
-  void operator()(T* Object) const { Free(Object); }
-};
-
-template <typename T, void (*Free)(T*)>
-using TOwned = std::unique_ptr<T, TDeleter<T, Free>>;
+using TOwned = TOpensslOwned<T, Free>;
 
 using TBio = TOwned<BIO, BIO_free_all>;
 using TBignum = TOwned<BIGNUM, BN_free>;

@@ -19,6 +19,7 @@
 #include "update/Paths.h"
 #include "update/Sha256.h"
 #include "update/Updater.h"
+#include "update/Utf8.h"
 
 namespace vt {
 
@@ -31,42 +32,6 @@ constexpr size_t KHashChunk = 64 * 1024;
 constexpr size_t KReadChunk = 64 * 1024;
 
 constexpr std::string_view KUtf8Bom = "\xEF\xBB\xBF";
-
-// The offset of the first byte that does not start or continue a shortest-form UTF-8 sequence
-// of a scalar value (no surrogates, nothing above U+10FFFF), or npos when all of Text is valid.
-size_t FindInvalidUtf8(std::string_view Text) {
-  size_t pos = 0;
-  while (pos < Text.size()) {
-    const uint8_t lead = static_cast<uint8_t>(Text[pos]);
-    if (lead < 0x80) {
-      ++pos;
-      continue;
-    }
-    size_t extra = 0;
-    uint32_t cp = 0, min = 0;
-    if ((lead & 0xE0) == 0xC0) {
-      extra = 1, cp = lead & 0x1F, min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2, cp = lead & 0x0F, min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3, cp = lead & 0x07, min = 0x10000;
-    } else {
-      return pos;
-    }
-    if (Text.size() - pos <= extra)
-      return pos;
-    for (size_t i = 1; i <= extra; ++i) {
-      const uint8_t next = static_cast<uint8_t>(Text[pos + i]);
-      if ((next & 0xC0) != 0x80)
-        return pos;
-      cp = (cp << 6) | (next & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-      return pos;
-    pos += extra + 1;
-  }
-  return std::string_view::npos;
-}
 
 std::string ReadWholeFile(const std::string& Path, int64_t SizeHint) {
   TFile file = TFile::OpenRead(Path);
