@@ -1,13 +1,13 @@
 #include "update/Inflate.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "publish/Release.h"
+#include "support/TestRelease.h"
 
 namespace vt {
 namespace {
@@ -39,21 +39,6 @@ class TCountingSource : public TByteSource {
   int Reads = 0;
 };
 
-// Deflate with a chosen window-bits form: 15+16 is gzip, -15 raw deflate.
-std::vector<uint8_t> Deflate(const std::vector<uint8_t>& Data, int WindowBits) {
-  z_stream s{};
-  deflateInit2(&s, 6, Z_DEFLATED, WindowBits, 8, Z_DEFAULT_STRATEGY);
-  std::vector<uint8_t> out(deflateBound(&s, Data.size()) + 32);
-  s.next_in = const_cast<uint8_t*>(Data.data());
-  s.avail_in = static_cast<uInt>(Data.size());
-  s.next_out = out.data();
-  s.avail_out = static_cast<uInt>(out.size());
-  deflate(&s, Z_FINISH);
-  out.resize(s.total_out);
-  deflateEnd(&s);
-  return out;
-}
-
 TEST(InflateStream, ExactCountLongerStreamCutAndPiecesOverOneMiB) {
   const auto data = RandomBytes(3 * 1048576 + 17, 1);
   const auto z = ZlibCompress(data);
@@ -84,9 +69,9 @@ TEST(InflateStream, CountZeroOrLessReadsNothing) {
 
 TEST(InflateStream, OnlyZlibIsAccepted) {
   const auto data = RandomBytes(5000, 3);
-  EXPECT_THROW(Inflate(Deflate(data, 15 + 16), 5000), std::runtime_error);  // gzip
-  EXPECT_THROW(Inflate(Deflate(data, -15), 5000), std::runtime_error);      // raw deflate
-  EXPECT_EQ(Inflate(Deflate(data, 15), 5000), data);
+  EXPECT_THROW(Inflate(test::DeflateAs(data, 15 + 16), 5000), std::runtime_error);  // gzip
+  EXPECT_THROW(Inflate(test::DeflateAs(data, -15), 5000), std::runtime_error);      // raw deflate
+  EXPECT_EQ(Inflate(test::DeflateAs(data, 15), 5000), data);
   auto corrupt = ZlibCompress(data);
   corrupt[corrupt.size() / 2] ^= 0xFF;
   EXPECT_THROW(Inflate(corrupt, 5000), std::runtime_error);

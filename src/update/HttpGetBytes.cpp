@@ -18,23 +18,18 @@ std::string SizeText(int64_t Bytes) {
 
 }  // namespace
 
-THttpSettings UpdateThreadHttpSettings() {
+THttpSettings WorkerHttpSettings() {
+  // The client's defaults: 60 s to connect, to send and to wait for data; 5 redirects.
   THttpSettings settings;
   settings.UserAgent = KUserAgent;
-  settings.ConnectTimeoutMs = 10000;
-  settings.SendTimeoutMs = 60000;
-  settings.ResponseTimeoutMs = 30000;
-  settings.MaxRedirects = 5;
   return settings;
 }
 
-THttpSettings WorkerHttpSettings() {
-  THttpSettings settings;
-  settings.UserAgent = KUserAgent;
-  settings.ConnectTimeoutMs = 60000;
-  settings.SendTimeoutMs = 60000;
-  settings.ResponseTimeoutMs = 60000;
-  settings.MaxRedirects = 5;
+THttpSettings UpdateThreadHttpSettings() {
+  // Shorter waits: this client fetches only small documents.
+  THttpSettings settings = WorkerHttpSettings();
+  settings.ConnectTimeoutMs = 10000;
+  settings.ResponseTimeoutMs = 30000;
   return settings;
 }
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include "publish/Release.h"
 #include "support/TestRelease.h"
 #include "update/Digest.h"
@@ -144,19 +142,8 @@ TEST_F(FileListTest, CompressedListRules) {
   auto corrupt = ZlibCompress(good);
   corrupt[corrupt.size() / 2] ^= 0x55;
   std::vector<std::vector<uint8_t>> bad = {ZlibCompress(tooShort), good, corrupt};
-  for (const int bits : {15 + 16, -15}) {
-    z_stream s{};
-    deflateInit2(&s, 6, Z_DEFLATED, bits, 8, Z_DEFAULT_STRATEGY);
-    std::vector<uint8_t> out(deflateBound(&s, good.size()) + 32);
-    s.next_in = const_cast<uint8_t*>(good.data());
-    s.avail_in = static_cast<uInt>(good.size());
-    s.next_out = out.data();
-    s.avail_out = static_cast<uInt>(out.size());
-    deflate(&s, Z_FINISH);
-    out.resize(s.total_out);
-    deflateEnd(&s);
-    bad.push_back(out);
-  }
+  bad.push_back(test::DeflateAs(good, 15 + 16));  // gzip
+  bad.push_back(test::DeflateAs(good, -15));      // raw deflate
   for (const auto& body : bad) {
     Publish(list, body);
     EXPECT_EQ(Run(), KDamaged);

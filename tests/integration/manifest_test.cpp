@@ -28,8 +28,8 @@ class ManifestTest : public ::testing::Test {
     if (KReleaseKeyX != test::DevKey().PublicX())
       GTEST_SKIP() << "built with another release key";
   }
-  std::string Fetch(TUpdater& Updater) {
-    return ErrorOf([&] { Updater.FetchManifest(*Client); });
+  std::string Fetch(TUpdater& Run) {
+    return ErrorOf([&] { Run.FetchManifest(*Client); });
   }
   std::string Fetch() { return Fetch(Updater); }
   // Conversion errors have free wording; they are told apart by their type.

@@ -1,5 +1,7 @@
 #include "support/TestRelease.h"
 
+#include <zlib.h>
+
 #include "publish/Release.h"
 #include "update/Digest.h"
 
@@ -29,6 +31,20 @@ TRemoteFile PublishList(TTestServer& Server, const std::string& ListText, bool C
   }
   PublishManifest(Server, ManifestJson(Build, list));
   return list;
+}
+
+std::vector<uint8_t> DeflateAs(const std::vector<uint8_t>& Data, int WindowBits) {
+  z_stream s{};
+  deflateInit2(&s, 6, Z_DEFLATED, WindowBits, 8, Z_DEFAULT_STRATEGY);
+  std::vector<uint8_t> out(deflateBound(&s, Data.size()) + 32);
+  s.next_in = const_cast<uint8_t*>(Data.data());
+  s.avail_in = static_cast<uInt>(Data.size());
+  s.next_out = out.data();
+  s.avail_out = static_cast<uInt>(out.size());
+  deflate(&s, Z_FINISH);
+  out.resize(s.total_out);
+  deflateEnd(&s);
+  return out;
 }
 
 std::string ObjectPath(const TRemoteFile& File) {

@@ -32,6 +32,10 @@ using TGameFiles = std::map<std::string, std::string>;
 std::vector<TRemoteFile> PublishRelease(TTestServer& Server, const TGameFiles& Files, int32_t Build,
                                         bool Compress);
 
+// Data deflated with the given zlib window bits: 15 is a zlib stream, 15 + 16 gzip, -15 raw
+// deflate; for showing which forms the engine refuses.
+std::vector<uint8_t> DeflateAs(const std::vector<uint8_t>& Data, int WindowBits);
+
 // The object URL path of an entry, as the engine asks for it ("/o/ab/ab...[.z]").
 std::string ObjectPath(const TRemoteFile& File);
 
