@@ -71,12 +71,13 @@ struct TStartCall {
   std::string File;
   std::vector<std::string> Params;
   std::string WorkDir;
+  TParamText Form;
 };
 
 struct TFakeStarter : TProgramStarter {
   void Start(const std::string& File, const std::vector<std::string>& Params,
-             const std::string& WorkDir) override {
-    Calls.push_back({File, Params, WorkDir});
+             const std::string& WorkDir, TParamText Form) override {
+    Calls.push_back({File, Params, WorkDir, Form});
   }
   std::vector<TStartCall> Calls;
 };
@@ -149,6 +150,7 @@ class LaunchForm : public ::testing::Test {
     EXPECT_EQ(Starter.Calls[0].File, Dir + "vt.exe");
     EXPECT_EQ(Starter.Calls[0].Params, std::vector<std::string>{"-launched"});
     EXPECT_EQ(Starter.Calls[0].WorkDir, Dir);
+    EXPECT_EQ(Starter.Calls[0].Form, TParamText::AsIs);
     EXPECT_EQ(Window.Label.Text, "Starting the game...");
     EXPECT_EQ(Window.Closes, 1);
   }
@@ -343,6 +345,7 @@ TEST_F(LaunchForm, RestartPassesTheOwnParametersUnchangedAndShowsNoError) {
   EXPECT_EQ(Starter.Calls[0].File, Dir + "vtlaunch.exe");
   EXPECT_EQ(Starter.Calls[0].Params, params);
   EXPECT_EQ(Starter.Calls[0].WorkDir, Dir);
+  EXPECT_EQ(Starter.Calls[0].Form, TParamText::Quoted);
   EXPECT_EQ(Window.Closes, 1);
   EXPECT_EQ(Window.Label.Text, "Starting...");
   EXPECT_EQ(Window.Label.Tooltip, "");

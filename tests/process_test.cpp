@@ -37,7 +37,7 @@ TEST(StartDetached, RunsInItsOwnSessionAndFolderWithExactArguments) {
                         << "mv out.tmp out.txt\n";
   fs::permissions(script, fs::perms::owner_all);
 
-  StartDetached(script.string(), {"two words", "", "-x"}, work.string() + "/");
+  StartDetached(script.string(), {"two words", "", "-x"}, work.string() + "/", TParamText::Quoted);
   ::close(leaked);
 
   const fs::path out = work / "out.txt";

@@ -83,7 +83,7 @@ struct TSpawnAttributes {
 }  // namespace
 
 void StartDetached(const std::string& File, const std::vector<std::string>& Params,
-                   const std::string& WorkDir) {
+                   const std::string& WorkDir, TParamText /*Form*/) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(File.c_str()));
   for (const std::string& param : Params)

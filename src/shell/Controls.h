@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Process.h"
+
 namespace vt {
 
 class TLabelControl {
@@ -52,7 +54,7 @@ class TProgramStarter {
  public:
   virtual ~TProgramStarter() = default;
   virtual void Start(const std::string& File, const std::vector<std::string>& Params,
-                     const std::string& WorkDir) = 0;
+                     const std::string& WorkDir, TParamText Form) = 0;
 };
 
 }  // namespace vt

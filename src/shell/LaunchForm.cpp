@@ -160,7 +160,7 @@ void TLaunchForm::StartGame() {
   }
   FWindow.Status().SetText(KStartingGameText);
   try {
-    FStarter.Start(FDir + KGameName, {KGameParam}, FDir);
+    FStarter.Start(FDir + KGameName, {KGameParam}, FDir, TParamText::AsIs);
   } catch (const std::exception&) {
     // A start that fails is not reported; the launcher closes all the same.
   }
@@ -169,7 +169,7 @@ void TLaunchForm::StartGame() {
 
 void TLaunchForm::RestartLauncher() {
   try {
-    FStarter.Start(FDir + KLauncherName, FSettings.Params, FDir);
+    FStarter.Start(FDir + KLauncherName, FSettings.Params, FDir, TParamText::Quoted);
   } catch (const std::exception&) {
     // As with the game: the launcher closes whether or not the new one starts.
   }

@@ -5,8 +5,8 @@
 namespace vt {
 
 void TSystemStarter::Start(const std::string& File, const std::vector<std::string>& Params,
-                           const std::string& WorkDir) {
-  StartDetached(File, Params, WorkDir);
+                           const std::string& WorkDir, TParamText Form) {
+  StartDetached(File, Params, WorkDir, Form);
 }
 
 }  // namespace vt

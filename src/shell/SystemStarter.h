@@ -9,7 +9,7 @@ class TSystemStarter : public TProgramStarter {
  public:
   // Starts File detached with Params in WorkDir; never waits and reports nothing.
   void Start(const std::string& File, const std::vector<std::string>& Params,
-             const std::string& WorkDir) override;
+             const std::string& WorkDir, TParamText Form) override;
 };
 
 }  // namespace vt
