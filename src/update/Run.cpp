@@ -55,9 +55,15 @@ void TUpdater::RunSteps(THttpClient& Client) {
     return;
   }
   FetchFileList(Client);
-  // The launcher's own entry is replaced before anything else when this process is the game
-  // folder's launcher; that step comes with the self-update. Until then FSelf stays false and
-  // the entry is an ordinary file.
+  // A launcher running from the game folder is replaced before anything else, and the new one
+  // makes the whole run after its restart.
+  FSelf = IsGameFolderLauncher();
+  for (const TRemoteFile& file : FFiles) {
+    if (IsLauncherEntry(file) && !IsFileCurrent(file, previous)) {
+      FRestart = UpdateLauncher(Client, file);
+      return;
+    }
+  }
 
   FQueue.clear();
   FTotalBytes = 0;

@@ -101,6 +101,15 @@ class TUpdater {
   // Places every queued file with four workers; raises the first failure's message.
   void DownloadQueue();
 
+  // True when SelfPath is the game folder's "vtlaunch.exe" (both made absolute, ASCII letters
+  // folded): then the launcher's entry is replaced by UpdateLauncher and the launcher restarts.
+  bool IsGameFolderLauncher() const;
+  // Replaces the running launcher with File's object: fetched to "vtlaunch.new", the running
+  // executable moved to "vtlaunch.old", the new one moved in (and the old one moved back when
+  // that fails). Returns true: the launcher must restart. Raises "cannot update the launcher:
+  // <system text>" when a move fails, or DownloadFile's message.
+  bool UpdateLauncher(THttpClient& Client, const TRemoteFile& File);
+
   // Posts a progress line to the view; returns at once. Any thread of the run may call it.
   void Report(const std::string& Text, int64_t Done, int64_t Total);
 

@@ -1,0 +1,49 @@
+// The launcher's own executable: fetched under a side name, then swapped in with two renames,
+// because a running program cannot be replaced in place on Windows.
+
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "platform/SysError.h"
+#include "update/Errors.h"
+#include "update/Json.h"
+#include "update/Updater.h"
+
+namespace vt {
+namespace {
+
+constexpr const char* KNewLauncherName = "vtlaunch.new";
+constexpr const char* KOldLauncherName = "vtlaunch.old";
+
+[[noreturn]] void FailLauncherUpdate(const std::string& SystemText) {
+  throw TUpdateError("cannot update the launcher: " + SystemText);
+}
+
+}  // namespace
+
+bool TUpdater::IsGameFolderLauncher() const {
+  if (FOptions.SelfPath.empty())
+    return false;
+  return AsciiLower(AbsolutePath(FOptions.SelfPath)) ==
+         AsciiLower(AbsolutePath(FDir + KLauncherName));
+}
+
+bool TUpdater::UpdateLauncher(THttpClient& Client, const TRemoteFile& File) {
+  const std::string running = FOptions.SelfPath;
+  const std::string newName = FDir + KNewLauncherName;
+  const std::string oldName = FDir + KOldLauncherName;
+  Report("Updating the launcher...", 0, 0);
+  DownloadFile(Client, File, newName);
+
+  RemoveFile(oldName);  // usually absent; one that stays makes the next move fail, as it should
+  if (!RenameFile(running, oldName))
+    FailLauncherUpdate(LastSystemErrorText());
+  if (!RenameFile(newName, LocalPath(File.Path))) {
+    // Read before the move back, whose own outcome is not examined, can overwrite it.
+    const std::string why = LastSystemErrorText();
+    RenameFile(oldName, running);
+    FailLauncherUpdate(why);
+  }
+  return true;
+}
+
+}  // namespace vt
