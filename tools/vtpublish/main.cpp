@@ -6,6 +6,7 @@
 
 #include "Args.h"
 #include "Commands.h"
+#include "update/Version.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ void PrintHelp() {
       "  %s\n"
       "      check a tree as the launcher would (default key: the one built in)\n"
       "\n"
-      "\"vtpublish COMMAND --help\" tells more about each.\n"
+      "\"vtpublish COMMAND --help\" tells more about each; \"vtpublish --version\" the version.\n"
       "Exit status: 0 done, 1 failed or problems found, 2 bad command line, 130 stopped by\n"
       "Ctrl-C (files already renamed into place stay; the manifest is written last).\n",
       vt::KKeygenUsage, vt::KPackUsage, vt::KVerifyUsage);
@@ -51,6 +52,10 @@ int main(int Argc, char** Argv) {
   const std::string command = Argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
     PrintHelp();
+    return 0;
+  }
+  if (command == "--version") {
+    std::printf("vtpublish %s\n", vt::KVersion);
     return 0;
   }
   try {

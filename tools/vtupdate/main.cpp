@@ -13,6 +13,7 @@
 #include "platform/Process.h"
 #include "shell/Options.h"
 #include "update/ReleaseKey.h"
+#include "update/Version.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ void PrintHelp() {
       "  -dir FOLDER  the game folder (default: the folder of this program); made when missing\n"
       "  -url URL     the update server's base URL (default: %s)\n"
       "  --help       this text\n"
+      "  --version    the version of this program\n"
       "\n"
       "The update list must carry the publisher's signature, and every file is checked by size\n"
       "and SHA-256 before it replaces the old one in a single rename. Files the previous build\n"
@@ -56,6 +58,10 @@ int main(int Argc, char** Argv) {
   const vt::TParams params(Argv + 1, Argv + Argc);
   if (WantsHelp(params)) {
     PrintHelp();
+    return 0;
+  }
+  if (params.size() == 1 && params[0] == "--version") {
+    std::printf("vtupdate %s\n", vt::KVersion);
     return 0;
   }
   const std::string dir = vt::GameFolderOption(params, vt::FolderOf(vt::RunningExecutablePath()));
