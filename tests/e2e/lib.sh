@@ -225,7 +225,8 @@ e2e_start_nginx() {
   mkdir -p "$E2E_NGINX_DIR/tmp"
   E2E_ACCESS_LOG="$E2E_NGINX_DIR/access.log"
   for _ in 1 2 3 4 5; do
-    E2E_HTTP_PORT="$(e2e_random_free_port)"
+    # E2E_FIXED_HTTP_PORT: a port the test chose, e.g. one it first used with no server there.
+    E2E_HTTP_PORT="${E2E_FIXED_HTTP_PORT:-$(e2e_random_free_port)}"
     E2E_HTTPS_PORT=""
     [ -z "$certs" ] || E2E_HTTPS_PORT="$(e2e_random_free_port)"
     e2e_write_nginx_conf "$root" "$certs"
@@ -394,4 +395,90 @@ e2e_same_tree() {
 # True when FILE begins with the UTF-8 byte-order mark.
 e2e_has_bom() {
   [ -f "$1" ] && [ "$(head -c 3 "$1" | od -An -tx1 | tr -d ' \n')" = efbbbf ]
+}
+
+# ---- the window under Xvfb ------------------------------------------------------------------
+
+# The system's Python, which has the distribution's GObject bindings (a python3 earlier on PATH
+# may not).
+E2E_PYTHON=/usr/bin/python3
+[ -x "$E2E_PYTHON" ] || E2E_PYTHON=python3
+
+# Starts Xvfb on a free display (1024x600, so a centred 720x405 window sits at 152,97) and
+# exports DISPLAY.
+e2e_start_xvfb() {
+  local n=90 _
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1024x600x24 -nolisten tcp >/dev/null 2>&1 &
+  e2e_track $!
+  export DISPLAY=":$n"
+  for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$n" ] && return 0
+    sleep 0.05
+  done
+  e2e_die "Xvfb did not start on $DISPLAY"
+}
+
+# Prints what the window of process PID shows ("status=...", "tooltip=...", one line per
+# button), read through the accessibility tree; fails while there is no such window.
+e2e_window_state() {
+  "$E2E_PYTHON" "$(dirname "${BASH_SOURCE[0]}")/window_state.py" "$1" 2>/dev/null
+}
+
+# Waits up to SECONDS for the window of PID to show a line that begins with PREFIX (e.g.
+# "status=Update failed: "); prints the whole state then. Fails when the time runs out or the
+# process ends first.
+e2e_wait_window() {
+  local pid="$1" prefix="$2" seconds="${3:-30}" state line i
+  for ((i = 0; i < seconds * 10; i++)); do
+    if state="$(e2e_window_state "$pid")"; then
+      while IFS= read -r line; do
+        if [[ "$line" == "$prefix"* ]]; then
+          printf '%s\n' "$state"
+          return 0
+        fi
+      done <<<"$state"
+    fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  e2e_log "the window of $pid never showed: $prefix"
+  e2e_window_state "$pid" >&2 || e2e_log "(no window)"
+  return 1
+}
+
+# The X window id of the launcher window of process PID.
+e2e_window_id() {
+  xdotool search --onlyvisible --pid "$1" --name '^Veltrano RPG$' 2>/dev/null | head -1
+}
+
+# Saves the window of PID as the PNG file PATH.
+e2e_window_shot() {
+  local id
+  id="$(e2e_window_id "$1")"
+  # Without an id, import would wait for a click on some window.
+  [ -n "$id" ] || { e2e_log "no window of $1 to shoot"; return 1; }
+  import -window "$id" "$2"
+}
+
+# The colour of pixel X,Y of the PNG file PATH as six lowercase hex digits.
+e2e_pixel() {
+  convert "$1" -format '%[hex:u.p{'"$2,$3"'}]' info: | cut -c1-6 | tr 'A-F' 'a-f'
+}
+
+# True when the hex colours A and B differ by at most TOLERANCE in every channel.
+e2e_colour_near() {
+  local a="$1" b="$2" tolerance="$3" i d
+  for i in 0 2 4; do
+    d=$((16#${a:i:2} - 16#${b:i:2}))
+    [ "${d#-}" -le "$tolerance" ] || return 1
+  done
+}
+
+# Writes the sample game's background picture (720x321 JPEG, title on a dark gradient) to PATH.
+e2e_make_picture() {
+  mkdir -p "$(dirname "$1")"
+  convert -size 720x321 gradient:'#35597d-#0b0f14' \
+    -font DejaVu-Sans-Bold -pointsize 54 -fill '#f1d98a' -gravity center \
+    -annotate +0-16 'Veltrano RPG' -quality 90 "$1"
 }
