@@ -182,6 +182,23 @@ void TGtkWindow::Close() {
     gtk_main_quit();
 }
 
+void TGtkWindow::OnFirstFrame(std::function<void()> Drawn) {
+  FFirstFrame = std::move(Drawn);
+  g_signal_connect_after(FWindow, "draw", G_CALLBACK(AfterDraw), this);
+}
+
+gboolean TGtkWindow::AfterDraw(GtkWidget* Window, cairo_t*, gpointer Self) {
+  auto* self = static_cast<TGtkWindow*>(Self);
+  g_signal_handlers_disconnect_by_func(Window, reinterpret_cast<gpointer>(AfterDraw), Self);
+  if (auto drawn = std::exchange(self->FFirstFrame, {}))
+    drawn();
+  return FALSE;
+}
+
+std::string TGtkWindow::StatusText() const {
+  return gtk_label_get_text(GTK_LABEL(FStatus.Widget()));
+}
+
 gboolean TGtkWindow::DeleteEvent(GtkWidget*, GdkEvent*, gpointer Self) {
   auto* self = static_cast<TGtkWindow*>(Self);
   auto closeBox = self->FCloseBox;
