@@ -36,13 +36,15 @@ class InstalledTest : public testing::Test {
 
   // Writes Content to Relative inside the game folder, creating its folders.
   void Put(const std::string& Relative, const std::string& Content) {
-    const fs::path path = fs::path(FDir) / Relative;
+    const fs::path path = At(Relative);
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << Content;
   }
-  bool Exists(const std::string& Relative) const { return fs::exists(fs::path(FDir) / Relative); }
+  // Names are UTF-8, which a narrow path would take in the Windows code page.
+  fs::path At(const std::string& Relative) const { return fs::u8path(FDir + Relative); }
+  bool Exists(const std::string& Relative) const { return fs::exists(At(Relative)); }
   std::string Slurp(const std::string& Relative) const {
-    std::ifstream in(fs::path(FDir) / Relative, std::ios::binary);
+    std::ifstream in(At(Relative), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
   int64_t SizeOf(const std::string& Relative) const {
@@ -280,9 +282,13 @@ TEST_F(InstalledTest, FolderIsNeverCurrent) {
 
 TEST_F(InstalledTest, RemovesOnlyWhatThePreviousRecordNamedAndTheListLacks) {
   for (const char* name : {"Data/Map.DAT", "vtlaunch.exe", "VTLAUNCH.EXE", "sub/vtlaunch.exe",
-                           "old.dat", "C:x", "player.sav", "keep.dat"}) {
+                           "old.dat", "player.sav", "keep.dat"}) {
     Put(name, "x");
   }
+  // A drive-relative name on Windows, where no file can be called that.
+  const bool colonNames = KPathSeparator == '/';
+  if (colonNames)
+    Put("C:x", "x");
   Put("../outside.txt", "x");
   fs::create_directories(fs::path(FDir) / "emptydir");
   Updater.SetFiles({{"data/MAP.dat", 1, "aa", 0}, {"keep.dat", 1, "bb", 0}}, {}, 0);
@@ -291,10 +297,11 @@ TEST_F(InstalledTest, RemovesOnlyWhatThePreviousRecordNamedAndTheListLacks) {
       R"("../outside.txt":{},"C:x":{},"emptydir":{},"missing.dat":{},"keep.dat":{}})");
   Updater.RemoveObsoleteFiles(&previous);
 
-  for (const char* kept : {"Data/Map.DAT", "vtlaunch.exe", "VTLAUNCH.EXE", "C:x", "player.sav",
-                           "keep.dat", "../outside.txt", "emptydir", "sub"}) {
+  for (const char* kept : {"Data/Map.DAT", "vtlaunch.exe", "VTLAUNCH.EXE", "player.sav", "keep.dat",
+                           "../outside.txt", "emptydir", "sub"}) {
     EXPECT_TRUE(Exists(kept)) << kept;
   }
+  EXPECT_EQ(Exists("C:x"), colonNames);
   EXPECT_FALSE(Exists("sub/vtlaunch.exe"));
   EXPECT_FALSE(Exists("old.dat"));
 }

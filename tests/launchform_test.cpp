@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -16,6 +17,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "shell/Options.h"
 #include "support/TestRelease.h"
 
 namespace vt {
@@ -103,6 +107,12 @@ class TGate {
   bool FOpen = false;
 };
 
+// Path with the local separator.
+std::string Native(std::string Path) {
+  std::replace(Path.begin(), Path.end(), '/', KPathSeparator);
+  return Path;
+}
+
 void WriteFile(const fs::path& Path, const std::string& Text) {
   fs::create_directories(Path.parent_path());
   std::ofstream(Path, std::ios::binary) << Text;
@@ -113,7 +123,7 @@ class LaunchForm : public ::testing::Test {
   LaunchForm() {
     std::random_device random;
     FRoot = fs::temp_directory_path() / ("vt_form_" + std::to_string(random()));
-    Dir = (FRoot / "game folder").string() + "/";
+    Dir = (FRoot / "game folder").string() + KPathSeparator;
     fs::create_directories(Dir);
   }
   ~LaunchForm() override {
@@ -191,7 +201,7 @@ class LaunchForm : public ::testing::Test {
   }
 
   fs::path FRoot;
-  std::string Dir;  // the launcher's folder, ending in "/"
+  std::string Dir;  // the launcher's folder, ending in the separator
   TFakeWindow Window;
   std::atomic<int> Posts{0};
   TCallQueue Queue{[this] { ++Posts; }};
@@ -199,16 +209,22 @@ class LaunchForm : public ::testing::Test {
 };
 
 TEST(LaunchOptions, SwitchRules) {
-  const std::string exe = "/opt/vt/";
+  const std::string sep(1, KPathSeparator);
+  const std::string exe = AbsolutePath("opt") + sep;
+  const std::string a = AbsolutePath("games") + sep + "a", b = AbsolutePath("games") + sep + "b";
   EXPECT_EQ(GameFolderOption({}, exe), exe);
-  EXPECT_EQ(GameFolderOption({"-dir:/games"}, exe), exe);
-  EXPECT_EQ(GameFolderOption({"-DIR", "/games/a", "-dir", "/games/b"}, exe), "/games/a/");
-  EXPECT_EQ(GameFolderOption({"/dir", "/games/a/"}, exe), "/games/a/");
+  EXPECT_EQ(GameFolderOption({"-dir:" + a}, exe), exe);
+  EXPECT_EQ(GameFolderOption({"-DIR", a, "-dir", b}, exe), a + sep);
+  EXPECT_EQ(GameFolderOption({"/dir", a + sep}, exe), a + sep);
   // The first switch decides, even without a usable value; the next is not consulted.
-  EXPECT_EQ(GameFolderOption({"-dir", "-noupdate", "-dir", "/games/b"}, exe), exe);
+  EXPECT_EQ(GameFolderOption({"-dir", "-noupdate", "-dir", b}, exe), exe);
   EXPECT_EQ(GameFolderOption({"-dir"}, exe), exe);
-  EXPECT_EQ(GameFolderOption({"-dir", "sub/game"}, exe),
-            (fs::current_path() / "sub/game").string() + "/");
+  EXPECT_EQ(GameFolderOption({"-dir", Native("sub/game")}, exe),
+            (fs::current_path() / "sub" / "game").string() + sep);
+  // A value beginning with "/" is a switch, but where "/" separates paths a folder is absolute.
+  EXPECT_EQ(SwitchValue({"-dir", "/g"}, "dir"), "");
+  EXPECT_EQ(SwitchValue({"-dir", "/g"}, "dir", true), "/g");
+  EXPECT_EQ(GameFolderOption({"-dir", "/g"}, exe), KPathSeparator == '/' ? "/g/" : exe);
 
   EXPECT_EQ(UrlOption({}, "https://d.example/"), "https://d.example/");
   EXPECT_EQ(UrlOption({"-url", "http://h/x"}, "https://d/"), "http://h/x/");
@@ -233,15 +249,15 @@ TEST_F(LaunchForm, SettlesTheOptionsAndTidiesUpAtConstruction) {
   EXPECT_TRUE(Window.Pictures.empty());
 
   // The source marker and the picture are looked for in the -dir folder, not beside the exe.
-  const std::string other = (FRoot / "other").string() + "/";
+  const std::string other = (FRoot / "other").string() + KPathSeparator;
   WriteFile(other + "frontend/graphics/background1.jpeg", "damaged");
-  form = MakeForm({"-dir", FRoot.string() + "/other", "-url", "http://h/x"});
+  form = MakeForm({"-dir", (FRoot / "other").string(), "-url", "http://h/x"});
   EXPECT_EQ(form->Dir(), other);
   EXPECT_EQ(form->Url(), "http://h/x/");
   EXPECT_FALSE(form->SourceFolder());
   // The fake's load fails; construction goes on regardless.
   EXPECT_EQ(Window.Pictures,
-            std::vector<std::string>{other + "frontend/graphics/background1.jpeg"});
+            std::vector<std::string>{other + Native("frontend/graphics/background1.jpeg")});
   EXPECT_EQ(Window.Label.Text, "Starting...");
   EXPECT_EQ(Window.BarControl.Position, 0);
   EXPECT_FALSE(Window.Play.Visible);
@@ -363,9 +379,9 @@ TEST_F(LaunchForm, RestartPassesTheOwnParametersUnchangedAndShowsNoError) {
 TEST_F(LaunchForm, SuccessfulRunStartsTheGame) {
   test::TTestServer server;
   test::PublishRelease(server, {{"vt.exe", "game build 3"}, {"data/a.pak", "data"}}, 3, true);
-  const std::string game = (FRoot / "new/deep/game").string();
+  const std::string game = (FRoot / "new" / "deep" / "game").string();
   auto form = MakeForm({"-dir", game, "-url", server.BaseUrl()});
-  Dir = game + "/";
+  Dir = game + KPathSeparator;
   ASSERT_TRUE(PumpUntil([this] { return !Starter.Calls.empty(); })) << Window.Label.Text;
   ExpectGameStarted();
   std::ifstream in(Dir + "vt.exe");

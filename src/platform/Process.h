@@ -8,6 +8,11 @@ namespace vt {
 // Full path of the running executable.
 std::string RunningExecutablePath();
 
+// The parameters the program was started with, its own name left out, as UTF-8. POSIX: argv
+// from 1 on. Windows: the process's command line split by SplitCommandLine (Argc and Argv,
+// split by other rules and in the ANSI code page, are not used).
+std::vector<std::string> CommandLineParams(int Argc, char** Argv);
+
 // Path made absolute against the current working folder, with "." and ".." parts resolved
 // by text alone (no link is followed).
 std::string AbsolutePath(const std::string& Path);

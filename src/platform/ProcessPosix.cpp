@@ -22,6 +22,13 @@ std::string RunningExecutablePath() {
   }
 }
 
+std::vector<std::string> CommandLineParams(int Argc, char** Argv) {
+  std::vector<std::string> params;
+  for (int i = 1; i < Argc; ++i)
+    params.emplace_back(Argv[i]);
+  return params;
+}
+
 std::string AbsolutePath(const std::string& Path) {
   std::string full = Path;
   if (full.empty() || full.front() != '/') {

@@ -12,6 +12,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/Files.h"
 #include "platform/Locale.h"
 #include "publish/Release.h"
 #include "support/TestRelease.h"
@@ -39,7 +40,7 @@ class TTempDir {
     fs::remove_all(FPath, ignored);
   }
   // The folder with a trailing separator, as the updater wants it.
-  std::string Text() const { return FPath.string() + "/"; }
+  std::string Text() const { return FPath.string() + KPathSeparator; }
 
  private:
   fs::path FPath;
@@ -230,6 +231,8 @@ TEST_F(DownloadTest, UnreplaceableTargetKeepsTheCandidate) {
 }
 
 TEST_F(DownloadTest, ProgramsAloneGetExecutableBits) {
+  if (KPathSeparator != '/')
+    GTEST_SKIP() << "Windows files have no mode bits";
   constexpr auto kExec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
   constexpr auto kShared = fs::perms::group_write | fs::perms::others_write;
   const auto modeOf = [&](const std::string& Path) {
@@ -402,7 +405,8 @@ TEST_F(DownloadQueueTest, BlockedFolderFailsBeforeAnyTransfer) {
   Put("data", "a file where a folder must go");
   SetQueue({Publish("ok/first", "fine"), Publish("data/a.pak", "x")});
   const std::string message = RunQueue();
-  const std::string head = "cannot create the folder " + Dir.Text() + "data/ - ";
+  const std::string head =
+      "cannot create the folder " + Dir.Text() + "data" + KPathSeparator + " - ";
   EXPECT_TRUE(message.starts_with(head)) << message;
   EXPECT_GT(message.size(), head.size()) << "the reason is missing";
   EXPECT_TRUE(Server.Requests().empty());

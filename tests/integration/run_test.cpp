@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/Files.h"
 #include "support/TestRelease.h"
 #include "update/ReleaseKey.h"
 
@@ -40,7 +41,7 @@ class RunTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(Dir); }
 
   test::TRunResult Run(TUpdaterOptions Options = {}) {
-    return test::RunUpdate(Dir.string() + "/", Server.BaseUrl(), std::move(Options));
+    return test::RunUpdate(Dir.string() + KPathSeparator, Server.BaseUrl(), std::move(Options));
   }
   // Paths of the object requests since the last ClearRequests.
   std::vector<std::string> ObjectRequests() const {
@@ -223,8 +224,8 @@ TEST_F(RunTest, FileInTheWayOfAFolder) {
   test::PublishRelease(Server, {{"data/maps/a.map", "map"}}, 1, false);
   WriteAll(Dir / "data/maps", "a file where a folder belongs");
   const auto result = Run();
-  EXPECT_TRUE(
-      result.Error.starts_with("cannot create the folder " + Dir.string() + "/data/maps/ - "))
+  EXPECT_TRUE(result.Error.starts_with("cannot create the folder " +
+                                       (Dir / "data" / "maps").string() + KPathSeparator + " - "))
       << result.Error;
   EXPECT_TRUE(ObjectRequests().empty());
 }
@@ -258,7 +259,7 @@ TEST_F(RunTest, StopDuringTheChecksWritesNoRecordAndRemovesNothing) {
   test::TRecordingView view;
   TCallQueue queue;
   {
-    TUpdater updater(view, queue, Dir.string() + "/", Server.BaseUrl());
+    TUpdater updater(view, queue, Dir.string() + KPathSeparator, Server.BaseUrl());
     updater.RequestStop();  // seen at the first entry of the checking pass
     updater.Start();
     updater.Wait();
@@ -292,7 +293,7 @@ TEST_F(RunTest, StopDuringDownloadsFinishesFilesInHandAndStartsNoOther) {
   test::TRecordingView view;
   TCallQueue queue;
   {
-    TUpdater updater(view, queue, Dir.string() + "/", Server.BaseUrl());
+    TUpdater updater(view, queue, Dir.string() + KPathSeparator, Server.BaseUrl());
     updater.Start();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (ObjectRequests().size() < 4 && std::chrono::steady_clock::now() < deadline) {

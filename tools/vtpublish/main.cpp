@@ -3,9 +3,11 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "Args.h"
 #include "Commands.h"
+#include "platform/Process.h"
 #include "update/Version.h"
 
 namespace {
@@ -45,11 +47,13 @@ int Run(const std::string& Command, const vt::TWords& Words) {
 }  // namespace
 
 int main(int Argc, char** Argv) {
-  if (Argc < 2) {
+  // UTF-8 on every platform (Windows' argv is in the ANSI code page).
+  const std::vector<std::string> params = vt::CommandLineParams(Argc, Argv);
+  if (params.empty()) {
     std::fprintf(stderr, "vtpublish: missing command (try vtpublish --help)\n");
     return KUsage;
   }
-  const std::string command = Argv[1];
+  const std::string command = params[0];
   if (command == "--help" || command == "-h" || command == "help") {
     PrintHelp();
     return 0;
@@ -59,7 +63,7 @@ int main(int Argc, char** Argv) {
     return 0;
   }
   try {
-    return Run(command, vt::TWords(Argv + 2, Argv + Argc));
+    return Run(command, vt::TWords(params.begin() + 1, params.end()));
   } catch (const vt::TUsageError& e) {
     std::fprintf(stderr, "vtpublish: %s\n", e.what());
     return KUsage;

@@ -55,7 +55,8 @@ bool WantsHelp(const vt::TParams& Params) {
 }  // namespace
 
 int main(int Argc, char** Argv) {
-  const vt::TParams params(Argv + 1, Argv + Argc);
+  // UTF-8 on every platform (Windows' argv is in the ANSI code page).
+  const vt::TParams params = vt::CommandLineParams(Argc, Argv);
   if (WantsHelp(params)) {
     PrintHelp();
     return 0;

@@ -1,0 +1,158 @@
+#include <windows.h>
+// windows.h makes ReplaceFile a macro for its own ReplaceFileW, which would rename ours.
+#undef ReplaceFile
+
+#include <stdexcept>
+#include <utility>
+
+#include "platform/Files.h"
+#include "platform/SysError.h"
+#include "platform/WideWin32.h"
+
+namespace vt {
+
+const char KPathSeparator = '\\';
+
+namespace {
+
+constexpr intptr_t KNoHandle = -1;  // INVALID_HANDLE_VALUE
+// ReadFile and WriteFile take 32-bit sizes.
+constexpr size_t KMaxChunk = 1u << 30;
+
+[[noreturn]] void RaiseFor(const std::string& Path) {
+  throw std::runtime_error(Path + ": " + LastSystemErrorText());
+}
+
+HANDLE Handle(intptr_t Value) {
+  return reinterpret_cast<HANDLE>(Value);
+}
+
+intptr_t OpenOrRaise(const std::string& Path, DWORD Access, DWORD Share, DWORD Disposition) {
+  const HANDLE handle = ::CreateFileW(WidePath(Path).c_str(), Access, Share, nullptr, Disposition,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    RaiseFor(Path);
+  return reinterpret_cast<intptr_t>(handle);
+}
+
+bool IsSeparator(char Char) {
+  return Char == '\\' || Char == '/';
+}
+
+}  // namespace
+
+TFile::TFile(intptr_t Handle, std::string Path) : FHandle(Handle), FPath(std::move(Path)) {}
+
+TFile TFile::OpenRead(const std::string& Path) {
+  // Sharing delete too, so that a file being read can still be replaced by a rename.
+  return TFile(OpenOrRaise(Path, GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING),
+               Path);
+}
+
+TFile TFile::Create(const std::string& Path) {
+  return TFile(OpenOrRaise(Path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS), Path);
+}
+
+TFile::TFile(TFile&& Other) noexcept
+    : FHandle(std::exchange(Other.FHandle, KNoHandle)), FPath(std::move(Other.FPath)) {}
+
+TFile& TFile::operator=(TFile&& Other) noexcept {
+  if (this != &Other) {
+    if (FHandle != KNoHandle)
+      ::CloseHandle(Handle(FHandle));
+    FHandle = std::exchange(Other.FHandle, KNoHandle);
+    FPath = std::move(Other.FPath);
+  }
+  return *this;
+}
+
+TFile::~TFile() {
+  if (FHandle != KNoHandle)
+    ::CloseHandle(Handle(FHandle));
+}
+
+size_t TFile::Read(void* Buffer, size_t Size) {
+  DWORD got = 0;
+  const DWORD want = static_cast<DWORD>(Size < KMaxChunk ? Size : KMaxChunk);
+  if (!::ReadFile(Handle(FHandle), Buffer, want, &got, nullptr))
+    RaiseFor(FPath);
+  return got;
+}
+
+void TFile::Write(const void* Data, size_t Size) {
+  const char* next = static_cast<const char*>(Data);
+  while (Size > 0) {
+    DWORD put = 0;
+    const DWORD want = static_cast<DWORD>(Size < KMaxChunk ? Size : KMaxChunk);
+    if (!::WriteFile(Handle(FHandle), next, want, &put, nullptr))
+      RaiseFor(FPath);
+    next += put;
+    Size -= put;
+  }
+}
+
+void TFile::Close() {
+  if (FHandle == KNoHandle)
+    return;
+  if (!::CloseHandle(Handle(std::exchange(FHandle, KNoHandle))))
+    RaiseFor(FPath);
+}
+
+bool GetFileInfo(const std::string& Path, int64_t& Size, int64_t& Time) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(WidePath(Path).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+  Size =
+      static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  Time = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                              data.ftLastWriteTime.dwLowDateTime);
+  return true;
+}
+
+bool FolderExists(const std::string& Path) {
+  const DWORD attributes = ::GetFileAttributesW(WidePath(Path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CreateFolders(const std::string& Path) {
+  std::string trimmed = Path;
+  while (trimmed.size() > 1 && IsSeparator(trimmed.back()))
+    trimmed.pop_back();
+  if (trimmed.empty() || FolderExists(trimmed))
+    return true;
+  const size_t cut = trimmed.find_last_of("\\/");
+  // Up to a drive ("C:") or the root of a share, which exist or cannot be made.
+  if (cut != std::string::npos && cut > 0 && !CreateFolders(trimmed.substr(0, cut)))
+    return false;
+  if (::CreateDirectoryW(WidePath(trimmed).c_str(), nullptr))
+    return true;
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_ALREADY_EXISTS && FolderExists(trimmed))
+    return true;
+  ::SetLastError(error);
+  return false;
+}
+
+bool RemoveFile(const std::string& Path) {
+  return ::DeleteFileW(WidePath(Path).c_str()) != 0;
+}
+
+bool ReplaceFile(const std::string& Source, const std::string& Target) {
+  // Flags 9: replace an existing target, and return only once the move is on disk (for a move
+  // between volumes that includes the copied data).
+  return ::MoveFileExW(WidePath(Source).c_str(), WidePath(Target).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool RenameFile(const std::string& Source, const std::string& Target) {
+  // MoveFileW fails with ERROR_ALREADY_EXISTS when Target exists; the running launcher's own
+  // executable may be renamed this way, though not deleted or overwritten.
+  return ::MoveFileW(WidePath(Source).c_str(), WidePath(Target).c_str()) != 0;
+}
+
+void SetFileMode(const std::string& /*Path*/, bool /*Executable*/) {}
+
+}  // namespace vt

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# The Windows programs as a user runs them, under Wine: vtpublish.exe makes a key, packs a small
+# game and verifies the tree; a tree packed under Wine is checked by the Linux vtpublish (when
+# given) and one packed on Linux by vtpublish.exe, so keys and signatures cross between the two
+# signers; vtupdate.exe installs the game from nginx and finds it up to date on a second run.
+#
+#   tests/e2e/wine_tools.sh [WINDOWS_BUILD_DIR [LINUX_VTPUBLISH_DIR]]   (default build/windows)
+#
+# Exit status: 0 all cases passed, 1 a case failed, 77 Wine, nginx or the Windows build is
+# missing.
+set -euo pipefail
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+WINBUILD="${1:-$here/../../build/windows}"
+LINUX_VTPUBLISH="${2:+$2/vtpublish}"
+WIN_VTPUBLISH="$WINBUILD/tools/vtpublish/vtpublish.exe"
+WIN_VTUPDATE="$WINBUILD/tools/vtupdate/vtupdate.exe"
+
+e2e_require wine nginx
+for program in "$WIN_VTPUBLISH" "$WIN_VTUPDATE"; do
+  if [ ! -f "$program" ]; then
+    e2e_log "SKIP: $program is not built (cmake --preset windows)"
+    exit "$E2E_SKIP"
+  fi
+done
+e2e_setup
+W="$E2E_WORK"
+KEY="$(e2e_dev_key)"
+
+# One Wine prefix per build folder, made once; no display, no Mono or Gecko.
+WINEPREFIX="$(cd "$WINBUILD" && pwd)/wineprefix"
+export WINEPREFIX WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+
+# Wine shows the Unix root as drive Z:.
+winpath() {
+  printf 'Z:%s\n' "${1//\//\\}"
+}
+
+vtpublish_exe() {
+  wine "$WIN_VTPUBLISH" "$@"
+}
+
+make_game() {
+  local g="$1" tag="$2"
+  e2e_make_file "$g/vt.exe" 120000 random "exe-$tag"
+  e2e_make_file "$g/data/text.pak" 300000 text "text-$tag"
+  e2e_make_file "$g/data/empty.dat" 0 zero empty
+  e2e_make_file "$g/Save Games/read me.txt" 1200 text "readme-$tag"
+}
+
+make_game "$W/game" a
+
+case_keygen() {
+  vtpublish_exe keygen "$(winpath "$W/own-key.pem")" >"$W/keygen.out" &&
+    grep -q '^VT_RELEASE_KEY_X=[0-9a-f]\{64\}' "$W/keygen.out" &&
+    grep -q '^VT_RELEASE_KEY_Y=[0-9a-f]\{64\}' "$W/keygen.out" &&
+    grep -q 'BEGIN PRIVATE KEY' "$W/own-key.pem"
+}
+
+# Packs with the key made under Wine and verifies with its public half; the Linux vtpublish (when
+# given) verifies that tree, and packs with the same key file for vtpublish.exe to verify.
+case_pack_verify_own_key() {
+  local x y
+  x="$(sed -n 's/^VT_RELEASE_KEY_X=//p' "$W/keygen.out" | tr -d '\r')"
+  y="$(sed -n 's/^VT_RELEASE_KEY_Y=//p' "$W/keygen.out" | tr -d '\r')"
+  vtpublish_exe pack "$(winpath "$W/game")" "$(winpath "$W/own")" --build 1 \
+    --key "$(winpath "$W/own-key.pem")" >/dev/null &&
+    vtpublish_exe verify "$(winpath "$W/own")" --key-x "$x" --key-y "$y" >/dev/null &&
+    ! vtpublish_exe verify "$(winpath "$W/own")" >/dev/null 2>&1 &&
+    { [ -z "$LINUX_VTPUBLISH" ] ||
+      { "$LINUX_VTPUBLISH" verify "$W/own" --key-x "$x" --key-y "$y" >/dev/null &&
+        "$LINUX_VTPUBLISH" pack "$W/game" "$W/own-linux" --build 1 --key "$W/own-key.pem" \
+          >/dev/null &&
+        vtpublish_exe verify "$(winpath "$W/own-linux")" --key-x "$x" --key-y "$y" >/dev/null; }; }
+}
+
+# The committed key, packed on Linux (when given) and verified under Wine, and the other way.
+case_cross_platform_trees() {
+  vtpublish_exe pack "$(winpath "$W/game")" "$(winpath "$W/srv")" --build 1 \
+    --key "$(winpath "$KEY")" >/dev/null &&
+    vtpublish_exe verify "$(winpath "$W/srv")" >/dev/null || return 1
+  [ -n "$LINUX_VTPUBLISH" ] || return 0
+  "$LINUX_VTPUBLISH" verify "$W/srv" >/dev/null &&
+    "$LINUX_VTPUBLISH" pack "$W/game" "$W/linux" --build 1 --key "$KEY" >/dev/null &&
+    vtpublish_exe verify "$(winpath "$W/linux")" >/dev/null
+}
+
+case_vtupdate_installs() {
+  e2e_start_nginx "$W/srv"
+  local url="http://127.0.0.1:$E2E_HTTP_PORT/"
+  wine "$WIN_VTUPDATE" -dir "$(winpath "$W/installed")" -url "$url" >"$W/update1.out" 2>&1 &&
+    e2e_same_tree "$W/game" "$W/installed" --no-record &&
+    [ -f "$W/installed/installed.json" ] &&
+    wine "$WIN_VTUPDATE" -dir "$(winpath "$W/installed")" -url "$url" >"$W/update2.out" 2>&1 &&
+    grep -q 'Up to date (build 1)' "$W/update2.out"
+  local status=$?
+  e2e_stop_nginx
+  [ $status -eq 0 ] || cat "$W/update1.out" "$W/update2.out" >&2 2>/dev/null || true
+  return $status
+}
+
+e2e_case "vtpublish.exe keygen" case_keygen
+e2e_case "vtpublish.exe pack and verify with its own key" case_pack_verify_own_key
+e2e_case "trees cross between the Linux and Windows signers" case_cross_platform_trees
+e2e_case "vtupdate.exe installs from nginx, then finds the folder up to date" \
+  case_vtupdate_installs
+e2e_finish

@@ -1,0 +1,168 @@
+// The Win32 file calls behind Files.h: replacing, renaming, sizes and times, long and non-ASCII
+// paths, and the system's error text.
+
+#include <windows.h>
+// windows.h would turn the ReplaceFile of Files.h into its own ReplaceFileW.
+#undef ReplaceFile
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/Files.h"
+#include "platform/SysError.h"
+#include "platform/WideWin32.h"
+
+namespace vt {
+namespace {
+
+std::string ReadAll(const std::string& Path) {
+  TFile file = TFile::OpenRead(Path);
+  std::string text;
+  char buffer[256];
+  while (const size_t got = file.Read(buffer, sizeof buffer))
+    text.append(buffer, got);
+  return text;
+}
+
+void WriteAll(const std::string& Path, const std::string& Text) {
+  TFile file = TFile::Create(Path);
+  file.Write(Text.data(), Text.size());
+  file.Close();
+}
+
+class Win32Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+    ASSERT_GT(length, 0u);
+    const std::string base = Utf8(std::wstring_view(temp, length));
+    FDir = base + "vt_files_" + std::to_string(::GetCurrentProcessId()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
+    ASSERT_TRUE(CreateFolders(FDir)) << LastSystemErrorText();
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(Wide(FDir)), ignored);
+  }
+  std::string Made(const std::string& Name) const { return FDir + Name; }
+
+  std::string FDir;
+};
+
+TEST_F(Win32Files, ReplaceFileMovesOverAnExistingTarget) {
+  const std::string part = Made("data.bin.part");
+  const std::string target = Made("data.bin");
+  WriteAll(target, "old");
+  WriteAll(part, "new content");
+  ASSERT_TRUE(ReplaceFile(part, target)) << LastSystemErrorText();
+  EXPECT_EQ(ReadAll(target), "new content");
+  int64_t size = 0, time = 0;
+  EXPECT_FALSE(GetFileInfo(part, size, time));
+
+  // A missing source fails, leaves the target alone and says why.
+  EXPECT_FALSE(ReplaceFile(part, target));
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(ReadAll(target), "new content");
+}
+
+TEST_F(Win32Files, RenameFileRefusesAnExistingTarget) {
+  const std::string exe = Made("vtlaunch.exe");
+  const std::string old = Made("vtlaunch.old");
+  WriteAll(exe, "running");
+  WriteAll(old, "left over");
+  EXPECT_FALSE(RenameFile(exe, old));
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(ReadAll(exe), "running");
+  EXPECT_EQ(ReadAll(old), "left over");
+  ASSERT_TRUE(RemoveFile(old));
+  EXPECT_TRUE(RenameFile(exe, old));
+  EXPECT_EQ(ReadAll(old), "running");
+  EXPECT_FALSE(RemoveFile(exe));
+}
+
+TEST_F(Win32Files, FileInfoGivesSizeAndTheRawLastWriteTime) {
+  const std::string path = Made("sized.dat");
+  WriteAll(path, std::string(70000, 'x'));
+  // A time far from now, set through the handle, must come back as the same 100 ns count.
+  constexpr int64_t KTime = 132000000001234567;  // 2019-04-18, with odd low digits
+  {
+    const HANDLE handle = ::CreateFileW(WidePath(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    FILETIME time{static_cast<DWORD>(KTime & 0xffffffff), static_cast<DWORD>(KTime >> 32)};
+    EXPECT_TRUE(::SetFileTime(handle, nullptr, nullptr, &time));
+    ::CloseHandle(handle);
+  }
+  int64_t size = -1, time = -1;
+  ASSERT_TRUE(GetFileInfo(path, size, time));
+  EXPECT_EQ(size, 70000);
+  EXPECT_EQ(time, KTime);
+  // Folders and missing files give false and leave the outputs alone.
+  EXPECT_FALSE(GetFileInfo(FDir, size, time));
+  EXPECT_FALSE(GetFileInfo(FDir + "missing", size, time));
+  EXPECT_EQ(size, 70000);
+}
+
+TEST_F(Win32Files, LongPathsWork) {
+  // Well past MAX_PATH (260), with "/" separators as a list path brings them.
+  std::string deep = FDir;
+  for (int i = 0; i < 12; ++i)
+    deep += "a folder with a long name " + std::to_string(i) + "/";
+  ASSERT_GT(deep.size(), 300u);
+  ASSERT_TRUE(CreateFolders(deep)) << LastSystemErrorText();
+  EXPECT_TRUE(FolderExists(deep));
+  const std::string file = deep + "file.txt";
+  WriteAll(file + ".part", "deep");
+  ASSERT_TRUE(ReplaceFile(file + ".part", file)) << LastSystemErrorText();
+  int64_t size = 0, time = 0;
+  EXPECT_TRUE(GetFileInfo(file, size, time));
+  EXPECT_EQ(size, 4);
+  EXPECT_EQ(ReadAll(file), "deep");
+  EXPECT_TRUE(RemoveFile(file));
+  // Tidy the folders from the deepest up.
+  for (std::string folder = deep; folder.size() > FDir.size();) {
+    folder.pop_back();
+    EXPECT_TRUE(::RemoveDirectoryW(WidePath(folder).c_str()));
+    folder.erase(folder.find_last_of('/') + 1);
+  }
+}
+
+TEST_F(Win32Files, NamesAreUtf8AndDotPartsResolve) {
+  const std::string name =
+      "Gr\xc3\xbc\xc3\x9f"
+      "e \xe2\x82\xac.txt";  // "Grüße €.txt"
+  const std::string path = Made(name);
+  WriteAll(FDir + "./sub/../" + name, "euro");
+  const std::wstring wide = Wide(FDir) + L"Gr\u00fc\u00dfe \u20ac.txt";
+  EXPECT_NE(::GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(ReadAll(path), "euro");
+}
+
+TEST_F(Win32Files, ErrorsNameThePathAndTheSystemsReason) {
+  const std::string missing = FDir + "missing.txt";
+  const std::string reason = SystemErrorText(ERROR_FILE_NOT_FOUND);
+  try {
+    TFile::OpenRead(missing);
+    ADD_FAILURE() << "no error";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()), missing + ": " + reason);
+  }
+  // The words are the system's (Windows and Wine differ), without FormatMessageW's closing
+  // full stop and line end, and a code without any text still says which it was.
+  const int codes[] = {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_ALREADY_EXISTS, 12002,
+                       12029};
+  for (const int code : codes) {
+    const std::string text = SystemErrorText(code);
+    ASSERT_FALSE(text.empty()) << code;
+    EXPECT_NE(text.back(), '.') << text;
+    EXPECT_GT(static_cast<unsigned char>(text.back()), ' ') << text;
+    EXPECT_EQ(text.find("error "), std::string::npos) << code << ": " << text;
+  }
+  EXPECT_EQ(SystemErrorText(0x2fffffff), "error 805306367");
+}
+
+}  // namespace
+}  // namespace vt
