@@ -17,15 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteAll(const fs::path& Path, const std::string& Content) {
-  fs::create_directories(Path.parent_path());
-  std::ofstream(Path, std::ios::binary) << Content;
-}
+using test::ReadAll;
+using test::WriteAll;
 
 class RunTest : public ::testing::Test {
  protected:

@@ -15,15 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& Path) {
-  std::ifstream in(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteAll(const fs::path& Path, const std::string& Content) {
-  fs::create_directories(Path.parent_path());
-  std::ofstream(Path, std::ios::binary) << Content;
-}
+using test::ReadAll;
+using test::WriteAll;
 
 const test::TGameFiles KBuildA = {{"vtlaunch.exe", "launcher A"},
                                   {"vt.exe", "game A"},
@@ -47,13 +40,16 @@ class SelfUpdateTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(Dir); }
 
-  // Installs A as a launcher from elsewhere would, then publishes B (with Changes applied).
-  void InstallAThenPublishB(const test::TGameFiles& Changes = {}) {
+  // Installs A as a launcher from elsewhere would, then publishes B with Changes applied and
+  // its launcher under the name LauncherPath.
+  void InstallAThenPublishB(const test::TGameFiles& Changes = {},
+                            const std::string& LauncherPath = "vtlaunch.exe") {
     test::PublishRelease(Server, KBuildA, 1, true);
     ASSERT_EQ(Run("").Error, "");
     test::TGameFiles b = KBuildB;
     for (const auto& [path, content] : Changes)
       b[path] = content;
+    b[LauncherPath] = b.extract("vtlaunch.exe").mapped();
     EntriesB = test::PublishRelease(Server, b, 2, true);
     RecordA = ReadAll(Dir / "installed.json");
     Server.ClearRequests();
@@ -140,12 +136,7 @@ TEST_F(SelfUpdateTest, CurrentLauncherEntryGoesStraightOnToTheOtherFiles) {
 }
 
 TEST_F(SelfUpdateTest, EntryInCapitalsIsTheLaunchersAndTakesTheListsSpelling) {
-  test::PublishRelease(Server, KBuildA, 1, true);
-  ASSERT_EQ(Run("").Error, "");
-  test::TGameFiles b = KBuildB;
-  b.erase("vtlaunch.exe");
-  b["VTLAUNCH.EXE"] = "launcher B";
-  test::PublishRelease(Server, b, 2, true);
+  InstallAThenPublishB({}, "VTLAUNCH.EXE");
   const auto result = Run(Self());
   EXPECT_EQ(result.Error, "");
   EXPECT_TRUE(result.Restart);
@@ -182,12 +173,7 @@ TEST_F(SelfUpdateTest, FailedMoveInPutsTheRunningLauncherBack) {
     GTEST_SKIP() << "needs a case-sensitive file system to make the move in fail";
   // The list spells the launcher in capitals and a folder of that name is in the way (a
   // case-sensitive file system tells the two names apart): the move in fails.
-  test::PublishRelease(Server, KBuildA, 1, true);
-  ASSERT_EQ(Run("").Error, "");
-  test::TGameFiles b = KBuildB;
-  b.erase("vtlaunch.exe");
-  b["VTLAUNCH.EXE"] = "launcher B";
-  test::PublishRelease(Server, b, 2, true);
+  InstallAThenPublishB({}, "VTLAUNCH.EXE");
   WriteAll(Dir / "VTLAUNCH.EXE/held", "x");
   const auto result = Run(Self());
   EXPECT_TRUE(result.Error.starts_with("cannot update the launcher: ")) << result.Error;

@@ -2,6 +2,9 @@
 
 #include <zlib.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "publish/Release.h"
 #include "update/Digest.h"
 
@@ -88,6 +91,16 @@ TRunResult RunUpdate(const std::string& Dir, const std::string& Url, TUpdaterOpt
     result.Restart = view.Outcomes.back().second;
   }
   return result;
+}
+
+std::string ReadAll(const std::filesystem::path& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteAll(const std::filesystem::path& Path, const std::string& Content) {
+  std::filesystem::create_directories(Path.parent_path());
+  std::ofstream(Path, std::ios::binary) << Content;
 }
 
 }  // namespace vt::test

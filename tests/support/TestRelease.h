@@ -2,6 +2,7 @@
 // Signed releases for tests: manifests signed with the development key, file lists and
 // objects served by a TTestServer.
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +36,11 @@ std::vector<TRemoteFile> PublishRelease(TTestServer& Server, const TGameFiles& F
 // Data deflated with the given zlib window bits: 15 is a zlib stream, 15 + 16 gzip, -15 raw
 // deflate; for showing which forms the engine refuses.
 std::vector<uint8_t> DeflateAs(const std::vector<uint8_t>& Data, int WindowBits);
+
+// The whole content of a file ("" when it cannot be read).
+std::string ReadAll(const std::filesystem::path& Path);
+// Writes Content to Path, making its folders.
+void WriteAll(const std::filesystem::path& Path, const std::string& Content);
 
 // The object URL path of an entry, as the engine asks for it ("/o/ab/ab...[.z]").
 std::string ObjectPath(const TRemoteFile& File);
