@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 
 namespace vt {
@@ -59,10 +62,15 @@ TEST_F(GtkWindowTest, ControlsPassTheirStateToGtk) {
   GtkWidget* label = dynamic_cast<TGtkLabel&>(window.Status()).Widget();
   window.Status().SetText("Update failed: a long reason");
   EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(label)), "Update failed: a long reason");
+  // GTK hands out a copy of the tooltip, ours to free.
+  const auto tooltip = [label] {
+    std::unique_ptr<gchar, decltype(&g_free)> text(gtk_widget_get_tooltip_text(label), g_free);
+    return text ? std::optional<std::string>(text.get()) : std::nullopt;
+  };
   window.Status().SetTooltip("the whole reason");
-  EXPECT_STREQ(gtk_widget_get_tooltip_text(label), "the whole reason");
+  EXPECT_EQ(tooltip(), "the whole reason");
   window.Status().SetTooltip("");
-  EXPECT_EQ(gtk_widget_get_tooltip_text(label), nullptr);
+  EXPECT_EQ(tooltip(), std::nullopt);
 
   GtkWidget* bar = dynamic_cast<TGtkBar&>(window.Bar()).Widget();
   window.Bar().SetPosition(250);
