@@ -64,23 +64,14 @@ TEST(Sha256Hex, PublishedVectors) {
   EXPECT_EQ(Sha256Hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
-// Wycheproof gives coordinates as big-endian integers: a sign byte 00 or missing leading zeros.
-std::string Coordinate32(std::string Hex) {
-  if (Hex.size() == 66 && Hex.starts_with("00"))
-    Hex.erase(0, 2);
-  if (Hex.size() < 64)
-    Hex.insert(0, 64 - Hex.size(), '0');
-  return Hex;
-}
-
 TEST(VerifySignature, WycheproofVectors) {
   VT_REQUIRE_TESTDATA(path, "wycheproof/ecdsa_secp256r1_sha256_p1363_test.json");
   std::ifstream in(path);
   const nlohmann::json doc = nlohmann::json::parse(in);
   int count = 0;
   for (const auto& group : doc.at("testGroups")) {
-    const std::string x = Coordinate32(group.at("publicKey").at("wx"));
-    const std::string y = Coordinate32(group.at("publicKey").at("wy"));
+    const std::string x = test::WycheproofCoordinate(group.at("publicKey").at("wx"));
+    const std::string y = test::WycheproofCoordinate(group.at("publicKey").at("wy"));
     ASSERT_EQ(x.size() + y.size(), 128u);
     for (const auto& test : group.at("tests")) {
       const TBytes msg = HexToBytes(test.at("msg").get<std::string>());

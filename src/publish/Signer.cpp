@@ -15,9 +15,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/Files.h"
 #include "platform/OpensslOwned.h"
 #include "update/Digest.h"
+#include "update/Streams.h"
 
 namespace vt {
 
@@ -85,15 +85,6 @@ std::shared_ptr<void> ParsePem(const std::string& Pem, const std::string& Prefix
   if (!key || !IsP256(Raw(key)))
     throw std::runtime_error(Prefix + "not a P-256 private key");
   return key;
-}
-
-std::string ReadWholeFile(const std::string& Path) {
-  TFile file = TFile::OpenRead(Path);
-  std::string text;
-  char buffer[4096];
-  while (const size_t got = file.Read(buffer, sizeof buffer))
-    text.append(buffer, got);
-  return text;
 }
 
 std::string Coordinate(EVP_PKEY* Key, const char* Name) {

@@ -10,11 +10,11 @@
 #include <stdexcept>
 
 #include "platform/CngOwned.h"
-#include "platform/Files.h"
 #include "publish/KeyDer.h"
 #include "publish/Signer.h"
 #include "update/Digest.h"
 #include "update/Sha256.h"
+#include "update/Streams.h"
 
 namespace vt {
 namespace {
@@ -84,15 +84,6 @@ std::shared_ptr<void> ParsePem(const std::string& Pem, const std::string& Prefix
       throw std::runtime_error(Prefix + error.what());
     throw;
   }
-}
-
-std::string ReadWholeFile(const std::string& Path) {
-  TFile file = TFile::OpenRead(Path);
-  std::string text;
-  char buffer[4096];
-  while (const size_t got = file.Read(buffer, sizeof buffer))
-    text.append(buffer, got);
-  return text;
 }
 
 TEcKeyBytes Export(BCRYPT_KEY_HANDLE Key) {

@@ -18,6 +18,7 @@
 #include "update/JsonWriter.h"
 #include "update/Paths.h"
 #include "update/Sha256.h"
+#include "update/Streams.h"
 #include "update/Updater.h"
 #include "update/Utf8.h"
 
@@ -28,21 +29,8 @@ namespace {
 // Hashing streams the file through one buffer of this size, never the whole file; a piece
 // that stays in the L2 cache until it is hashed makes the SHA-NI path about half again faster.
 constexpr size_t KHashChunk = 64 * 1024;
-// Piece size for reading the record; it is small, so this only bounds the number of calls.
-constexpr size_t KReadChunk = 64 * 1024;
 
 constexpr std::string_view KUtf8Bom = "\xEF\xBB\xBF";
-
-std::string ReadWholeFile(const std::string& Path, int64_t SizeHint) {
-  TFile file = TFile::OpenRead(Path);
-  std::string text;
-  if (SizeHint > 0)
-    text.reserve(static_cast<size_t>(SizeHint));
-  std::vector<char> buffer(KReadChunk);
-  while (const size_t got = file.Read(buffer.data(), buffer.size()))
-    text.append(buffer.data(), got);
-  return text;
-}
 
 // Case folding for the set of new paths. Windows folds names as the user's locale does; the
 // engine has no locale of its own, so A to Z stand in for it. Missing a fold only keeps a file

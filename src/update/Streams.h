@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace vt {
@@ -41,5 +42,9 @@ class TMemorySink : public TByteSink {
  private:
   std::vector<uint8_t>& FData;
 };
+
+// The whole content of the file at Path; SizeHint (when known) saves reallocations. Raises with
+// the open or read error's message.
+std::string ReadWholeFile(const std::string& Path, int64_t SizeHint = 0);
 
 }  // namespace vt

@@ -21,6 +21,16 @@ inline std::filesystem::path TestDataPath(const std::string& Relative) {
   return std::filesystem::exists(path) ? path : std::filesystem::path();
 }
 
+// A Wycheproof key coordinate as 64 hex digits: the vectors give big-endian integers, with a
+// sign byte 00 or without leading zeros.
+inline std::string WycheproofCoordinate(std::string Hex) {
+  if (Hex.size() == 66 && Hex.starts_with("00"))
+    Hex.erase(0, 2);
+  if (Hex.size() < 64)
+    Hex.insert(0, 64 - Hex.size(), '0');
+  return Hex;
+}
+
 }  // namespace vt::test
 
 // Skips the current test when Relative is not under the test data folder.

@@ -13,18 +13,10 @@
 #include "platform/Files.h"
 #include "platform/SysError.h"
 #include "platform/WideWin32.h"
+#include "update/Streams.h"
 
 namespace vt {
 namespace {
-
-std::string ReadAll(const std::string& Path) {
-  TFile file = TFile::OpenRead(Path);
-  std::string text;
-  char buffer[256];
-  while (const size_t got = file.Read(buffer, sizeof buffer))
-    text.append(buffer, got);
-  return text;
-}
 
 void WriteAll(const std::string& Path, const std::string& Text) {
   TFile file = TFile::Create(Path);
@@ -58,14 +50,14 @@ TEST_F(Win32Files, ReplaceFileMovesOverAnExistingTarget) {
   WriteAll(target, "old");
   WriteAll(part, "new content");
   ASSERT_TRUE(ReplaceFile(part, target)) << LastSystemErrorText();
-  EXPECT_EQ(ReadAll(target), "new content");
+  EXPECT_EQ(ReadWholeFile(target), "new content");
   int64_t size = 0, time = 0;
   EXPECT_FALSE(GetFileInfo(part, size, time));
 
   // A missing source fails, leaves the target alone and says why.
   EXPECT_FALSE(ReplaceFile(part, target));
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(ReadAll(target), "new content");
+  EXPECT_EQ(ReadWholeFile(target), "new content");
 }
 
 TEST_F(Win32Files, RenameFileRefusesAnExistingTarget) {
@@ -75,11 +67,11 @@ TEST_F(Win32Files, RenameFileRefusesAnExistingTarget) {
   WriteAll(old, "left over");
   EXPECT_FALSE(RenameFile(exe, old));
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_EQ(ReadAll(exe), "running");
-  EXPECT_EQ(ReadAll(old), "left over");
+  EXPECT_EQ(ReadWholeFile(exe), "running");
+  EXPECT_EQ(ReadWholeFile(old), "left over");
   ASSERT_TRUE(RemoveFile(old));
   EXPECT_TRUE(RenameFile(exe, old));
-  EXPECT_EQ(ReadAll(old), "running");
+  EXPECT_EQ(ReadWholeFile(old), "running");
   EXPECT_FALSE(RemoveFile(exe));
 }
 
@@ -120,7 +112,7 @@ TEST_F(Win32Files, LongPathsWork) {
   int64_t size = 0, time = 0;
   EXPECT_TRUE(GetFileInfo(file, size, time));
   EXPECT_EQ(size, 4);
-  EXPECT_EQ(ReadAll(file), "deep");
+  EXPECT_EQ(ReadWholeFile(file), "deep");
   EXPECT_TRUE(RemoveFile(file));
   // Tidy the folders from the deepest up.
   for (std::string folder = deep; folder.size() > FDir.size();) {
@@ -138,7 +130,7 @@ TEST_F(Win32Files, NamesAreUtf8AndDotPartsResolve) {
   WriteAll(FDir + "./sub/../" + name, "euro");
   const std::wstring wide = Wide(FDir) + L"Gr\u00fc\u00dfe \u20ac.txt";
   EXPECT_NE(::GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(ReadAll(path), "euro");
+  EXPECT_EQ(ReadWholeFile(path), "euro");
 }
 
 TEST_F(Win32Files, ErrorsNameThePathAndTheSystemsReason) {
