@@ -10,7 +10,6 @@
 
 #include "platform/Files.h"
 #include "support/TestRelease.h"
-#include "update/ReleaseKey.h"
 
 namespace vt {
 namespace {
@@ -20,38 +19,12 @@ namespace fs = std::filesystem;
 using test::ReadAll;
 using test::WriteAll;
 
-class RunTest : public ::testing::Test {
+class RunTest : public test::TReleaseRunTest {
  protected:
-  void SetUp() override {
-    if (KReleaseKeyX != test::DevKey().PublicX())
-      GTEST_SKIP() << "built with another release key";
-    Dir = fs::temp_directory_path() /
-          ("vt_run_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(Dir);
-    fs::create_directories(Dir);
-  }
-  void TearDown() override { fs::remove_all(Dir); }
-
-  test::TRunResult Run(TUpdaterOptions Options = {}) {
-    return test::RunUpdate(Dir.string() + KPathSeparator, Server.BaseUrl(), std::move(Options));
-  }
-  // Paths of the object requests since the last ClearRequests.
-  std::vector<std::string> ObjectRequests() const {
-    std::vector<std::string> paths;
-    for (const auto& r : Server.Requests()) {
-      if (r.Path.starts_with("/o/"))
-        paths.push_back(r.Path);
-    }
-    return paths;
-  }
   void ExpectFolderHolds(const test::TGameFiles& Files) {
     for (const auto& [path, content] : Files)
       EXPECT_EQ(ReadAll(Dir / path), content) << path;
   }
-
-  test::TTestServer Server;
-  fs::path Dir;
 };
 
 const test::TGameFiles KBuildA = {

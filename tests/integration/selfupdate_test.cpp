@@ -8,7 +8,6 @@
 
 #include "platform/Files.h"
 #include "support/TestRelease.h"
-#include "update/ReleaseKey.h"
 
 namespace vt {
 namespace {
@@ -27,25 +26,14 @@ const test::TGameFiles KBuildB = {{"vtlaunch.exe", "launcher B"},
                                   {"data/a.pak", "data B"},
                                   {"bin/vtlaunch.exe", "a tool of that name, not the launcher"}};
 
-class SelfUpdateTest : public ::testing::Test {
+class SelfUpdateTest : public test::TReleaseRunTest {
  protected:
-  void SetUp() override {
-    if (KReleaseKeyX != test::DevKey().PublicX())
-      GTEST_SKIP() << "built with another release key";
-    Dir = fs::temp_directory_path() /
-          ("vt_self_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(Dir);
-    fs::create_directories(Dir);
-  }
-  void TearDown() override { fs::remove_all(Dir); }
-
   // Installs A as a launcher from elsewhere would, then publishes B with Changes applied and
   // its launcher under the name LauncherPath.
   void InstallAThenPublishB(const test::TGameFiles& Changes = {},
                             const std::string& LauncherPath = "vtlaunch.exe") {
     test::PublishRelease(Server, KBuildA, 1, true);
-    ASSERT_EQ(Run("").Error, "");
+    ASSERT_EQ(RunAs("").Error, "");
     test::TGameFiles b = KBuildB;
     for (const auto& [path, content] : Changes)
       b[path] = content;
@@ -55,19 +43,13 @@ class SelfUpdateTest : public ::testing::Test {
     Server.ClearRequests();
   }
   // A run of the launcher whose executable is SelfPath ("" for a program that is none).
-  test::TRunResult Run(const std::string& SelfPath) {
+  test::TRunResult RunAs(const std::string& SelfPath) {
     TUpdaterOptions options;
     options.SelfPath = SelfPath;
-    return test::RunUpdate(Dir.string() + KPathSeparator, Server.BaseUrl(), options);
+    return Run(options);
   }
   // The game folder's launcher, spelled the long way round.
   std::string Self() const { return (Dir / "data" / ".." / "vtlaunch.exe").string(); }
-  size_t ObjectRequests() const {
-    size_t count = 0;
-    for (const auto& r : Server.Requests())
-      count += r.Path.starts_with("/o/") ? 1 : 0;
-    return count;
-  }
   const TRemoteFile& EntryB(const std::string& Path) const {
     for (const auto& entry : EntriesB)
       if (entry.Path == Path)
@@ -81,15 +63,13 @@ class SelfUpdateTest : public ::testing::Test {
     EXPECT_EQ(ReadAll(Dir / "installed.json"), RecordA);
   }
 
-  test::TTestServer Server;
-  fs::path Dir;
   std::vector<TRemoteFile> EntriesB;
   std::string RecordA;
 };
 
 TEST_F(SelfUpdateTest, LauncherInTheGameFolderIsReplacedFirstThenTheRestartedOneDoesTheRest) {
   InstallAThenPublishB();
-  auto result = Run(Self());
+  auto result = RunAs(Self());
   EXPECT_EQ(result.Error, "");
   EXPECT_TRUE(result.Restart);
   ASSERT_FALSE(result.Lines.empty());
@@ -99,15 +79,15 @@ TEST_F(SelfUpdateTest, LauncherInTheGameFolderIsReplacedFirstThenTheRestartedOne
   EXPECT_EQ(ReadAll(Dir / "vtlaunch.exe"), "launcher B");
   EXPECT_EQ(ReadAll(Dir / "vtlaunch.old"), "launcher A");
   EXPECT_FALSE(fs::exists(Dir / "vtlaunch.new"));
-  EXPECT_EQ(ObjectRequests(), 1u);  // nothing else fetched, nothing removed, no record
+  EXPECT_EQ(ObjectRequests().size(), 1u);  // nothing else fetched, nothing removed, no record
   ExpectStillA();
 
   // The restarted launcher finds its entry current and brings the rest up to date.
   Server.ClearRequests();
-  result = Run(Self());
+  result = RunAs(Self());
   EXPECT_EQ(result.Error, "");
   EXPECT_FALSE(result.Restart);
-  EXPECT_EQ(ObjectRequests(), 3u);  // vt.exe, data/a.pak, bin/vtlaunch.exe
+  EXPECT_EQ(ObjectRequests().size(), 3u);  // vt.exe, data/a.pak, bin/vtlaunch.exe
   EXPECT_EQ(ReadAll(Dir / "vt.exe"), "game B");
   EXPECT_EQ(ReadAll(Dir / "bin/vtlaunch.exe"), "a tool of that name, not the launcher");
   EXPECT_FALSE(fs::exists(Dir / "old.txt"));
@@ -117,7 +97,7 @@ TEST_F(SelfUpdateTest, LauncherInTheGameFolderIsReplacedFirstThenTheRestartedOne
 TEST_F(SelfUpdateTest, LauncherRunningFromElsewhereUpdatesTheFolderCopyAsAnOrdinaryFile) {
   InstallAThenPublishB();
   WriteAll(Dir / "elsewhere/vtlaunch.exe", "the running one");
-  const auto result = Run((Dir / "elsewhere/vtlaunch.exe").string());
+  const auto result = RunAs((Dir / "elsewhere/vtlaunch.exe").string());
   EXPECT_EQ(result.Error, "");
   EXPECT_FALSE(result.Restart);
   EXPECT_EQ(ReadAll(Dir / "vtlaunch.exe"), "launcher B");
@@ -128,7 +108,7 @@ TEST_F(SelfUpdateTest, LauncherRunningFromElsewhereUpdatesTheFolderCopyAsAnOrdin
 
 TEST_F(SelfUpdateTest, CurrentLauncherEntryGoesStraightOnToTheOtherFiles) {
   InstallAThenPublishB({{"vtlaunch.exe", "launcher A"}});
-  const auto result = Run(Self());
+  const auto result = RunAs(Self());
   EXPECT_EQ(result.Error, "");
   EXPECT_FALSE(result.Restart);
   EXPECT_EQ(ReadAll(Dir / "vt.exe"), "game B");
@@ -137,7 +117,7 @@ TEST_F(SelfUpdateTest, CurrentLauncherEntryGoesStraightOnToTheOtherFiles) {
 
 TEST_F(SelfUpdateTest, EntryInCapitalsIsTheLaunchersAndTakesTheListsSpelling) {
   InstallAThenPublishB({}, "VTLAUNCH.EXE");
-  const auto result = Run(Self());
+  const auto result = RunAs(Self());
   EXPECT_EQ(result.Error, "");
   EXPECT_TRUE(result.Restart);
   EXPECT_EQ(ReadAll(Dir / "VTLAUNCH.EXE"), "launcher B");
@@ -147,7 +127,7 @@ TEST_F(SelfUpdateTest, EntryInCapitalsIsTheLaunchersAndTakesTheListsSpelling) {
 TEST_F(SelfUpdateTest, DamagedNewLauncherLeavesTheFolderAsItWas) {
   InstallAThenPublishB();
   Server.Serve(test::ObjectPath(EntryB("vtlaunch.exe")), std::string("not zlib"));
-  const auto result = Run(Self());
+  const auto result = RunAs(Self());
   EXPECT_EQ(result.Error, "vtlaunch.exe arrived damaged - try again");
   EXPECT_FALSE(result.Restart);
   EXPECT_EQ(ReadAll(Dir / "vtlaunch.exe"), "launcher A");
@@ -159,7 +139,7 @@ TEST_F(SelfUpdateTest, DamagedNewLauncherLeavesTheFolderAsItWas) {
 TEST_F(SelfUpdateTest, OldLauncherThatCannotBeRemovedStopsTheMoveAside) {
   InstallAThenPublishB();
   WriteAll(Dir / "vtlaunch.old/held", "a folder with content cannot be deleted as a file");
-  const auto result = Run(Self());
+  const auto result = RunAs(Self());
   EXPECT_TRUE(result.Error.starts_with("cannot update the launcher: ")) << result.Error;
   EXPECT_GT(result.Error.size(), std::string("cannot update the launcher: ").size());
   EXPECT_FALSE(result.Restart);
@@ -175,7 +155,7 @@ TEST_F(SelfUpdateTest, FailedMoveInPutsTheRunningLauncherBack) {
   // case-sensitive file system tells the two names apart): the move in fails.
   InstallAThenPublishB({}, "VTLAUNCH.EXE");
   WriteAll(Dir / "VTLAUNCH.EXE/held", "x");
-  const auto result = Run(Self());
+  const auto result = RunAs(Self());
   EXPECT_TRUE(result.Error.starts_with("cannot update the launcher: ")) << result.Error;
   EXPECT_FALSE(result.Restart);
   EXPECT_EQ(ReadAll(Dir / "vtlaunch.exe"), "launcher A");

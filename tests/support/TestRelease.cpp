@@ -2,11 +2,15 @@
 
 #include <zlib.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 
+#include "platform/Files.h"
 #include "publish/Release.h"
 #include "update/Digest.h"
+#include "update/ReleaseKey.h"
 
 namespace vt::test {
 
@@ -101,6 +105,33 @@ std::string ReadAll(const std::filesystem::path& Path) {
 void WriteAll(const std::filesystem::path& Path, const std::string& Content) {
   std::filesystem::create_directories(Path.parent_path());
   std::ofstream(Path, std::ios::binary) << Content;
+}
+
+void TReleaseRunTest::SetUp() {
+  if (KReleaseKeyX != DevKey().PublicX())
+    GTEST_SKIP() << "built with another release key";
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  Dir = std::filesystem::temp_directory_path() / ("vt_run_" + std::to_string(::getpid()) + "_" +
+                                                  test->test_suite_name() + "_" + test->name());
+  std::filesystem::remove_all(Dir);
+  std::filesystem::create_directories(Dir);
+}
+
+void TReleaseRunTest::TearDown() {
+  std::filesystem::remove_all(Dir);
+}
+
+TRunResult TReleaseRunTest::Run(TUpdaterOptions Options) {
+  return RunUpdate(Dir.string() + KPathSeparator, Server.BaseUrl(), std::move(Options));
+}
+
+std::vector<std::string> TReleaseRunTest::ObjectRequests() const {
+  std::vector<std::string> paths;
+  for (const auto& r : Server.Requests()) {
+    if (r.Path.starts_with("/o/"))
+      paths.push_back(r.Path);
+  }
+  return paths;
 }
 
 }  // namespace vt::test

@@ -2,6 +2,8 @@
 // Signed releases for tests: manifests signed with the development key, file lists and
 // objects served by a TTestServer.
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <map>
 #include <string>
@@ -82,5 +84,21 @@ struct TRunResult {
   std::vector<TRecordingView::TLine> Lines;
 };
 TRunResult RunUpdate(const std::string& Dir, const std::string& Url, TUpdaterOptions Options = {});
+
+// Whole update runs in a fresh game folder of each test's own, against a test server. Skipped
+// where the build trusts another release key than the development key that signs here.
+class TReleaseRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // One run in Dir from Server.
+  TRunResult Run(TUpdaterOptions Options = {});
+  // Paths of the object requests since the last ClearRequests.
+  std::vector<std::string> ObjectRequests() const;
+
+  TTestServer Server;
+  std::filesystem::path Dir;
+};
 
 }  // namespace vt::test
