@@ -58,9 +58,4 @@ std::string UrlOption(const TParams& Params, const std::string& DefaultUrl) {
   return WithTrailing(value.empty() ? DefaultUrl : value, '/');
 }
 
-std::string FolderOf(const std::string& FileName) {
-  const size_t last = FileName.find_last_of(KPathSeparator);
-  return last == std::string::npos ? std::string() : FileName.substr(0, last + 1);
-}
-
 }  // namespace vt

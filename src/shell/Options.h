@@ -26,7 +26,4 @@ std::string GameFolderOption(const TParams& Params, const std::string& DefaultDi
 // The base URL: "-url" unchanged, or DefaultUrl; always ending in "/".
 std::string UrlOption(const TParams& Params, const std::string& DefaultUrl);
 
-// The folder part of a full file name, up to and including its last separator.
-std::string FolderOf(const std::string& FileName);
-
 }  // namespace vt

@@ -8,6 +8,7 @@
 #include "platform/SysError.h"
 #include "update/Errors.h"
 #include "update/Inflate.h"
+#include "update/Paths.h"
 #include "update/Updater.h"
 
 namespace vt {
@@ -25,10 +26,6 @@ std::string ObjectUrl(const std::string& Objects, const TRemoteFile& File) {
   if (File.ZSize > 0)
     url += ".z";
   return url;
-}
-
-std::string FolderOf(const std::string& Path) {
-  return Path.substr(0, Path.find_last_of(KPathSeparator) + 1);
 }
 
 // Streams the body of Url into a newly created (truncated) file and returns the status code.

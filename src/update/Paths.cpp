@@ -24,4 +24,9 @@ std::string JoinLocalPath(std::string_view Dir, std::string_view Path) {
   return result;
 }
 
+std::string FolderOf(const std::string& FileName) {
+  const size_t last = FileName.find_last_of(KPathSeparator);
+  return last == std::string::npos ? std::string() : FileName.substr(0, last + 1);
+}
+
 }  // namespace vt

@@ -13,4 +13,8 @@ bool IsSafeRelativePath(std::string_view Path);
 // separator. No other change; callers pass only paths that IsSafeRelativePath accepted.
 std::string JoinLocalPath(std::string_view Dir, std::string_view Path);
 
+// The folder part of a full file name, up to and including its last local separator; empty
+// when it has none.
+std::string FolderOf(const std::string& FileName);
+
 }  // namespace vt

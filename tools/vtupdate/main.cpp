@@ -12,6 +12,7 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "shell/Options.h"
+#include "update/Paths.h"
 #include "update/ReleaseKey.h"
 #include "update/Version.h"
 
