@@ -458,7 +458,8 @@ e2e_window_shot() {
   id="$(e2e_window_id "$1")"
   # Without an id, import would wait for a click on some window.
   [ -n "$id" ] || { e2e_log "no window of $1 to shoot"; return 1; }
-  import -window "$id" "$2"
+  # import grabs the X server; a window that goes away meanwhile can leave it waiting for good.
+  timeout 10 import -window "$id" "$2"
 }
 
 # The colour of pixel X,Y of the PNG file PATH as six lowercase hex digits.

@@ -130,7 +130,7 @@ wait_window() {
 }
 
 shot() {
-  import -window "$WINDOW_ID" "$1"
+  timeout 10 import -window "$WINDOW_ID" "$1"  # a vanished window can leave import waiting
 }
 
 # Takes screenshots into FILE until the pixel at X,Y differs from the panel colour (a button
