@@ -31,7 +31,7 @@ std::string ObjectUrl(const std::string& Objects, const TRemoteFile& File) {
 // Streams the body of Url into a newly created (truncated) file and returns the status code.
 // A body longer than Limit ends the transfer with TOversized. The file is closed on every path.
 int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& Receiving,
-                int64_t Limit) {
+                int64_t Limit, const TUpdater::TReceived& OnReceived) {
   TFile file = TFile::Create(Receiving);
   int64_t received = 0;
   int status = 200;
@@ -41,6 +41,8 @@ int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& 
       if (received > Limit)
         throw TOversized();
       file.Write(Data, Size);
+      if (OnReceived)
+        OnReceived(received);
     });
   } catch (const THttpBodyCut&) {
     // Only a 200 body reaches the file; what arrived of it goes to verification, which tells
@@ -102,8 +104,8 @@ void TUpdater::SetObjects(std::string Objects) {
   FObjects = std::move(Objects);
 }
 
-void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File,
-                            const std::string& Target) const {
+void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const std::string& Target,
+                            const TReceived& OnReceived) const {
   const bool compressed = File.ZSize > 0;
   const std::string candidate = Target + ".part";
   const std::string receiving = compressed ? Target + ".zpart" : candidate;
@@ -112,7 +114,8 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File,
 
   int status = 0;
   try {
-    status = ReceiveInto(Client, ObjectUrl(FObjects, File), receiving, MaxTransferBytes(File));
+    status = ReceiveInto(Client, ObjectUrl(FObjects, File), receiving, MaxTransferBytes(File),
+                         OnReceived);
   } catch (const TOversized&) {
     // It could never verify; cutting it off keeps a broken or hostile server from filling
     // the disk.
