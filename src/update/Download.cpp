@@ -86,12 +86,13 @@ void InflateCandidate(const std::string& Compressed, const std::string& Candidat
   RemoveFile(Compressed);
 }
 
-bool IsVerified(const std::string& Candidate, const TRemoteFile& File) {
+bool IsVerified(const std::string& Candidate, const TRemoteFile& File,
+                const std::stop_token& Stop) {
   int64_t size = 0;
   int64_t time = 0;
   // Hashing is the expensive part, so only a candidate of the right size is hashed.
   return GetFileInfo(Candidate, size, time) && size == File.Size &&
-         FileSha256Hex(Candidate) == File.Hash;
+         FileSha256Hex(Candidate, Stop) == File.Hash;
 }
 
 }  // namespace
@@ -128,7 +129,7 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const 
   }
   if (compressed)
     InflateCandidate(receiving, candidate, File.Size);
-  if (!IsVerified(candidate, File)) {
+  if (!IsVerified(candidate, File, FStop.get_token())) {
     RemoveFile(candidate);
     throw TUpdateError(File.Path + KDamaged);
   }

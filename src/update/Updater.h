@@ -179,8 +179,8 @@ int64_t MaxTransferBytes(const TRemoteFile& File);
 int64_t DownloadSize(const TRemoteFile& File);
 
 // SHA-256 of a file's whole contents as lowercase hex, read in pieces of at most 1 MiB.
-// Raises with the open or read error's message.
-std::string FileSha256Hex(const std::string& Path);
+// Raises with the open or read error's message, or TStopped once Stop is requested.
+std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop = {});
 
 // The record in "installed.json" at Path: nothing when the file is missing or is not one
 // complete JSON value. Raises when it cannot be read, or is not valid UTF-8.

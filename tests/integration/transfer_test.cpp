@@ -10,6 +10,7 @@
 
 #include "platform/Files.h"
 #include "platform/Locale.h"
+#include "publish/Release.h"
 #include "support/TestRelease.h"
 
 namespace vt {
@@ -187,6 +188,25 @@ TEST_P(StopTest, EndsTheTransferInHandAtOnceAndKeepsTheFolder) {
   ExpectFirstBuildKept(path);
   EXPECT_FALSE(fs::exists(Dir / "vtlaunch.new"));
   EXPECT_FALSE(fs::exists(Dir / "vtlaunch.old"));
+}
+
+TEST_F(TransferTest, StopWhileABigLocalFileIsHashedEndsAtOnce) {
+  // 2 GiB that the checking pass must hash (no record vouches for it), held sparsely on disk.
+  const int64_t size = 2048 * KMiB;
+  test::WriteAll(Dir / "data/big.pak", "");
+  fs::resize_file(Dir / "data/big.pak", static_cast<uintmax_t>(size));
+  const TRemoteFile entry{"data/big.pak", size, std::string(64, 'a'), 0};
+  test::PublishList(Server, FileListJson({entry}), true);
+  TPumpedRun run(Dir, Server.BaseUrl(), {});
+  ASSERT_TRUE(run.PumpUntil([](const auto& Lines) {
+    return !Lines.empty() && Lines.back().Text.starts_with("Checking");
+  }));
+  const auto took = run.Stop();
+  EXPECT_LT(took, std::chrono::milliseconds(500))
+      << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+  ASSERT_EQ(run.Outcomes().size(), 1u);
+  EXPECT_EQ(run.Outcomes()[0].first, "");
+  EXPECT_TRUE(Server.RequestsFor(test::ObjectPath(entry)).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(BigAndTrickling, StopTest,
