@@ -11,6 +11,7 @@
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "publish/Release.h"
+#include "support/TestPlatform.h"
 #include "support/TestRelease.h"
 
 namespace vt {
@@ -180,7 +181,10 @@ TEST_P(StopTest, EndsTheTransferInHandAtOnceAndKeepsTheFolder) {
     EXPECT_EQ(moving.Text, "Updating the launcher...");
 
   const auto took = run.Stop();
-  EXPECT_LT(took, std::chrono::milliseconds(500))
+  // Wine's WinHTTP does not wake a read blocked on a silent server when another thread closes
+  // its request (Windows does), so there the stop lands with the next byte.
+  const bool wineTrickle = c.Rate < 10 && test::UnderWine();
+  EXPECT_LT(took, std::chrono::milliseconds(wineTrickle ? 1500 : 500))
       << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
   ASSERT_EQ(run.Outcomes().size(), 1u);
   EXPECT_EQ(run.Outcomes()[0].first, "");
