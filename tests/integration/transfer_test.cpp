@@ -140,8 +140,9 @@ TEST_F(TransferTest, LinesFollowTheBytesOfABigFileAtAPaceTheWindowCanShow) {
     EXPECT_EQ(line.Total, 8 * KMiB);
     last = line.Done;
     during += line.Done > 0 && line.Done < line.Total;
-    if (i != downloads.back())
+    if (i != downloads.back()) {
       EXPECT_TRUE(line.Text.starts_with("Downloading the update: 0 of 1")) << "not placed yet";
+    }
   }
   // Two seconds of transfer: lines arrive while it lasts, not only at its end.
   EXPECT_GE(during, 3);
@@ -177,8 +178,9 @@ TEST_P(StopTest, EndsTheTransferInHandAtOnceAndKeepsTheFolder) {
   // Honest: never more than what the server has sent by now.
   EXPECT_LT(moving.Done, c.Size);
   EXPECT_EQ(moving.Total, c.Size);
-  if (c.Launcher)
+  if (c.Launcher) {
     EXPECT_EQ(moving.Text, "Updating the launcher...");
+  }
 
   const auto took = run.Stop();
   // Wine's WinHTTP does not wake a read blocked on a silent server when another thread closes
