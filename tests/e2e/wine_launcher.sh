@@ -130,6 +130,8 @@ wait_window() {
 }
 
 shot() {
+  # Once the launcher has ended there is no window to take: import would wait out its time.
+  kill -0 "$LAUNCHER_PID" 2>/dev/null || return 1
   timeout 10 import -window "$WINDOW_ID" "$1"  # a vanished window can leave import waiting
 }
 
