@@ -7,6 +7,7 @@
 
 #include "platform/Files.h"
 #include "publish/ObjectFiles.h"
+#include "publish/ReleaseTree.h"
 #include "update/Digest.h"
 #include "update/Inflate.h"
 #include "update/Paths.h"
@@ -18,9 +19,6 @@ namespace vt {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Stands in for the server's base URL, so that relative object bases can be told apart.
-constexpr const char* KTreeUrl = "https://tree.invalid/";
 
 TBytes ReadWhole(const std::string& Path) {
   TFile file = TFile::OpenRead(Path);
