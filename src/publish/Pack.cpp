@@ -413,8 +413,9 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
 
   result.List = WriteList(out, entries, Options.Compress);
   const TBytes manifest = ToBytes(ManifestJson(Options.Build, result.List, Options.Objects));
-  AddToHistory(OutDir, Options.Build, manifest);
-  WriteFileAtomically((out / "version.sig").string(), ToBytes(Key.Sign(manifest) + "\n"));
+  const TBytes signature = ToBytes(Key.Sign(manifest) + "\n");
+  AddToHistory(OutDir, Options.Build, manifest, signature);
+  WriteFileAtomically((out / "version.sig").string(), signature);
   WriteFileAtomically((out / "version").string(), manifest);
   try {
     TPackCache::Save(OutDir, GameDir, packer.CacheFiles(listing.Files), started);

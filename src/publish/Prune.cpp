@@ -62,6 +62,8 @@ class TPruner {
   void Collect(const std::vector<THistoryEntry>& Dropped) {
     for (const THistoryEntry& entry : Dropped) {
       Candidate(fs::path(entry.Path), FReport.HistoryEntries);
+      if (fs::exists(entry.Path + ".sig"))
+        Candidate(fs::path(entry.Path + ".sig"), FUncounted);
     }
     Scan("lists", IsListName, FReport.Lists);
     for (const std::string& store : FStores) {
@@ -111,6 +113,7 @@ class TPruner {
   TPruneReport& FReport;
   std::set<std::string> FNeeded;  // relative paths
   std::set<std::string> FStores;  // object folders, "/" ending
+  int64_t FUncounted = 0;         // signatures, which go with their history entry
 };
 
 }  // namespace

@@ -118,7 +118,8 @@ std::vector<THistoryEntry> ReadHistory(const std::string& OutDir) {
   return history;
 }
 
-void AddToHistory(const std::string& OutDir, int32_t Build, const TBytes& Manifest) {
+void AddToHistory(const std::string& OutDir, int32_t Build, const TBytes& Manifest,
+                  const TBytes& Signature) {
   const std::vector<THistoryEntry> history = ReadHistory(OutDir);
   const int64_t sequence = history.empty() ? 1 : history.back().Sequence + 1;
   char name[64];
@@ -127,7 +128,9 @@ void AddToHistory(const std::string& OutDir, int32_t Build, const TBytes& Manife
   const std::string folder = HistoryFolder(OutDir);
   if (!CreateFolders(folder))
     throw std::runtime_error(folder + ": cannot be made");
-  WriteFileAtomically((fs::path(folder) / name).string(), Manifest);
+  const std::string path = (fs::path(folder) / name).string();
+  WriteFileAtomically(path + ".sig", Signature);
+  WriteFileAtomically(path, Manifest);
 }
 
 }  // namespace vt

@@ -50,14 +50,16 @@ int32_t BuildOf(const TBytes& Manifest);
 struct THistoryEntry {
   int64_t Sequence = 0;
   int32_t Build = 0;
-  std::string Path;  // local path of the kept manifest
+  std::string Path;  // local path of the kept manifest; its signature is Path + ".sig"
 };
 
 // The tree's history, oldest first; empty when it has none. Files that are not history
 // entries are skipped.
 std::vector<THistoryEntry> ReadHistory(const std::string& OutDir);
-// Adds Manifest (of Build) as the newest history entry.
-void AddToHistory(const std::string& OutDir, int32_t Build, const TBytes& Manifest);
+// Adds Manifest (of Build) with its Signature file as the newest history entry, so that an
+// older build can be served again as it was.
+void AddToHistory(const std::string& OutDir, int32_t Build, const TBytes& Manifest,
+                  const TBytes& Signature);
 // The folder of the history, for messages.
 std::string HistoryFolder(const std::string& OutDir);
 
