@@ -4,7 +4,6 @@
 #include <stdexcept>
 
 #include "publish/ReleaseTree.h"
-#include "update/Streams.h"
 
 namespace vt {
 
@@ -15,10 +14,8 @@ TBytes ManifestOf(const std::string& OutDir, int32_t Build) {
   const std::vector<THistoryEntry> history = ReadHistory(OutDir);
   std::string builds;
   for (auto entry = history.rbegin(); entry != history.rend(); ++entry) {
-    if (entry->Build == Build) {
-      const std::string text = ReadWholeFile(entry->Path);
-      return TBytes(text.begin(), text.end());
-    }
+    if (entry->Build == Build)
+      return ReadFileBytes(entry->Path);
   }
   if (const std::optional<TBytes> live = LiveManifest(OutDir); live && BuildOf(*live) == Build)
     return *live;

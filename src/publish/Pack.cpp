@@ -101,9 +101,10 @@ class TPacker {
       FProgress.Bytes += file.Size;
     FEntries.resize(Files.size());
     FTimes.resize(Files.size());
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t threads = std::min<size_t>(
-        Files.size(), FOptions.Threads > 0 ? static_cast<size_t>(FOptions.Threads) : cores);
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int wanted = FOptions.Threads > 0 ? FOptions.Threads : cores;
+    const size_t threads =
+        std::min<size_t>(Files.size(), static_cast<size_t>(std::min(wanted, KMaxPackThreads)));
     {
       std::vector<std::jthread> workers;
       for (size_t i = 1; i < threads; ++i)

@@ -24,6 +24,10 @@ constexpr int64_t KAutoSavingPercent = 5;
 constexpr int64_t KAutoProbeBytes = 1048576;
 constexpr int64_t KAutoProbePercent = 2;
 
+// Each packing thread holds about 4 MiB of buffers and zlib state whatever the file sizes;
+// this many keep a pack under 64 MiB.
+constexpr int KMaxPackThreads = 8;
+
 // Progress of a pack or a check: whole files done, and bytes of them done so far.
 struct TTreeProgress {
   int64_t DoneFiles = 0;
@@ -40,8 +44,8 @@ struct TPackOptions {
   std::string Objects;
   TCompress Compress = TCompress::Auto;
   int Level = 6;  // zlib level of objects; the list always gets 9
-  // Files hashed and compressed at once; 0 takes one per core. The tree written is the same
-  // byte for byte whatever the count.
+  // Files hashed and compressed at once; 0 takes one per core, up to KMaxPackThreads. The
+  // tree written is the same byte for byte whatever the count.
   int Threads = 0;
   // Patterns of files to leave out (see TExcludeRules), besides the game folder's
   // ".vtpublishignore".

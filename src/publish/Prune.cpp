@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include "publish/ReleaseTree.h"
-#include "update/Streams.h"
 
 namespace vt {
 
@@ -26,11 +25,6 @@ bool IsListName(const std::string& Name) {
 
 bool IsObjectName(const std::string& Name) {
   return IsHex(Name, 64) || (Name.ends_with(".z") && IsHex(Name.substr(0, Name.size() - 2), 64));
-}
-
-TBytes ReadBytes(const std::string& Path) {
-  const std::string text = ReadWholeFile(Path);
-  return TBytes(text.begin(), text.end());
 }
 
 class TPruner {
@@ -131,11 +125,11 @@ TPruneReport Prune(const std::string& OutDir, int64_t Keep, bool DryRun) {
   const size_t first = history.size() > static_cast<size_t>(Keep) ? history.size() - Keep : 0;
   std::vector<THistoryEntry> dropped(history.begin(), history.begin() + first);
   for (size_t i = first; i < history.size(); ++i) {
-    pruner.Keep(ReadBytes(history[i].Path), "build " + std::to_string(history[i].Build));
+    pruner.Keep(ReadFileBytes(history[i].Path), "build " + std::to_string(history[i].Build));
     report.KeptBuilds.push_back(history[i].Build);
   }
   for (const THistoryEntry& entry : dropped)
-    pruner.SeeStoreOf(ReadBytes(entry.Path));
+    pruner.SeeStoreOf(ReadFileBytes(entry.Path));
   pruner.Collect(dropped);
   if (!DryRun)
     pruner.Remove();

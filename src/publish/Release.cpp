@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "update/Inflate.h"
 #include "update/JsonWriter.h"
 
 namespace vt {
@@ -69,6 +70,14 @@ std::vector<uint8_t> ZlibCompress(std::span<const uint8_t> Data, int Level) {
     throw std::runtime_error("compression failed");
   }
   out.resize(size);
+  return out;
+}
+
+std::vector<uint8_t> ZlibInflate(std::span<const uint8_t> Z, int64_t Size) {
+  std::vector<uint8_t> out;
+  TMemorySource source(Z);
+  TMemorySink sink(out);
+  InflateStream(source, sink, Size);
   return out;
 }
 

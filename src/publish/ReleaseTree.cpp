@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -9,8 +10,8 @@
 #include "platform/Files.h"
 #include "publish/ObjectFiles.h"
 #include "publish/PackCache.h"
+#include "publish/Release.h"
 #include "update/Digest.h"
-#include "update/Inflate.h"
 #include "update/Streams.h"
 
 namespace vt {
@@ -23,11 +24,6 @@ namespace fs = std::filesystem;
 // names sort in publishing order.
 constexpr const char* KHistoryExtension = ".version";
 
-TBytes ReadBytes(const std::string& Path) {
-  const std::string text = ReadWholeFile(Path);
-  return TBytes(text.begin(), text.end());
-}
-
 template <typename T>
 bool ParseWhole(std::string_view Text, T& Value) {
   const char* end = Text.data() + Text.size();
@@ -36,6 +32,11 @@ bool ParseWhole(std::string_view Text, T& Value) {
 }
 
 }  // namespace
+
+TBytes ReadFileBytes(const std::string& Path) {
+  const std::string text = ReadWholeFile(Path);
+  return TBytes(text.begin(), text.end());
+}
 
 std::string StoreFolderOf(const TManifest& Manifest) {
   const std::string_view base(KTreeUrl);
@@ -49,17 +50,13 @@ TTreeRelease ReadTreeRelease(const std::string& OutDir, const TBytes& Manifest) 
   release.Manifest = ReadManifest(Manifest, KTreeUrl);
   release.StoreFolder = StoreFolderOf(release.Manifest);
   const TRemoteFile& list = release.Manifest.List;
-  TBytes body = ReadBytes((fs::path(OutDir) / list.Path).string());
+  TBytes body = ReadFileBytes((fs::path(OutDir) / list.Path).string());
   if (list.ZSize > 0) {
-    TBytes inflated;
     try {
-      TMemorySource source(body);
-      TMemorySink sink(inflated);
-      InflateStream(source, sink, list.Size);
+      body = ZlibInflate(body, list.Size);
     } catch (const std::exception& e) {
       throw std::runtime_error(list.Path + ": " + e.what());
     }
-    body = std::move(inflated);
   }
   if (static_cast<int64_t>(body.size()) != list.Size || Sha256Hex(body) != list.Hash)
     throw std::runtime_error(list.Path +
@@ -84,7 +81,7 @@ std::optional<TBytes> LiveManifest(const std::string& OutDir) {
   int64_t size = 0, time = 0;
   if (!GetFileInfo(path, size, time))
     return std::nullopt;
-  return ReadBytes(path);
+  return ReadFileBytes(path);
 }
 
 int32_t BuildOf(const TBytes& Manifest) {

@@ -16,6 +16,9 @@ namespace vt {
 // object bases can be told apart from absolute ones.
 constexpr const char* KTreeUrl = "https://tree.invalid/";
 
+// The whole content of the file at Path; raises "<path>: <reason>".
+TBytes ReadFileBytes(const std::string& Path);
+
 // One release as the tree holds it.
 struct TTreeRelease {
   TManifest Manifest;

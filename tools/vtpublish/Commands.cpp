@@ -72,8 +72,9 @@ int ParseThreads(const std::string& Text) {
   int value = 0;
   const char* end = Text.data() + Text.size();
   const auto [next, error] = std::from_chars(Text.data(), end, value);
-  if (Text.empty() || error != std::errc() || next != end || value < 1 || value > 256)
-    throw TUsageError("--threads takes a count from 1 to 256, not \"" + Text + "\"");
+  if (Text.empty() || error != std::errc() || next != end || value < 1 || value > KMaxPackThreads)
+    throw TUsageError("--threads takes a count from 1 to " + std::to_string(KMaxPackThreads) +
+                      ", not \"" + Text + "\"");
   return value;
 }
 
@@ -140,24 +141,25 @@ int PackCommand(const TWords& Words) {
       Words,
       {{"build", "key", "objects", "compress", "threads"}, {"exclude"}, {"allow-same-or-lower"}});
   if (args.Help) {
-    PrintUsage(KPackUsage,
-               "Turns GAME_DIR into the tree an update server serves, in OUT_DIR: the objects\n"
-               "(named by SHA-256, zlib-compressed as --compress says; auto keeps a compressed\n"
-               "object only when it is at least 5% smaller), the file list, the manifest\n"
-               "\"version\" for build N and its signature \"version.sig\" made with KEY_FILE.\n"
-               "Objects already in OUT_DIR are reused; the manifest is written last.\n"
-               "--objects BASE sets where the launcher looks for objects: a folder below the\n"
-               "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
-               "objects then go to OUT_DIR/o/ for you to upload there).\n"
-               "--exclude PATTERN (repeatable) leaves out matching files and folders: \"*\"\n"
-               "within a name, \"**\" across folders; a pattern without \"/\" matches a name at\n"
-               "any depth, one with \"/\" the path from the top. GAME_DIR/.vtpublishignore\n"
-               "holds more, one a line; .git, .svn and .hg are always left out.\n"
-               "A build not greater than the live one is refused unless --allow-same-or-lower\n"
-               "is given (a rollback on purpose). --threads N packs N files at once (default:\n"
-               "one per core; the tree is the same either way). OUT_DIR/.vtpublish/ keeps the\n"
-               "history of published manifests and a cache that spares re-reading unchanged\n"
-               "files; clients never request it.\n");
+    PrintUsage(
+        KPackUsage,
+        "Turns GAME_DIR into the tree an update server serves, in OUT_DIR: the objects\n"
+        "(named by SHA-256, zlib-compressed as --compress says; auto keeps a compressed\n"
+        "object only when it is at least 5% smaller), the file list, the manifest\n"
+        "\"version\" for build N and its signature \"version.sig\" made with KEY_FILE.\n"
+        "Objects already in OUT_DIR are reused; the manifest is written last.\n"
+        "--objects BASE sets where the launcher looks for objects: a folder below the\n"
+        "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
+        "objects then go to OUT_DIR/o/ for you to upload there).\n"
+        "--exclude PATTERN (repeatable) leaves out matching files and folders: \"*\"\n"
+        "within a name, \"**\" across folders; a pattern without \"/\" matches a name at\n"
+        "any depth, one with \"/\" the path from the top. GAME_DIR/.vtpublishignore\n"
+        "holds more, one a line; .git, .svn and .hg are always left out.\n"
+        "A build not greater than the live one is refused unless --allow-same-or-lower\n"
+        "is given (a rollback on purpose). --threads N packs N files at once (default:\n"
+        "one per core, at most 8; the tree is the same either way). OUT_DIR/.vtpublish/ keeps the\n"
+        "history of published manifests and a cache that spares re-reading unchanged\n"
+        "files; clients never request it.\n");
     return 0;
   }
   RequirePositional(args, 2, 2, KPackUsage);
