@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <set>
 #include <thread>
@@ -191,6 +192,22 @@ TEST_F(PublishTree, PackRefusesBuildsThatDoNotMoveForwardAndReservedBases) {
     }
     EXPECT_EQ(ReadAll(FOut / "version"), version);
   }
+  // One writer at a time: a prune beside a pack could take an object the pack reuses.
+  WriteAll(FOut / KPrivateFolder / "lock", "");
+  for (const auto& write : {std::function<void()>([&] { PackBuild(11); }),
+                            std::function<void()>([&] { Prune(FOut.string(), 1, false); })}) {
+    try {
+      write();
+      ADD_FAILURE() << "ran beside another";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find("another vtpublish is packing or pruning it"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+  EXPECT_EQ(ReadAll(FOut / "version"), version);
+  fs::remove(FOut / KPrivateFolder / "lock");
+
   WriteAll(FOut / "version", "{not a manifest");
   EXPECT_THROW(PackBuild(11), std::runtime_error);
   WriteAll(FOut / "version", version);

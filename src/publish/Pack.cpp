@@ -19,6 +19,7 @@
 #include "publish/PackCache.h"
 #include "publish/Release.h"
 #include "publish/ReleaseTree.h"
+#include "publish/TreeLock.h"
 #include "update/Digest.h"
 #include "update/Json.h"
 #include "update/Paths.h"
@@ -399,6 +400,7 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
   result.UploadObjects = IsAbsoluteObjectsBase(Options.Objects);
   if (IsWithin(OutDir, GameDir))
     throw std::runtime_error(OutDir + ": the output folder lies inside the game folder");
+  const TTreeLock lock(OutDir);
   result.PreviousBuild = CheckBuild(OutDir, Options);
   TGameListing listing = ListGameFiles(GameDir, ExcludeRulesFor(GameDir, Options));
   result.Excluded = listing.Excluded;

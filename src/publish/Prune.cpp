@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "publish/ReleaseTree.h"
+#include "publish/TreeLock.h"
 
 namespace vt {
 
@@ -115,9 +116,10 @@ class TPruner {
 TPruneReport Prune(const std::string& OutDir, int64_t Keep, bool DryRun) {
   if (Keep < 1)
     throw std::runtime_error("--keep takes a count of builds of at least 1");
-  const std::optional<TBytes> live = LiveManifest(OutDir);
-  if (!live)
+  if (!LiveManifest(OutDir))
     throw std::runtime_error(OutDir + ": holds no \"version\"; nothing to prune against");
+  const TTreeLock lock(OutDir);
+  const std::optional<TBytes> live = LiveManifest(OutDir);
   TPruneReport report;
   TPruner pruner(OutDir, report);
   pruner.Keep(*live, "version (the live build)");
