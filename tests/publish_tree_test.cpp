@@ -145,6 +145,7 @@ TEST_F(PublishTree, ARepackReadsOnlyChangedFilesAndTrustsTheCacheOnlyWithItsObje
   Add("data/text.txt", Lines(200000, 3));  // same size, new content and time
   TPackResult result = PackBuild(2);
   EXPECT_EQ(result.FromCache, 2);  // vt.exe and random.bin were not read
+  EXPECT_EQ(result.UnreadBytes, 23 + 50000);
   EXPECT_EQ(result.ObjectsWritten, 1);
 
   // An object removed behind the cache's back is written again from the file.

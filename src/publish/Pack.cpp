@@ -158,7 +158,7 @@ class TPacker {
     if (const std::optional<std::string> hash = FCache.Hash(File.Path, size, time)) {
       entry.Size = size;
       entry.Hash = *hash;
-      if (ClaimObject(entry, &TPackResult::FromCache) == TClaim::Reuse)
+      if (ClaimObject(entry, true) == TClaim::Reuse)
         return;
       // The object named by the cache is gone: read the file after all.
       Release(entry, false);
@@ -167,7 +167,7 @@ class TPacker {
     const TFileDigest digest = DigestFile(File.LocalPath, OnPiece(File, shown));
     entry.Size = digest.Size;
     entry.Hash = digest.Hash;
-    if (ClaimObject(entry, nullptr) == TClaim::Reuse)
+    if (ClaimObject(entry, false) == TClaim::Reuse)
       return;
     try {
       WriteObject(File, entry, shown);
@@ -180,18 +180,18 @@ class TPacker {
 
   enum class TClaim { Reuse, Write };
 
-  // Reuse when the object is in the store (counted, and in Also when given); else claims the
-  // writing of it, so that two threads never write one object. Waits while another thread
-  // writes the same object.
-  TClaim ClaimObject(TRemoteFile& Entry, int64_t TPackResult::*Also) {
+  // Reuse when the object is in the store (counted, and as unread when Cached); else claims
+  // the writing of it, so that two threads never write one object. Waits while another
+  // thread writes the same object.
+  TClaim ClaimObject(TRemoteFile& Entry, bool Cached) {
     std::unique_lock lock(FLock);
     FObjectDone.wait(lock, [&] { return FStop || !FWriting.count(Entry.Hash); });
     if (FStop)
       throw TPackAbandoned();
     if (Reuse(Entry)) {
       ++FResult.ObjectsReused;
-      if (Also)
-        ++(FResult.*Also);
+      FResult.FromCache += Cached ? 1 : 0;
+      FResult.UnreadBytes += Cached ? Entry.Size : 0;
       return TClaim::Reuse;
     }
     FWriting.insert(Entry.Hash);

@@ -67,6 +67,7 @@ struct TPackResult {
   std::string ObjectsFolder;   // where the objects went, relative to the output, "/" ending
   bool UploadObjects = false;  // the objects base is absolute: ObjectsFolder goes there
   int64_t FromCache = 0;       // entries whose file was not read: the cache knew it
+  int64_t UnreadBytes = 0;     // their size
   int64_t Excluded = 0;        // files and folders the patterns left out
   std::vector<std::string> LeftOutVcs;   // version-control folders left out
   std::optional<int32_t> PreviousBuild;  // the build OutDir served before

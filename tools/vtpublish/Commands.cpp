@@ -202,12 +202,12 @@ int PackCommand(const TWords& Words) {
                 result.CacheProblem.c_str());
   std::printf(
       "Packed build %d: %lld files, %s; objects %lld written, %lld reused; "
-      "%lld compressed, %s stored; %lld files unread (unchanged); %.1f s (%.1f MB/s)\n",
+      "%lld compressed, %s stored; %lld files unread (unchanged); %.1f s (%.1f MB/s read)\n",
       options.Build, static_cast<long long>(result.Files), Megabytes(result.Bytes).c_str(),
       static_cast<long long>(result.ObjectsWritten), static_cast<long long>(result.ObjectsReused),
       static_cast<long long>(result.Compressed), Megabytes(result.StoredBytes).c_str(),
       static_cast<long long>(result.FromCache), seconds,
-      static_cast<double>(result.Bytes) / 1048576.0 / std::max(seconds, 1e-3));
+      static_cast<double>(result.Bytes - result.UnreadBytes) / 1048576.0 / std::max(seconds, 1e-3));
   if (result.UploadObjects) {
     std::printf("Upload the objects in %s to %s before publishing \"version\".\n",
                 (fs::path(out) / result.ObjectsFolder).string().c_str(), options.Objects.c_str());
