@@ -388,18 +388,23 @@ fs::path ToolPath() {
   return !error && fs::exists(tool) ? tool : fs::path();
 }
 
+// Runs the tool with Args (shell words), its output caught in Output: the exit status and what
+// it printed on either stream.
+std::pair<int, std::string> RunTool(const fs::path& Tool, const std::string& Args,
+                                    const fs::path& Output) {
+  const int status =
+      std::system(("'" + Tool.string() + "' " + Args + " >'" + Output.string() + "' 2>&1").c_str());
+  const TBytes bytes = ReadBytes(Output);
+  return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                        std::string(bytes.begin(), bytes.end()));
+}
+
 TEST_F(Publish, ToolRunsKeygenPackAndVerifyWithTheirExitStatus) {
   const fs::path tool = ToolPath();
   if (tool.empty())
     GTEST_SKIP() << "vtpublish is not built beside the tests";
   const fs::path output = FRoot / "output.txt";
-  const auto run = [&](const std::string& Args) {
-    const int status = std::system(
-        ("'" + tool.string() + "' " + Args + " >'" + output.string() + "' 2>&1").c_str());
-    const TBytes bytes = ReadBytes(output);
-    return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-                          std::string(bytes.begin(), bytes.end()));
-  };
+  const auto run = [&](const std::string& Args) { return RunTool(tool, Args, output); };
   const std::string key = (FRoot / "key.pem").string();
   const auto [keygen, keys] = run("keygen '" + key + "'");
   ASSERT_EQ(keygen, 0) << keys;
@@ -425,6 +430,64 @@ TEST_F(Publish, ToolRunsKeygenPackAndVerifyWithTheirExitStatus) {
     const auto [status, text] = run(args);
     EXPECT_EQ(status, 2) << args;
     EXPECT_EQ(text.rfind("vtpublish: ", 0), 0u) << text;
+  }
+}
+
+TEST_F(Publish, ToolShowsKeysPrunesDiffsAndRefusesWhatWouldHurtPlayers) {
+  const fs::path tool = ToolPath();
+  if (tool.empty())
+    GTEST_SKIP() << "vtpublish is not built beside the tests";
+  const fs::path output = FRoot / "output.txt";
+  const auto run = [&](const std::string& Args) { return RunTool(tool, Args, output); };
+  const std::string key = "'" + (FRoot / "key.pem").string() + "'";
+  const std::string other = "'" + (FRoot / "other.pem").string() + "'";
+  const auto [keygen, printed] = run("keygen " + key);
+  ASSERT_EQ(keygen, 0) << printed;
+  ASSERT_EQ(run("keygen " + other).first, 0);
+  std::smatch x, y;
+  ASSERT_TRUE(std::regex_search(printed, x, std::regex("(VT_RELEASE_KEY_X=[0-9a-f]{64})\n")));
+  ASSERT_TRUE(std::regex_search(printed, y, std::regex("(VT_RELEASE_KEY_Y=[0-9a-f]{64})\n")));
+  const std::string out = "'" + FOut.string() + "'";
+  const std::string pack = "pack '" + FGame.string() + "' " + out + " --key " + key;
+
+  struct TCase {
+    std::string Args;
+    int Status;
+    std::string Says;  // a part of what it prints
+  };
+  const TCase cases[] = {
+      {"key show " + key, 0, x[1].str() + "\n" + y[1].str() + "\n"},
+      {"key show '" + (FRoot / "none.pem").string() + "'", 1, "none.pem"},
+      {"key", 2, "usage: vtpublish key show KEY_FILE"},
+      {"key list " + key, 2, "unknown key command"},
+      {pack + " --build 9 --threads 0", 2, "--threads takes a count"},
+      {pack + " --build 9 --allow-same-or-lower=yes", 2, "takes no value"},
+      {pack + " --build 9 --threads 2 --exclude '*.txt' --exclude empty.dat", 0, "3 files"},
+      {"verify " + out + " --key " + key, 0, "build 9 is sound"},
+      {"verify " + out + " --key-x " + x[1].str() + " --key-y -D" + y[1].str(), 0, "sound"},
+      {"verify " + out + " --key " + other, 1, "not a signature"},
+      {"verify " + out + " --key " + key + " --key-x " + x[1].str() + " --key-y " + y[1].str(), 2,
+       "not both"},
+      {"verify " + out + " --key-x " + y[1].str() + " --key-y " + y[1].str(), 2, "--key-x takes"},
+      {pack + " --build 9", 1, "build 9 is not greater than the live build 9"},
+      {pack + " --build 8 --allow-same-or-lower", 0, "replaces the higher or equal build 9"},
+      {pack + " --build 10", 0, "Packed build 10: 5 files"},
+      {"diff " + out + " --from 9 --to 10", 0, "+ data/text.txt\n"},
+      {"diff " + out + " --from 8 --to 77", 1, "build 77 is not in the history"},
+      {"diff " + out + " --from 8", 2, "--to is needed"},
+      {"prune " + out, 2, "--keep is needed"},
+      {"prune " + out + " --keep 0", 2, "--keep takes"},
+      {"prune " + out + " --keep 1 --dry-run", 0, "Would free"},
+      {"prune " + out + " --keep 1", 0, "kept builds: 10"},
+      {"verify " + out + " --key " + key, 0, "build 10 is sound"},
+  };
+  for (const TCase& c : cases) {
+    const auto [status, text] = run(c.Args);
+    EXPECT_EQ(status, c.Status) << c.Args << "\n" << text;
+    EXPECT_NE(text.find(c.Says), std::string::npos) << c.Args << "\n" << text;
+    if (status != 0 && !c.Args.starts_with("verify")) {  // one line saying what to do
+      EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << c.Args << "\n" << text;
+    }
   }
 }
 

@@ -84,16 +84,32 @@ bool IsValidUtf8(std::string_view Text) {
 }
 
 std::vector<TGameFile> ListGameFiles(const std::string& Dir) {
+  return ListGameFiles(Dir, TExcludeRules()).Files;
+}
+
+TGameListing ListGameFiles(const std::string& Dir, const TExcludeRules& Rules) {
   const fs::path root(Dir);
   std::error_code error;
   if (!fs::is_directory(root, error))
     Refuse(Dir, error ? error.message() : "not a folder");
-  std::vector<TGameFile> files;
+  TGameListing listing;
+  std::vector<TGameFile>& files = listing.Files;
   try {
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    for (auto walk = fs::recursive_directory_iterator(root); walk != fs::end(walk); ++walk) {
+      const fs::directory_entry& entry = *walk;
       const std::string path = entry.path().lexically_relative(root).generic_string();
+      const bool folder = entry.is_directory() && !entry.is_symlink();
+      if (const std::string why = Rules.Why(path, folder); !why.empty()) {
+        if (folder)
+          walk.disable_recursion_pending();
+        if (why == KVersionControl)
+          listing.LeftOutVcs.push_back(path);
+        else
+          ++listing.Excluded;
+        continue;
+      }
       CheckType(entry, path);
-      if (entry.is_directory())
+      if (folder)
         continue;
       CheckName(path);
       files.push_back({path, entry.path().string(), static_cast<int64_t>(entry.file_size())});
@@ -111,7 +127,8 @@ std::vector<TGameFile> ListGameFiles(const std::string& Dir) {
     if (!added)
       Refuse(file.Path, "differs from " + other->second + " only in letter case");
   }
-  return files;
+  std::sort(listing.LeftOutVcs.begin(), listing.LeftOutVcs.end());
+  return listing;
 }
 
 }  // namespace vt

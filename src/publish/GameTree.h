@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "publish/Exclude.h"
+
 namespace vt {
 
 struct TGameFile {
@@ -20,6 +22,16 @@ struct TGameFile {
 // (not UTF-8, "..", ":", a backslash), two names that differ only in letter case, and the
 // launcher's own record "installed.json".
 std::vector<TGameFile> ListGameFiles(const std::string& Dir);
+
+struct TGameListing {
+  std::vector<TGameFile> Files;         // as ListGameFiles gives them
+  std::vector<std::string> LeftOutVcs;  // version-control folders left out, by path
+  int64_t Excluded = 0;                 // files and folders the patterns left out
+};
+
+// ListGameFiles without what Rules leave out; a folder left out is not entered, so nothing in
+// it is checked either.
+TGameListing ListGameFiles(const std::string& Dir, const TExcludeRules& Rules);
 
 // True when Text is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool IsValidUtf8(std::string_view Text);

@@ -1,19 +1,29 @@
 #include "publish/Pack.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <set>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "platform/Files.h"
 #include "platform/SysError.h"
 #include "publish/GameTree.h"
 #include "publish/ObjectFiles.h"
+#include "publish/PackCache.h"
 #include "publish/Release.h"
+#include "publish/ReleaseTree.h"
+#include "publish/TreeLock.h"
 #include "update/Digest.h"
 #include "update/Json.h"
 #include "update/Paths.h"
+#include "update/Streams.h"
 
 namespace vt {
 
@@ -31,17 +41,29 @@ int64_t AutoLimit(int64_t Size) {
   return LessPercent(Size, KAutoSavingPercent);
 }
 
-// Auto's test for a file of Size bytes. The output only grows, so once past the limit the
-// object cannot pay off; and the probe is judged once, when it has been read.
+// Auto's test during the deflation: the output only grows, so once past the limit the
+// object cannot pay off.
 TGiveUpTest AutoGiveUp(int64_t Size) {
-  return [Size, probed = false](int64_t Read, int64_t Written, bool Finished) mutable {
-    if (Written > AutoLimit(Size))
-      return true;
-    if (probed || Finished || Read < KAutoProbeBytes)
-      return false;
-    probed = true;
-    return Written > LessPercent(Read, KAutoProbePercent);
-  };
+  return [Size](int64_t, int64_t Written, bool) { return Written > AutoLimit(Size); };
+}
+
+// Auto's trial before a whole deflation: whether the first KAutoProbeBytes of a file bigger
+// than that shrink enough. A smaller file is its own trial.
+bool TrialPays(const std::string& LocalPath, int64_t Size, int Level) {
+  if (Size <= KAutoProbeBytes)
+    return true;
+  TFile file = TFile::OpenRead(LocalPath);
+  TBytes start(KAutoProbeBytes);
+  size_t read = 0;
+  while (read < start.size()) {
+    const size_t got = file.Read(start.data() + read, start.size() - read);
+    if (got == 0)
+      break;
+    read += got;
+  }
+  start.resize(read);
+  const int64_t z = static_cast<int64_t>(ZlibCompress(start, Level).size());
+  return z <= LessPercent(static_cast<int64_t>(read), KAutoProbePercent);
 }
 
 TBytes ToBytes(const std::string& Text) {
@@ -61,53 +83,149 @@ void MakeFolder(const std::string& Path) {
     throw std::runtime_error(Path + ": " + LastSystemErrorText());
 }
 
-// Writes one release's objects into the store folder, reusing what is already there.
+// Raised inside a packing thread once another one has failed.
+struct TPackAbandoned {};
+
+// Writes one release's objects into the store folder, reusing what is already there, with
+// several files in work at once. Each file's object depends on its bytes alone and every
+// entry keeps its file's place, so the outcome does not depend on the threads.
 class TPacker {
  public:
-  TPacker(std::string Store, const TPackOptions& Options, TPackResult& Result)
-      : FStore(std::move(Store)), FOptions(Options), FResult(Result) {}
+  TPacker(std::string Store, const TPackOptions& Options, const TPackCache& Cache,
+          TPackResult& Result)
+      : FStore(std::move(Store)), FOptions(Options), FCache(Cache), FResult(Result) {}
 
   // The entries of Files in their order, each with its object in the store.
   std::vector<TRemoteFile> PackAll(const std::vector<TGameFile>& Files) {
     FProgress.Files = static_cast<int64_t>(Files.size());
     for (const TGameFile& file : Files)
       FProgress.Bytes += file.Size;
-    std::vector<TRemoteFile> entries;
-    entries.reserve(Files.size());
-    for (const TGameFile& file : Files) {
-      entries.push_back(PackFile(file));
-      ++FProgress.DoneFiles;
-      FProgress.DoneBytes += file.Size;
-      Report(file.Path, 0);
-      FResult.Bytes += entries.back().Size;
+    FEntries.resize(Files.size());
+    FTimes.resize(Files.size());
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int wanted = FOptions.Threads > 0 ? FOptions.Threads : cores;
+    const size_t threads =
+        std::min<size_t>(Files.size(), static_cast<size_t>(std::min(wanted, KMaxPackThreads)));
+    {
+      std::vector<std::jthread> workers;
+      for (size_t i = 1; i < threads; ++i)
+        workers.emplace_back([&] { Work(Files); });
+      Work(Files);
     }
-    FResult.Files = static_cast<int64_t>(entries.size());
-    return entries;
+    if (FError)
+      std::rethrow_exception(FError);
+    for (const TRemoteFile& entry : FEntries) {
+      FResult.Bytes += entry.Size;
+      FResult.Compressed += entry.ZSize > 0 ? 1 : 0;
+      FResult.StoredBytes += ObjectBytes(entry);
+    }
+    FResult.Files = static_cast<int64_t>(FEntries.size());
+    return FEntries;
+  }
+
+  // What the cache should hold after this pack, by path.
+  std::map<std::string, TCachedFile> CacheFiles(const std::vector<TGameFile>& Files) const {
+    std::map<std::string, TCachedFile> cached;
+    for (size_t i = 0; i < Files.size(); ++i)
+      cached[Files[i].Path] = {FEntries[i].Size, FTimes[i], FEntries[i].Hash};
+    return cached;
   }
 
  private:
-  TRemoteFile PackFile(const TGameFile& File) {
-    const TFileDigest digest = DigestFile(File.LocalPath);
-    TRemoteFile entry{File.Path, digest.Size, digest.Hash, 0};
-    FShown = 0;
-    if (Reuse(entry)) {
-      ++FResult.ObjectsReused;
-    } else {
-      MakeFolderOnce(FStore + entry.Hash.substr(0, 2));
-      WriteObject(File, entry);
-      ++FResult.ObjectsWritten;
+  void Work(const std::vector<TGameFile>& Files) {
+    try {
+      for (size_t i = FNext++; i < Files.size() && !FStop; i = FNext++) {
+        PackFile(Files[i], i);
+        Finished(Files[i]);
+      }
+    } catch (const TPackAbandoned&) {
+    } catch (...) {
+      std::lock_guard lock(FLock);
+      if (!FError)
+        FError = std::current_exception();
+      FStop = true;
+      FObjectDone.notify_all();
     }
-    FResult.Compressed += entry.ZSize > 0 ? 1 : 0;
-    FResult.StoredBytes += entry.ZSize > 0 ? entry.ZSize : entry.Size;
-    return entry;
   }
 
-  // Tells the callback about the file at hand, Current bytes of it done.
-  void Report(std::string_view Path, int64_t Current) {
+  void PackFile(const TGameFile& File, size_t Index) {
+    int64_t size = 0, time = 0;
+    if (GetFileInfo(File.LocalPath, size, time))
+      FTimes[Index] = time;
+    TRemoteFile& entry = FEntries[Index];
+    entry.Path = File.Path;
+    TShown shown;
+    if (const std::optional<std::string> hash = FCache.Hash(File.Path, size, time)) {
+      entry.Size = size;
+      entry.Hash = *hash;
+      if (ClaimObject(entry, true) == TClaim::Reuse)
+        return;
+      // The object named by the cache is gone: read the file after all.
+      Release(entry, false);
+      entry.ZSize = 0;
+    }
+    const TFileDigest digest = DigestFile(File.LocalPath, OnPiece(File, shown));
+    entry.Size = digest.Size;
+    entry.Hash = digest.Hash;
+    if (ClaimObject(entry, false) == TClaim::Reuse)
+      return;
+    try {
+      WriteObject(File, entry, shown);
+    } catch (...) {
+      Release(entry, false);
+      throw;
+    }
+    Release(entry, true);
+  }
+
+  enum class TClaim { Reuse, Write };
+
+  // Reuse when the object is in the store (counted, and as unread when Cached); else claims
+  // the writing of it, so that two threads never write one object. Waits while another
+  // thread writes the same object.
+  TClaim ClaimObject(TRemoteFile& Entry, bool Cached) {
+    std::unique_lock lock(FLock);
+    FObjectDone.wait(lock, [&] { return FStop || !FWriting.count(Entry.Hash); });
+    if (FStop)
+      throw TPackAbandoned();
+    if (Reuse(Entry)) {
+      ++FResult.ObjectsReused;
+      FResult.FromCache += Cached ? 1 : 0;
+      FResult.UnreadBytes += Cached ? Entry.Size : 0;
+      return TClaim::Reuse;
+    }
+    FWriting.insert(Entry.Hash);
+    if (const std::string folder = FStore + Entry.Hash.substr(0, 2); FFolders.insert(folder).second)
+      MakeFolder(folder);
+    return TClaim::Write;
+  }
+
+  // Ends the claim on Entry's object; Written counts it.
+  void Release(const TRemoteFile& Entry, bool Written) {
+    std::lock_guard lock(FLock);
+    FResult.ObjectsWritten += Written ? 1 : 0;
+    FWriting.erase(Entry.Hash);
+    FObjectDone.notify_all();
+  }
+
+  // Bytes of the file at hand counted so far, in whichever reading of it got furthest.
+  struct TShown {
+    int64_t Bytes = 0;
+  };
+
+  void Finished(const TGameFile& File) {
+    std::lock_guard lock(FLock);
+    ++FProgress.DoneFiles;
+    FProgress.DoneBytes += File.Size - FCounted[&File];
+    FCounted.erase(&File);
+    Report(File.Path);
+  }
+
+  // Tells the callback where the pack stands. Called under FLock, so one call at a time.
+  void Report(std::string_view Path) {
     if (!FOptions.Progress)
       return;
     TTreeProgress progress = FProgress;
-    progress.DoneBytes += Current;
     progress.Path = Path;
     FOptions.Progress(progress);
   }
@@ -128,21 +246,23 @@ class TPacker {
            GetFileInfo(ObjectPath(Entry, false), size, time) && size == Entry.Size;
   }
 
-  void WriteObject(const TGameFile& File, TRemoteFile& Entry) {
-    if (FOptions.Compress != TCompress::Never && WriteCompressed(File, Entry))
+  void WriteObject(const TGameFile& File, TRemoteFile& Entry, TShown& Shown) {
+    if (FOptions.Compress != TCompress::Never && WriteCompressed(File, Entry, Shown))
       return;
     TPendingFile pending(ObjectPath(Entry, false));
-    Check(File, Entry, CopyAndDigest(File.LocalPath, pending.Path(), OnPiece(File)));
+    Check(File, Entry, CopyAndDigest(File.LocalPath, pending.Path(), OnPiece(File, Shown)));
     pending.Commit();
   }
 
   // Writes the zlib object unless Auto finds it does not pay off; true when it was written.
-  bool WriteCompressed(const TGameFile& File, TRemoteFile& Entry) {
+  bool WriteCompressed(const TGameFile& File, TRemoteFile& Entry, TShown& Shown) {
     const bool always = FOptions.Compress == TCompress::Always;
+    if (!always && !TrialPays(File.LocalPath, Entry.Size, FOptions.Level))
+      return false;
     TPendingFile pending(ObjectPath(Entry, true));
     const TDeflateResult result =
         DeflateAndDigest(File.LocalPath, pending.Path(), FOptions.Level,
-                         always ? TGiveUpTest() : AutoGiveUp(Entry.Size), OnPiece(File));
+                         always ? TGiveUpTest() : AutoGiveUp(Entry.Size), OnPiece(File, Shown));
     if (result.Abandoned)
       return false;
     Check(File, Entry, result.Input);
@@ -158,28 +278,40 @@ class TPacker {
     }
   }
 
-  TPieceCallback OnPiece(const TGameFile& File) {
-    if (!FOptions.Progress)
-      return {};
-    // A plain copy after an abandoned deflation reads the file again: the count waits for it.
-    return [this, &File, current = int64_t(0)](int64_t Bytes) mutable {
+  // Counts each reading of File; a later reading (the object after the hashing) moves the
+  // count on only once it passes the earlier one. Stops the thread once another has failed.
+  TPieceCallback OnPiece(const TGameFile& File, TShown& Shown) {
+    return [this, &File, &Shown, current = int64_t(0)](int64_t Bytes) mutable {
+      if (FStop)
+        throw TPackAbandoned();
       current += Bytes;
-      FShown = std::max(FShown, std::min(current, File.Size));
-      Report(File.Path, FShown);
+      const int64_t shown = std::max(Shown.Bytes, std::min(current, File.Size));
+      if (shown == Shown.Bytes)
+        return;
+      std::lock_guard lock(FLock);
+      FProgress.DoneBytes += shown - Shown.Bytes;
+      FCounted[&File] = shown;
+      Shown.Bytes = shown;
+      Report(File.Path);
     };
-  }
-
-  void MakeFolderOnce(const std::string& Path) {
-    if (FFolders.insert(Path).second)
-      MakeFolder(Path);
   }
 
   const std::string FStore;  // ends in the separator
   const TPackOptions& FOptions;
+  const TPackCache& FCache;
   TPackResult& FResult;
-  std::set<std::string> FFolders;
-  TTreeProgress FProgress;  // files and bytes finished
-  int64_t FShown = 0;       // bytes of the file at hand reported so far
+  std::vector<TRemoteFile> FEntries;  // by the files' index
+  std::vector<int64_t> FTimes;        // the files' last-write times, by index
+  std::atomic<size_t> FNext{0};       // the next file to take
+  std::atomic<bool> FStop{false};     // a thread failed: the others stop
+
+  std::mutex FLock;  // guards what follows, the result's counts and the progress callback
+  std::condition_variable FObjectDone;
+  std::set<std::string> FWriting;                // hashes of objects being written now
+  std::set<std::string> FFolders;                // store folders made
+  std::map<const TGameFile*, int64_t> FCounted;  // bytes of files in work counted so far
+  TTreeProgress FProgress;
+  std::exception_ptr FError;  // the first failure
 };
 
 // Writes the list as "lists/<its SHA-256>.json[.z]" and returns its description.
@@ -202,6 +334,43 @@ TRemoteFile WriteList(const fs::path& Out, const std::vector<TRemoteFile>& Entri
   return list;
 }
 
+// The live build of OutDir, after refusing Build when it does not move forward.
+std::optional<int32_t> CheckBuild(const std::string& OutDir, const TPackOptions& Options) {
+  std::optional<TBytes> live;
+  int32_t build = 0;
+  try {
+    live = LiveManifest(OutDir);
+    if (!live)
+      return std::nullopt;
+    build = BuildOf(*live);
+  } catch (const std::exception& e) {
+    if (Options.AllowSameOrLower)
+      return std::nullopt;
+    throw std::runtime_error((fs::path(OutDir) / "version").string() +
+                             ": cannot read the live build (" + e.what() +
+                             "); give --allow-same-or-lower to replace it anyway");
+  }
+  if (Options.Build <= build && !Options.AllowSameOrLower) {
+    throw std::runtime_error("build " + std::to_string(Options.Build) +
+                             " is not greater than the live build " + std::to_string(build) +
+                             " in " + OutDir +
+                             "; players would not update to it (give --allow-same-or-lower "
+                             "for a rollback on purpose)");
+  }
+  return build;
+}
+
+TExcludeRules ExcludeRulesFor(const std::string& GameDir, const TPackOptions& Options) {
+  TExcludeRules rules;
+  for (const std::string& pattern : Options.Exclude)
+    rules.Add(pattern);
+  const std::string ignoreFile = (fs::path(GameDir) / KIgnoreFileName).string();
+  int64_t size = 0, time = 0;
+  if (GetFileInfo(ignoreFile, size, time))
+    rules.AddLines(ReadWholeFile(ignoreFile, size));
+  return rules;
+}
+
 }  // namespace
 
 bool IsAbsoluteObjectsBase(std::string_view Objects) {
@@ -219,6 +388,8 @@ std::string ObjectsFolderFor(const std::string& Objects) {
   if (!IsSafeRelativePath(Objects)) {
     throw std::runtime_error("the objects base must be a folder inside the release: " + Objects);
   }
+  if (Objects.starts_with(std::string(KPrivateFolder) + "/"))
+    throw std::runtime_error("the objects base " + Objects + " is vtpublish's own folder");
   return Objects;
 }
 
@@ -229,17 +400,32 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
   result.UploadObjects = IsAbsoluteObjectsBase(Options.Objects);
   if (IsWithin(OutDir, GameDir))
     throw std::runtime_error(OutDir + ": the output folder lies inside the game folder");
-  const std::vector<TGameFile> files = ListGameFiles(GameDir);
+  const TTreeLock lock(OutDir);
+  result.PreviousBuild = CheckBuild(OutDir, Options);
+  TGameListing listing = ListGameFiles(GameDir, ExcludeRulesFor(GameDir, Options));
+  result.Excluded = listing.Excluded;
+  result.LeftOutVcs = std::move(listing.LeftOutVcs);
 
   const fs::path out(OutDir);
   const std::string store = (out / result.ObjectsFolder).string();
   MakeFolder(store);
-  const std::vector<TRemoteFile> entries = TPacker(store, Options, result).PackAll(files);
+  const int64_t started = FileTimeNow();
+  const TPackCache cache = TPackCache::Load(OutDir, GameDir);
+  TPacker packer(store, Options, cache, result);
+  const std::vector<TRemoteFile> entries = packer.PackAll(listing.Files);
 
   result.List = WriteList(out, entries, Options.Compress);
   const TBytes manifest = ToBytes(ManifestJson(Options.Build, result.List, Options.Objects));
-  WriteFileAtomically((out / "version.sig").string(), ToBytes(Key.Sign(manifest) + "\n"));
+  const TBytes signature = ToBytes(Key.Sign(manifest) + "\n");
+  AddToHistory(OutDir, Options.Build, manifest, signature);
+  WriteFileAtomically((out / "version.sig").string(), signature);
   WriteFileAtomically((out / "version").string(), manifest);
+  try {
+    TPackCache::Save(OutDir, GameDir, packer.CacheFiles(listing.Files), started);
+  } catch (const std::exception& e) {
+    // The release is out and sound; only the next pack reads more than it would have.
+    result.CacheProblem = e.what();
+  }
   return result;
 }
 

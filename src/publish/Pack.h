@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "publish/Signer.h"
 #include "update/RemoteFile.h"
@@ -15,12 +17,16 @@ namespace vt {
 // How objects (and the list) are stored. Auto keeps the zlib form only when it is at least
 // KAutoSavingPercent smaller than the file, since every compressed object costs the player
 // an inflation pass. To spare a deflation of whole big files that are compressed already
-// (most game archives are), Auto also gives up on a file whose first KAutoProbeBytes do not
-// shrink by KAutoProbePercent.
+// (most game archives are), Auto first deflates a trial of a bigger file's first
+// KAutoProbeBytes and stores the file plain when that does not shrink by KAutoProbePercent.
 enum class TCompress { Auto, Always, Never };
 constexpr int64_t KAutoSavingPercent = 5;
-constexpr int64_t KAutoProbeBytes = 4 * 1048576;
+constexpr int64_t KAutoProbeBytes = 1048576;
 constexpr int64_t KAutoProbePercent = 2;
+
+// Each packing thread holds about 4 MiB of buffers and zlib state whatever the file sizes;
+// this many keep a pack under 64 MiB.
+constexpr int KMaxPackThreads = 8;
 
 // Progress of a pack or a check: whole files done, and bytes of them done so far.
 struct TTreeProgress {
@@ -38,6 +44,15 @@ struct TPackOptions {
   std::string Objects;
   TCompress Compress = TCompress::Auto;
   int Level = 6;  // zlib level of objects; the list always gets 9
+  // Files hashed and compressed at once; 0 takes one per core, up to KMaxPackThreads. The
+  // tree written is the same byte for byte whatever the count.
+  int Threads = 0;
+  // Patterns of files to leave out (see TExcludeRules), besides the game folder's
+  // ".vtpublishignore".
+  std::vector<std::string> Exclude;
+  // Publish a build that is not greater than the live one (a rollback on purpose).
+  bool AllowSameOrLower = false;
+  // Called from the packing threads, one call at a time; it may raise to stop the pack.
   TProgressCallback Progress;
 };
 
@@ -51,7 +66,13 @@ struct TPackResult {
   int64_t StoredBytes = 0;     // object bytes the entries take on the server
   std::string ObjectsFolder;   // where the objects went, relative to the output, "/" ending
   bool UploadObjects = false;  // the objects base is absolute: ObjectsFolder goes there
-  TRemoteFile List;            // the list as the manifest describes it
+  int64_t FromCache = 0;       // entries whose file was not read: the cache knew it
+  int64_t UnreadBytes = 0;     // their size
+  int64_t Excluded = 0;        // files and folders the patterns left out
+  std::vector<std::string> LeftOutVcs;   // version-control folders left out
+  std::optional<int32_t> PreviousBuild;  // the build OutDir served before
+  std::string CacheProblem;              // why the cache could not be saved, when it could not
+  TRemoteFile List;                      // the list as the manifest describes it
 };
 
 // True for an "objects" value that the launcher takes as a URL of its own (starts with
@@ -63,10 +84,13 @@ bool IsAbsoluteObjectsBase(std::string_view Objects);
 // use: not ending in "/", or a relative one that would leave the tree.
 std::string ObjectsFolderFor(const std::string& Objects);
 
-// Packs every regular file of GameDir into OutDir (made when missing) and signs the manifest
-// with Key. Objects already in OutDir are reused. Files are written under temporary names and
-// renamed into place, and "version.sig" and "version" come last, so a pack that fails leaves
-// the previous release intact. Raises with a one-line message naming the file at fault.
+// Packs every regular file of GameDir (less what is left out) into OutDir (made when missing)
+// and signs the manifest with Key. Objects already in OutDir are reused. Every file is
+// written beside its final name and renamed into place, in the order that keeps the tree
+// whole for a client reading it meanwhile: objects, the list, the history entry, then
+// "version.sig" and "version". A pack that fails leaves the previous release intact. Refuses
+// a build not greater than the live one unless Options allow it. Raises with a one-line
+// message naming the file at fault.
 TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TSigningKey& Key,
                  const TPackOptions& Options);
 

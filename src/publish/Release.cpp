@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "update/Inflate.h"
 #include "update/JsonWriter.h"
 
 namespace vt {
@@ -62,13 +63,21 @@ std::string FileListJson(const std::vector<TRemoteFile>& Files) {
   return out;
 }
 
-std::vector<uint8_t> ZlibCompress(std::span<const uint8_t> Data) {
+std::vector<uint8_t> ZlibCompress(std::span<const uint8_t> Data, int Level) {
   uLongf size = compressBound(static_cast<uLong>(Data.size()));
   std::vector<uint8_t> out(size);
-  if (compress2(out.data(), &size, Data.data(), static_cast<uLong>(Data.size()), 9) != Z_OK) {
+  if (compress2(out.data(), &size, Data.data(), static_cast<uLong>(Data.size()), Level) != Z_OK) {
     throw std::runtime_error("compression failed");
   }
   out.resize(size);
+  return out;
+}
+
+std::vector<uint8_t> ZlibInflate(std::span<const uint8_t> Z, int64_t Size) {
+  std::vector<uint8_t> out;
+  TMemorySource source(Z);
+  TMemorySink sink(out);
+  InflateStream(source, sink, Size);
   return out;
 }
 

@@ -17,7 +17,10 @@ std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::stri
 // The file list text: {"files":[{"p":..,"s":..,"h":..,"z":..},...]}; "z" only when > 0.
 std::string FileListJson(const std::vector<TRemoteFile>& Files);
 
-// A zlib stream (RFC 1950) of Data at the best compression level.
-std::vector<uint8_t> ZlibCompress(std::span<const uint8_t> Data);
+// A zlib stream (RFC 1950) of Data at Level (the best by default).
+std::vector<uint8_t> ZlibCompress(std::span<const uint8_t> Data, int Level = 9);
+
+// The Size bytes a zlib stream Z inflates to; raises when it is corrupt or ends early.
+std::vector<uint8_t> ZlibInflate(std::span<const uint8_t> Z, int64_t Size);
 
 }  // namespace vt

@@ -7,6 +7,8 @@
 
 #include "platform/Files.h"
 #include "publish/ObjectFiles.h"
+#include "publish/Release.h"
+#include "publish/ReleaseTree.h"
 #include "update/Digest.h"
 #include "update/Inflate.h"
 #include "update/Paths.h"
@@ -18,18 +20,6 @@ namespace vt {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Stands in for the server's base URL, so that relative object bases can be told apart.
-constexpr const char* KTreeUrl = "https://tree.invalid/";
-
-TBytes ReadWhole(const std::string& Path) {
-  TFile file = TFile::OpenRead(Path);
-  TBytes bytes;
-  uint8_t piece[65536];
-  while (const size_t got = file.Read(piece, sizeof piece))
-    bytes.insert(bytes.end(), piece, piece + got);
-  return bytes;
-}
 
 class TFileReader : public TByteSource {
  public:
@@ -92,8 +82,8 @@ class TVerifier {
 
   // The manifest, when its signature holds and it reads.
   std::optional<TManifest> Manifest(std::string_view KeyX, std::string_view KeyY) {
-    const TBytes manifest = ReadWhole(Local("version"));
-    const TBytes signature = ReadWhole(Local("version.sig"));
+    const TBytes manifest = ReadFileBytes(Local("version"));
+    const TBytes signature = ReadFileBytes(Local("version.sig"));
     const std::string_view text(reinterpret_cast<const char*>(signature.data()), signature.size());
     if (!VerifySignatureWithKey(manifest, text, KeyX, KeyY)) {
       Problem("version.sig: not a signature of \"version\" by the given key");
@@ -109,20 +99,16 @@ class TVerifier {
 
   // The entries of the list the manifest describes, when it matches and reads.
   std::optional<std::vector<TRemoteFile>> List(const TRemoteFile& List) {
-    TBytes body = ReadWhole(Local(List.Path));
+    TBytes body = ReadFileBytes(Local(List.Path));
     if (List.ZSize > 0) {
       if (static_cast<int64_t>(body.size()) != List.ZSize)
         Problem(List.Path + ": " +
                 Mismatch("it", static_cast<int64_t>(body.size()), "list.z", List.ZSize));
-      TBytes inflated;
       try {
-        TMemorySource source(body);
-        TMemorySink sink(inflated);
-        InflateStream(source, sink, List.Size);
+        body = ZlibInflate(body, List.Size);
       } catch (const std::exception& e) {
         return Fatal(List.Path + ": does not inflate to \"list.s\" bytes (" + e.what() + ")");
       }
-      body = std::move(inflated);
     }
     if (static_cast<int64_t>(body.size()) != List.Size)
       return Fatal(List.Path + ": " +

@@ -1,5 +1,7 @@
 #include "Args.h"
 
+#include <cstdio>
+
 namespace vt {
 
 std::string TArgs::Option(const std::string& Name, const std::string& Default) const {
@@ -7,7 +9,18 @@ std::string TArgs::Option(const std::string& Name, const std::string& Default) c
   return found == Options.end() ? Default : found->second;
 }
 
-TArgs ParseArgs(const std::vector<std::string>& Words, const std::set<std::string>& Known) {
+void PrintUsage(const char* Usage, const char* Details) {
+  std::printf("Usage: %s\n\n%s", Usage, Details);
+}
+
+void RequirePositional(const TArgs& Args, size_t Least, size_t Most, const char* Usage) {
+  if (Args.Positional.size() < Least)
+    throw TUsageError(std::string("missing arguments; usage: ") + Usage);
+  if (Args.Positional.size() > Most)
+    throw TUsageError("unexpected argument " + Args.Positional[Most]);
+}
+
+TArgs ParseArgs(const std::vector<std::string>& Words, const TArgSpec& Spec) {
   TArgs args;
   bool optionsEnded = false;
   for (size_t i = 0; i < Words.size(); ++i) {
@@ -26,7 +39,14 @@ TArgs ParseArgs(const std::vector<std::string>& Words, const std::set<std::strin
     }
     const size_t equals = word.find('=');
     const std::string name = word.substr(word.starts_with("--") ? 2 : 1, equals - 2);
-    if (!word.starts_with("--") || !Known.count(name))
+    const bool repeatable = Spec.Repeatable.count(name) > 0;
+    if (word.starts_with("--") && Spec.Flags.count(name)) {
+      if (equals != std::string::npos)
+        throw TUsageError("--" + name + " takes no value");
+      args.Flags.insert(name);
+      continue;
+    }
+    if (!word.starts_with("--") || !(Spec.Single.count(name) || repeatable))
       throw TUsageError("unknown option " + word.substr(0, equals));
     std::string value;
     if (equals != std::string::npos) {
@@ -36,7 +56,9 @@ TArgs ParseArgs(const std::vector<std::string>& Words, const std::set<std::strin
     } else {
       throw TUsageError("--" + name + " needs a value");
     }
-    if (!args.Options.emplace(name, value).second)
+    if (repeatable)
+      args.Lists[name].push_back(value);
+    else if (!args.Options.emplace(name, value).second)
       throw TUsageError("--" + name + " given twice");
   }
   return args;

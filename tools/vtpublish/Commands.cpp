@@ -10,6 +10,7 @@
 #include "ProgressLine.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
+#include "publish/Exclude.h"
 #include "publish/Pack.h"
 #include "publish/Signer.h"
 #include "publish/VerifyTree.h"
@@ -20,8 +21,9 @@ namespace vt {
 const char* const KKeygenUsage = "vtpublish keygen [KEY_FILE]";
 const char* const KPackUsage =
     "vtpublish pack GAME_DIR OUT_DIR --build N --key KEY_FILE [--objects BASE]\n"
-    "                    [--compress auto|always|never]";
-const char* const KVerifyUsage = "vtpublish verify OUT_DIR [--key-x X --key-y Y]";
+    "                    [--compress auto|always|never] [--exclude PATTERN]...\n"
+    "                    [--threads N] [--allow-same-or-lower]";
+const char* const KVerifyUsage = "vtpublish verify OUT_DIR [--key KEY_FILE | --key-x X --key-y Y]";
 
 namespace {
 
@@ -31,17 +33,6 @@ std::atomic<bool> GStop{false};
 
 void OnCtrlC() {
   GStop.store(true);
-}
-
-void PrintUsage(const char* Usage, const char* Details) {
-  std::printf("Usage: %s\n\n%s", Usage, Details);
-}
-
-void RequirePositional(const TArgs& Args, size_t Least, size_t Most, const char* Usage) {
-  if (Args.Positional.size() < Least)
-    throw TUsageError(std::string("missing arguments; usage: ") + Usage);
-  if (Args.Positional.size() > Most)
-    throw TUsageError("unexpected argument " + Args.Positional[Most]);
 }
 
 int32_t ParseBuild(const std::string& Text) {
@@ -63,10 +54,27 @@ TCompress ParseCompress(const std::string& Text) {
   throw TUsageError("--compress takes auto, always or never, not \"" + Text + "\"");
 }
 
+// The coordinate of --key-x or --key-y: 64 hex digits, also in the "VT_RELEASE_KEY_X=..."
+// form keygen and key show print (with or without CMake's "-D").
 std::string ParseKeyCoordinate(const TArgs& Args, const std::string& Name) {
-  const std::string value = Args.Option(Name);
+  std::string value = Args.Option(Name);
+  const std::string variable = "VT_RELEASE_KEY_" + std::string(1, Name.back() == 'x' ? 'X' : 'Y');
+  if (value.starts_with("-D"))
+    value.erase(0, 2);
+  if (value.starts_with(variable + "="))
+    value.erase(0, variable.size() + 1);
   if (value.size() != 64 || value.find_first_not_of("0123456789abcdefABCDEF") != value.npos)
-    throw TUsageError("--" + Name + " takes 64 hex digits");
+    throw TUsageError("--" + Name + " takes 64 hex digits, or " + variable + "=<64 hex digits>");
+  return value;
+}
+
+int ParseThreads(const std::string& Text) {
+  int value = 0;
+  const char* end = Text.data() + Text.size();
+  const auto [next, error] = std::from_chars(Text.data(), end, value);
+  if (Text.empty() || error != std::errc() || next != end || value < 1 || value > KMaxPackThreads)
+    throw TUsageError("--threads takes a count from 1 to " + std::to_string(KMaxPackThreads) +
+                      ", not \"" + Text + "\"");
   return value;
 }
 
@@ -120,8 +128,7 @@ int KeygenCommand(const TWords& Words) {
     throw std::runtime_error(path + ": already exists; it was left unchanged");
   const TSigningKey key = TSigningKey::Generate();
   WriteNewKeyFile(path, key.Pem());
-  std::printf("VT_RELEASE_KEY_X=%s\nVT_RELEASE_KEY_Y=%s\n", key.PublicX().c_str(),
-              key.PublicY().c_str());
+  PrintPublicKey(key);
   std::printf(
       "Build the launcher with cmake -DVT_RELEASE_KEY_X=... -DVT_RELEASE_KEY_Y=... "
       "(the values above), and keep %s secret.\n",
@@ -130,17 +137,29 @@ int KeygenCommand(const TWords& Words) {
 }
 
 int PackCommand(const TWords& Words) {
-  const TArgs args = ParseArgs(Words, {"build", "key", "objects", "compress"});
+  const TArgs args = ParseArgs(
+      Words,
+      {{"build", "key", "objects", "compress", "threads"}, {"exclude"}, {"allow-same-or-lower"}});
   if (args.Help) {
-    PrintUsage(KPackUsage,
-               "Turns GAME_DIR into the tree an update server serves, in OUT_DIR: the objects\n"
-               "(named by SHA-256, zlib-compressed as --compress says; auto keeps a compressed\n"
-               "object only when it is at least 5% smaller), the file list, the manifest\n"
-               "\"version\" for build N and its signature \"version.sig\" made with KEY_FILE.\n"
-               "Objects already in OUT_DIR are reused; the manifest is written last.\n"
-               "--objects BASE sets where the launcher looks for objects: a folder below the\n"
-               "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
-               "objects then go to OUT_DIR/o/ for you to upload there).\n");
+    PrintUsage(
+        KPackUsage,
+        "Turns GAME_DIR into the tree an update server serves, in OUT_DIR: the objects\n"
+        "(named by SHA-256, zlib-compressed as --compress says; auto keeps a compressed\n"
+        "object only when it is at least 5% smaller), the file list, the manifest\n"
+        "\"version\" for build N and its signature \"version.sig\" made with KEY_FILE.\n"
+        "Objects already in OUT_DIR are reused; the manifest is written last.\n"
+        "--objects BASE sets where the launcher looks for objects: a folder below the\n"
+        "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
+        "objects then go to OUT_DIR/o/ for you to upload there).\n"
+        "--exclude PATTERN (repeatable) leaves out matching files and folders: \"*\"\n"
+        "within a name, \"**\" across folders; a pattern without \"/\" matches a name at\n"
+        "any depth, one with \"/\" the path from the top. GAME_DIR/.vtpublishignore\n"
+        "holds more, one a line; .git, .svn and .hg are always left out.\n"
+        "A build not greater than the live one is refused unless --allow-same-or-lower\n"
+        "is given (a rollback on purpose). --threads N packs N files at once (default:\n"
+        "one per core, at most 8; the tree is the same either way). OUT_DIR/.vtpublish/ keeps the\n"
+        "history of published manifests and a cache that spares re-reading unchanged\n"
+        "files; clients never request it.\n");
     return 0;
   }
   RequirePositional(args, 2, 2, KPackUsage);
@@ -150,6 +169,11 @@ int PackCommand(const TWords& Words) {
   options.Build = ParseBuild(args.Option("build"));
   options.Compress = ParseCompress(args.Option("compress", "auto"));
   options.Objects = args.Option("objects");
+  options.AllowSameOrLower = args.Flags.count("allow-same-or-lower") > 0;
+  if (args.Has("threads"))
+    options.Threads = ParseThreads(args.Option("threads"));
+  if (const auto found = args.Lists.find("exclude"); found != args.Lists.end())
+    options.Exclude = found->second;
   try {
     ObjectsFolderFor(options.Objects);
   } catch (const std::exception& e) {
@@ -165,13 +189,25 @@ int PackCommand(const TWords& Words) {
   const TPackResult result = Pack(args.Positional[0], out, key, options);
   line.End();
   const double seconds = SecondsSince(start);
+  for (const std::string& folder : result.LeftOutVcs)
+    std::printf("note: left out %s (version control)\n", folder.c_str());
+  if (result.Excluded > 0)
+    std::printf("note: left out %lld files and folders that --exclude or %s name\n",
+                static_cast<long long>(result.Excluded), KIgnoreFileName);
+  if (result.PreviousBuild && *result.PreviousBuild >= options.Build)
+    std::printf("note: build %d replaces the higher or equal build %d (--allow-same-or-lower)\n",
+                options.Build, *result.PreviousBuild);
+  if (!result.CacheProblem.empty())
+    std::printf("note: the pack cache was not saved (%s); the next pack reads every file\n",
+                result.CacheProblem.c_str());
   std::printf(
       "Packed build %d: %lld files, %s; objects %lld written, %lld reused; "
-      "%lld compressed, %s stored; %.1f s (%.1f MB/s)\n",
+      "%lld compressed, %s stored; %lld files unread (unchanged); %.1f s (%.1f MB/s read)\n",
       options.Build, static_cast<long long>(result.Files), Megabytes(result.Bytes).c_str(),
       static_cast<long long>(result.ObjectsWritten), static_cast<long long>(result.ObjectsReused),
-      static_cast<long long>(result.Compressed), Megabytes(result.StoredBytes).c_str(), seconds,
-      static_cast<double>(result.Bytes) / 1048576.0 / std::max(seconds, 1e-3));
+      static_cast<long long>(result.Compressed), Megabytes(result.StoredBytes).c_str(),
+      static_cast<long long>(result.FromCache), seconds,
+      static_cast<double>(result.Bytes - result.UnreadBytes) / 1048576.0 / std::max(seconds, 1e-3));
   if (result.UploadObjects) {
     std::printf("Upload the objects in %s to %s before publishing \"version\".\n",
                 (fs::path(out) / result.ObjectsFolder).string().c_str(), options.Objects.c_str());
@@ -180,11 +216,12 @@ int PackCommand(const TWords& Words) {
 }
 
 int VerifyCommand(const TWords& Words) {
-  const TArgs args = ParseArgs(Words, {"key-x", "key-y"});
+  const TArgs args = ParseArgs(Words, {{"key-x", "key-y", "key"}, {}, {}});
   if (args.Help) {
     PrintUsage(KVerifyUsage,
                "Checks a tree made by pack as the launcher would read it: the signature of\n"
-               "\"version\" (by default against the release key built into this program), the\n"
+               "\"version\" (by default against the release key built into this program; or the\n"
+               "public half of KEY_FILE, or X and Y as keygen prints them), the\n"
                "manifest, the file list, and every object's size and SHA-256. Lists every\n"
                "problem found and exits with 1 when there is any.\n");
     return 0;
@@ -192,9 +229,16 @@ int VerifyCommand(const TWords& Words) {
   RequirePositional(args, 1, 1, KVerifyUsage);
   if (args.Has("key-x") != args.Has("key-y"))
     throw TUsageError("--key-x and --key-y go together");
+  if (args.Has("key") && args.Has("key-x"))
+    throw TUsageError("give --key or --key-x and --key-y, not both");
   const bool ownKey = args.Has("key-x");
-  const std::string x = ownKey ? ParseKeyCoordinate(args, "key-x") : KReleaseKeyX;
-  const std::string y = ownKey ? ParseKeyCoordinate(args, "key-y") : KReleaseKeyY;
+  std::string x = ownKey ? ParseKeyCoordinate(args, "key-x") : KReleaseKeyX;
+  std::string y = ownKey ? ParseKeyCoordinate(args, "key-y") : KReleaseKeyY;
+  if (args.Has("key")) {
+    const TSigningKey key = TSigningKey::Load(args.Option("key"));
+    x = key.PublicX();
+    y = key.PublicY();
+  }
 
   const std::string& out = args.Positional[0];
   TProgressLine line("Checking", StdoutIsTerminal());

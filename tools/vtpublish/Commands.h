@@ -16,7 +16,15 @@ class TStopped : public std::runtime_error {
 
 using TWords = std::vector<std::string>;
 
+class TSigningKey;
+
 int KeygenCommand(const TWords& Words);
+int KeyCommand(const TWords& Words);
+int PruneCommand(const TWords& Words);
+int DiffCommand(const TWords& Words);
+
+// Prints the public half of Key as keygen and key show do.
+void PrintPublicKey(const TSigningKey& Key);
 int PackCommand(const TWords& Words);
 int VerifyCommand(const TWords& Words);
 
@@ -24,5 +32,8 @@ int VerifyCommand(const TWords& Words);
 extern const char* const KKeygenUsage;
 extern const char* const KPackUsage;
 extern const char* const KVerifyUsage;
+extern const char* const KKeyShowUsage;
+extern const char* const KPruneUsage;
+extern const char* const KDiffUsage;
 
 }  // namespace vt

@@ -20,6 +20,19 @@ void CutToWidth(std::string& Text, size_t Width) {
   Text.resize(Width);
 }
 
+// " 12.3 MB/s, 1:05 left" once a second has passed and some bytes are done, else "".
+std::string RateAndTimeLeft(const TTreeProgress& Progress, double Seconds) {
+  if (Seconds < 1.0 || Progress.DoneBytes <= 0)
+    return {};
+  const double rate = static_cast<double>(Progress.DoneBytes) / Seconds;
+  const auto left = static_cast<long long>(
+      static_cast<double>(std::max<int64_t>(Progress.Bytes - Progress.DoneBytes, 0)) / rate);
+  char text[64];
+  std::snprintf(text, sizeof text, " %.1f MB/s, %lld:%02lld left", rate / 1048576.0, left / 60,
+                left % 60);
+  return text;
+}
+
 }  // namespace
 
 std::string Megabytes(int64_t Bytes) {
@@ -35,9 +48,11 @@ void TProgressLine::Show(const TTreeProgress& Progress) {
   if (FOpen && now - FLast < KRedrawInterval)
     return;
   FLast = now;
-  std::string line = FVerb + " " + std::to_string(Progress.DoneFiles) + " of " +
-                     std::to_string(Progress.Files) + " files (" + Megabytes(Progress.DoneBytes) +
-                     " of " + Megabytes(Progress.Bytes) + ") " + std::string(Progress.Path);
+  std::string line =
+      FVerb + " " + std::to_string(Progress.DoneFiles) + " of " + std::to_string(Progress.Files) +
+      " files (" + Megabytes(Progress.DoneBytes) + " of " + Megabytes(Progress.Bytes) + ")" +
+      RateAndTimeLeft(Progress, std::chrono::duration<double>(now - FStart).count()) + " " +
+      std::string(Progress.Path);
   // One line only: a wrapped line could not be redrawn.
   CutToWidth(line, static_cast<size_t>(std::max(TerminalColumns() - 1, 0)));
   std::printf("\r\033[K%s", line.c_str());

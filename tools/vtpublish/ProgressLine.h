@@ -18,7 +18,8 @@ class TProgressLine {
   TProgressLine(const TProgressLine&) = delete;
   TProgressLine& operator=(const TProgressLine&) = delete;
 
-  // Redraws the line, at most ten times a second.
+  // Redraws the line, at most ten times a second, with the rate since the start and the time
+  // left at that rate.
   void Show(const TTreeProgress& Progress);
   // Clears the line so that what follows starts on an empty one.
   void End();
@@ -27,6 +28,7 @@ class TProgressLine {
   std::string FVerb;
   bool FTerminal;
   bool FOpen = false;
+  std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point FLast{};
 };
 

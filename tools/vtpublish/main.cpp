@@ -27,11 +27,18 @@ void PrintHelp() {
       "      turn a game folder into a signed update-server tree\n"
       "  %s\n"
       "      check a tree as the launcher would (default key: the one built in)\n"
+      "  %s\n"
+      "      print the public half of a release key\n"
+      "  %s\n"
+      "      remove what none of the last N builds needs\n"
+      "  %s\n"
+      "      what moving from build A to B changes and costs players\n"
       "\n"
       "\"vtpublish COMMAND --help\" tells more about each; \"vtpublish --version\" the version.\n"
       "Exit status: 0 done, 1 failed or problems found, 2 bad command line, 130 stopped by\n"
       "Ctrl-C (files already renamed into place stay; the manifest is written last).\n",
-      vt::KKeygenUsage, vt::KPackUsage, vt::KVerifyUsage);
+      vt::KKeygenUsage, vt::KPackUsage, vt::KVerifyUsage, vt::KKeyShowUsage, vt::KPruneUsage,
+      vt::KDiffUsage);
 }
 
 int Run(const std::string& Command, const vt::TWords& Words) {
@@ -41,6 +48,12 @@ int Run(const std::string& Command, const vt::TWords& Words) {
     return vt::PackCommand(Words);
   if (Command == "verify")
     return vt::VerifyCommand(Words);
+  if (Command == "key")
+    return vt::KeyCommand(Words);
+  if (Command == "prune")
+    return vt::PruneCommand(Words);
+  if (Command == "diff")
+    return vt::DiffCommand(Words);
   throw vt::TUsageError("unknown command \"" + Command + "\" (try vtpublish --help)");
 }
 

@@ -1,0 +1,21 @@
+#pragma once
+// What moving players from one published build to another changes and costs.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vt {
+
+struct TBuildDiff {
+  std::vector<std::string> Added, Removed, Changed;  // paths, in list order
+  int64_t DownloadFiles = 0;  // entries of the new build a player of the old one fetches
+  int64_t DownloadBytes = 0;  // their stored object bytes, as the server sends them
+};
+
+// Compares builds From and To of OutDir, each the newest history entry of that build (or the
+// live manifest). Raises naming a build that the tree does not hold, or a list that does not
+// read.
+TBuildDiff DiffBuilds(const std::string& OutDir, int32_t From, int32_t To);
+
+}  // namespace vt

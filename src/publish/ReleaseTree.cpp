@@ -1,0 +1,133 @@
+#include "publish/ReleaseTree.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "platform/Files.h"
+#include "publish/ObjectFiles.h"
+#include "publish/PackCache.h"
+#include "publish/Release.h"
+#include "update/Digest.h"
+#include "update/Streams.h"
+
+namespace vt {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// History entries are "<sequence>-<build>.version", the sequence zero-padded so that the
+// names sort in publishing order.
+constexpr const char* KHistoryExtension = ".version";
+
+template <typename T>
+bool ParseWhole(std::string_view Text, T& Value) {
+  const char* end = Text.data() + Text.size();
+  const auto [next, error] = std::from_chars(Text.data(), end, Value);
+  return !Text.empty() && error == std::errc() && next == end;
+}
+
+}  // namespace
+
+TBytes ReadFileBytes(const std::string& Path) {
+  const std::string text = ReadWholeFile(Path);
+  return TBytes(text.begin(), text.end());
+}
+
+std::string StoreFolderOf(const TManifest& Manifest) {
+  const std::string_view base(KTreeUrl);
+  if (!Manifest.Objects.starts_with(base))
+    return "o/";  // an absolute base: the copy pack made for upload
+  return Manifest.Objects.substr(base.size());
+}
+
+TTreeRelease ReadTreeRelease(const std::string& OutDir, const TBytes& Manifest) {
+  TTreeRelease release;
+  release.Manifest = ReadManifest(Manifest, KTreeUrl);
+  release.StoreFolder = StoreFolderOf(release.Manifest);
+  const TRemoteFile& list = release.Manifest.List;
+  TBytes body = ReadFileBytes((fs::path(OutDir) / list.Path).string());
+  if (list.ZSize > 0) {
+    try {
+      body = ZlibInflate(body, list.Size);
+    } catch (const std::exception& e) {
+      throw std::runtime_error(list.Path + ": " + e.what());
+    }
+  }
+  if (static_cast<int64_t>(body.size()) != list.Size || Sha256Hex(body) != list.Hash)
+    throw std::runtime_error(list.Path +
+                             ": does not match the size and SHA-256 its manifest gives");
+  release.Files = ReadFileList(body);
+  return release;
+}
+
+std::vector<std::string> ReleaseNeeds(const TTreeRelease& Release) {
+  std::vector<std::string> needs{Release.Manifest.List.Path};
+  for (const TRemoteFile& file : Release.Files)
+    needs.push_back(Release.StoreFolder + ObjectName(file.Hash, file.ZSize > 0));
+  return needs;
+}
+
+int64_t ObjectBytes(const TRemoteFile& Entry) {
+  return Entry.ZSize > 0 ? Entry.ZSize : Entry.Size;
+}
+
+std::optional<TBytes> LiveManifest(const std::string& OutDir) {
+  const std::string path = (fs::path(OutDir) / "version").string();
+  int64_t size = 0, time = 0;
+  if (!GetFileInfo(path, size, time))
+    return std::nullopt;
+  return ReadFileBytes(path);
+}
+
+int32_t BuildOf(const TBytes& Manifest) {
+  return ReadManifest(Manifest, KTreeUrl).Build;
+}
+
+std::string HistoryFolder(const std::string& OutDir) {
+  return (fs::path(OutDir) / KPrivateFolder / "history").string();
+}
+
+std::vector<THistoryEntry> ReadHistory(const std::string& OutDir) {
+  std::vector<THistoryEntry> history;
+  std::error_code error;
+  for (const fs::directory_entry& file : fs::directory_iterator(HistoryFolder(OutDir), error)) {
+    const std::string name = file.path().filename().string();
+    const size_t dash = name.find('-');
+    THistoryEntry entry;
+    if (!name.ends_with(KHistoryExtension) || dash == std::string::npos ||
+        !ParseWhole(std::string_view(name).substr(0, dash), entry.Sequence) ||
+        !ParseWhole(
+            std::string_view(name).substr(
+                dash + 1, name.size() - dash - 1 - std::string_view(KHistoryExtension).size()),
+            entry.Build)) {
+      continue;
+    }
+    entry.Path = file.path().string();
+    history.push_back(std::move(entry));
+  }
+  std::sort(history.begin(), history.end(),
+            [](const THistoryEntry& A, const THistoryEntry& B) { return A.Sequence < B.Sequence; });
+  return history;
+}
+
+void AddToHistory(const std::string& OutDir, int32_t Build, const TBytes& Manifest,
+                  const TBytes& Signature) {
+  const std::vector<THistoryEntry> history = ReadHistory(OutDir);
+  const int64_t sequence = history.empty() ? 1 : history.back().Sequence + 1;
+  char name[64];
+  std::snprintf(name, sizeof name, "%06lld-%d%s", static_cast<long long>(sequence), Build,
+                KHistoryExtension);
+  const std::string folder = HistoryFolder(OutDir);
+  if (!CreateFolders(folder))
+    throw std::runtime_error(folder + ": cannot be made");
+  const std::string path = (fs::path(folder) / name).string();
+  WriteFileAtomically(path + ".sig", Signature);
+  WriteFileAtomically(path, Manifest);
+}
+
+}  // namespace vt
