@@ -35,6 +35,56 @@ bool DecodeUtf8(std::string_view Text, size_t& Pos, uint32_t& CodePoint) {
   return true;
 }
 
+namespace {
+
+bool InRange(uint32_t CodePoint, uint32_t First, uint32_t Last) {
+  return CodePoint >= First && CodePoint <= Last;
+}
+
+// The columns a terminal gives a character: a short table of the common ranges, enough for a
+// line never to end up wider than counted (an unlisted wide character is rare in our texts).
+size_t CharColumns(uint32_t CodePoint) {
+  if (InRange(CodePoint, 0x0300, 0x036F) || InRange(CodePoint, 0x200B, 0x200F) ||
+      InRange(CodePoint, 0xFE00, 0xFE0F))
+    return 0;
+  if (InRange(CodePoint, 0x1100, 0x115F) || InRange(CodePoint, 0x2E80, 0x303E) ||
+      InRange(CodePoint, 0x3041, 0xA4CF) || InRange(CodePoint, 0xAC00, 0xD7A3) ||
+      InRange(CodePoint, 0xF900, 0xFAFF) || InRange(CodePoint, 0xFE30, 0xFE4F) ||
+      InRange(CodePoint, 0xFF00, 0xFF60) || InRange(CodePoint, 0xFFE0, 0xFFE6) ||
+      InRange(CodePoint, 0x1F300, 0x1F64F) || InRange(CodePoint, 0x1F900, 0x1F9FF) ||
+      InRange(CodePoint, 0x20000, 0x3FFFD))
+    return 2;
+  return 1;
+}
+
+}  // namespace
+
+std::string FitToColumns(std::string_view Text, size_t Columns) {
+  std::string line;
+  size_t used = 0;
+  size_t pos = 0;
+  while (pos < Text.size()) {
+    const size_t start = pos;
+    uint32_t cp = 0;
+    const bool valid = DecodeUtf8(Text, pos, cp);
+    if (!valid || cp < 32 || InRange(cp, 0x7F, 0x9F)) {
+      if (!valid)
+        ++pos;
+      if (used + 1 > Columns)
+        break;
+      line += '?';
+      ++used;
+      continue;
+    }
+    const size_t width = CharColumns(cp);
+    if (used + width > Columns)
+      break;
+    line.append(Text.substr(start, pos - start));
+    used += width;
+  }
+  return line;
+}
+
 size_t FindInvalidUtf8(std::string_view Text) {
   size_t pos = 0;
   uint32_t ignored = 0;
