@@ -1,5 +1,7 @@
 #include "update/Utf8.h"
 
+#include <vector>
+
 namespace vt {
 
 bool DecodeUtf8(std::string_view Text, size_t& Pos, uint32_t& CodePoint) {
@@ -59,29 +61,55 @@ size_t CharColumns(uint32_t CodePoint) {
 
 }  // namespace
 
-std::string FitToColumns(std::string_view Text, size_t Columns) {
-  std::string line;
-  size_t used = 0;
+namespace {
+
+// One character as a terminal shows it: its bytes ("?" for a control character or a byte that
+// is not valid UTF-8) and its columns.
+struct TShownChar {
+  std::string_view Bytes;
+  size_t Columns;
+};
+
+std::vector<TShownChar> ShownChars(std::string_view Text) {
+  std::vector<TShownChar> chars;
   size_t pos = 0;
   while (pos < Text.size()) {
     const size_t start = pos;
     uint32_t cp = 0;
     const bool valid = DecodeUtf8(Text, pos, cp);
-    if (!valid || cp < 32 || InRange(cp, 0x7F, 0x9F)) {
-      if (!valid)
-        ++pos;
-      if (used + 1 > Columns)
-        break;
-      line += '?';
-      ++used;
-      continue;
-    }
-    const size_t width = CharColumns(cp);
-    if (used + width > Columns)
-      break;
-    line.append(Text.substr(start, pos - start));
-    used += width;
+    if (!valid)
+      ++pos;
+    if (!valid || cp < 32 || InRange(cp, 0x7F, 0x9F))
+      chars.push_back({"?", 1});
+    else
+      chars.push_back({Text.substr(start, pos - start), CharColumns(cp)});
   }
+  return chars;
+}
+
+}  // namespace
+
+size_t DisplayColumns(std::string_view Text) {
+  size_t columns = 0;
+  for (const TShownChar& c : ShownChars(Text))
+    columns += c.Columns;
+  return columns;
+}
+
+std::string FitToColumns(std::string_view Text, size_t Columns, bool KeepEnd) {
+  const std::vector<TShownChar> chars = ShownChars(Text);
+  size_t first = 0, last = 0, used = 0;
+  if (KeepEnd) {
+    first = last = chars.size();
+    while (first > 0 && used + chars[first - 1].Columns <= Columns)
+      used += chars[--first].Columns;
+  } else {
+    while (last < chars.size() && used + chars[last].Columns <= Columns)
+      used += chars[last++].Columns;
+  }
+  std::string line;
+  for (size_t i = first; i < last; ++i)
+    line.append(chars[i].Bytes);
   return line;
 }
 

@@ -365,6 +365,16 @@ json_stop() {
 }
 e2e_case "--json: a stop ends with stopped (exit 130)" json_stop
 
+# On a terminal of 60 columns (a pseudo-terminal): every redrawn line fits in 59, no second
+# holds more than 10 redraws, and a line of the transfer shows the rate and the time left.
+terminal_line() {
+  [ -z "${VTUPDATE_WRAP:-}" ] || return 0  # under Wine the console is Wine's own
+  cp -a "$W/json-inst" "$W/tty"
+  python3 "$HERE/terminal_line.py" "$VTUPDATE" -dir "$W/tty" -url "${URL}slow/"
+}
+e2e_case "on a terminal: the line fits, at most 10 redraws a second, rate and time left" \
+  terminal_line
+
 # ---- build B: check, verify over a build change ---------------------------------------------
 
 to_b() {

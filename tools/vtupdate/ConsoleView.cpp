@@ -18,9 +18,13 @@ constexpr auto KRedrawInterval = std::chrono::milliseconds(100);
 constexpr auto KRateWindow = std::chrono::seconds(5);
 // Shorter than this, a rate would say more about the reports than about the line.
 constexpr auto KRateMinimum = std::chrono::milliseconds(500);
-constexpr int KBarCells = 20;
-// Below this many columns the bar leaves the room to the text.
-constexpr int KBarMinColumns = 40;
+constexpr size_t KBarCells = 20;
+// A bar narrower than this says too little to take room from the text.
+constexpr size_t KBarMinCells = 5;
+// The bar's columns besides its cells: "[", "] ", " 50%" and a blank.
+constexpr size_t KBarFrame = 8;
+// Put where the start of a line too long for the terminal was cut off.
+constexpr std::string_view KElision = "...";
 // The engine's lines that count bytes end so: "(12.5 of 40.0 MB)".
 constexpr std::string_view KBytesEnd = " MB)";
 // A check names at most this many differing files in its line.
@@ -60,6 +64,23 @@ std::string ProgressBar(int64_t Done, int64_t Total, int Width) {
   char percent[8];
   std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100));
   return "[" + std::string(filled, '#') + std::string(Width - filled, '-') + "] " + percent + " ";
+}
+
+std::string TerminalLine(const std::string& Text, int64_t Done, int64_t Total, int Columns) {
+  // One column stays free: a line that fills the last one wraps on some terminals, and a
+  // wrapped line can no longer be redrawn.
+  const size_t width = static_cast<size_t>(std::max(Columns - 1, 0));
+  const size_t text = DisplayColumns(Text);
+  if (text + KBarFrame + KBarMinCells <= width) {
+    const size_t cells = std::min<size_t>(KBarCells, width - text - KBarFrame);
+    return ProgressBar(Done, Total, static_cast<int>(cells)) + FitToColumns(Text, text);
+  }
+  if (text <= width)
+    return FitToColumns(Text, width);
+  // The end of a line is what moves (counts, rate, time left), so the start gives way.
+  if (width <= KElision.size())
+    return FitToColumns(Text, width);
+  return std::string(KElision) + FitToColumns(Text, width - KElision.size(), true);
 }
 
 std::string RateText(double BytesPerSecond, int64_t Left, const std::string& Separator) {
@@ -123,9 +144,7 @@ void TConsoleView::ShowProgress(const std::string& Text, int64_t Done, int64_t T
     return;
   }
   const TClock::time_point now = FIo.Now();
-  const int columns = FIo.Columns();
-  const std::string text = WithRate(Text, Done, Total, now);
-  FPending = columns >= KBarMinColumns ? ProgressBar(Done, Total, KBarCells) + text : text;
+  FPending = TerminalLine(WithRate(Text, Done, Total, now), Done, Total, FIo.Columns());
   FHasPending = true;
   if (!FLineOpen || now - FLastDraw >= KRedrawInterval)
     Draw(now);
@@ -140,18 +159,20 @@ void TConsoleView::Tick() {
 }
 
 void TConsoleView::Draw(TClock::time_point Now) {
-  // One column stays free: a line that fills the last one wraps on some terminals, and a
-  // wrapped line can no longer be redrawn.
-  const size_t width = static_cast<size_t>(std::max(FIo.Columns() - 1, 0));
-  FIo.Out("\r\033[K" + FitToColumns(FPending, width));
+  FIo.Out("\r\033[K" + FPending);
   FHasPending = false;
   FLineOpen = true;
   FLastDraw = Now;
 }
 
 void TConsoleView::EndLine(bool Keep) {
-  if (FHasPending)
+  if (FHasPending) {
+    // The last line is drawn too, yet no sooner than any other.
+    const TClock::time_point due = FLastDraw + KRedrawInterval;
+    if (FLineOpen && FIo.Now() < due)
+      FIo.Sleep(due - FIo.Now());
     Draw(FIo.Now());
+  }
   if (FLineOpen)
     FIo.Out(Keep ? "\n" : "\r\033[K");
   FLineOpen = false;

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "RunReport.h"
 
@@ -20,6 +21,9 @@ struct TConsoleIo {
   std::function<void(const std::string&)> Err = WriteStderr;
   std::function<int()> Columns;  // the terminal's width; TerminalColumns when empty
   std::function<TClock::time_point()> Now = TClock::now;
+  std::function<void(TClock::duration)> Sleep = [](TClock::duration Span) {
+    std::this_thread::sleep_for(Span);
+  };
 };
 
 class TConsoleView : public TRunReport {
@@ -62,6 +66,11 @@ class TConsoleView : public TRunReport {
 
 // "[#####-----]  50% " for Done of Total in Width cells (empty bar when Total is 0 or less).
 std::string ProgressBar(int64_t Done, int64_t Total, int Width);
+
+// The redrawn line for a report on a terminal Columns wide: never wider than Columns - 1, the
+// bar as wide as the room allows (none when it is short), the start of the text cut off
+// behind "..." when even the text alone is too long.
+std::string TerminalLine(const std::string& Text, int64_t Done, int64_t Total, int Columns);
 
 // "38.2 MB/s, 0:32 left" for a rate in bytes a second and the bytes still to come.
 std::string RateText(double BytesPerSecond, int64_t Left, const std::string& Separator);
