@@ -20,21 +20,22 @@ enum class TOption { Help, Version, Dir, Url, Check, Json, Verify, Retries, Limi
 struct TOptionName {
   std::string_view Name;
   TOption Option;
-  const char* Value;  // what the value is, for messages; null for a switch without one
+  const char* Value;           // what the value is, for messages; null for a switch
+  bool TUpdateCommand::*Flag;  // what a switch sets
 };
 
 constexpr TOptionName KOptions[] = {
-    {"help", TOption::Help, nullptr},
-    {"h", TOption::Help, nullptr},
-    {"?", TOption::Help, nullptr},
-    {"version", TOption::Version, nullptr},
-    {"dir", TOption::Dir, "a folder"},
-    {"url", TOption::Url, "a URL"},
-    {"check", TOption::Check, nullptr},
-    {"json", TOption::Json, nullptr},
-    {"verify", TOption::Verify, nullptr},
-    {"retries", TOption::Retries, "a number"},
-    {"limit-rate", TOption::LimitRate, "a rate such as 8M or 500K"},
+    {"help", TOption::Help, nullptr, &TUpdateCommand::Help},
+    {"h", TOption::Help, nullptr, &TUpdateCommand::Help},
+    {"?", TOption::Help, nullptr, &TUpdateCommand::Help},
+    {"version", TOption::Version, nullptr, &TUpdateCommand::Version},
+    {"dir", TOption::Dir, "a folder", nullptr},
+    {"url", TOption::Url, "a URL", nullptr},
+    {"check", TOption::Check, nullptr, &TUpdateCommand::Check},
+    {"json", TOption::Json, nullptr, &TUpdateCommand::Json},
+    {"verify", TOption::Verify, nullptr, &TUpdateCommand::Verify},
+    {"retries", TOption::Retries, "a number", nullptr},
+    {"limit-rate", TOption::LimitRate, "a rate such as 8M or 500K", nullptr},
 };
 
 // A parameter as it may be shown inside one line of a message: control characters would break
@@ -112,28 +113,6 @@ void SetValue(TUpdateCommand& Command, TOption Option, const std::string& Value,
   }
 }
 
-void SetSwitch(TUpdateCommand& Command, TOption Option) {
-  switch (Option) {
-    case TOption::Help:
-      Command.Help = true;
-      break;
-    case TOption::Version:
-      Command.Version = true;
-      break;
-    case TOption::Check:
-      Command.Check = true;
-      break;
-    case TOption::Json:
-      Command.Json = true;
-      break;
-    case TOption::Verify:
-      Command.Verify = true;
-      break;
-    default:
-      break;
-  }
-}
-
 }  // namespace
 
 TUpdateCommand ParseUpdateCommand(const std::vector<std::string>& Params,
@@ -163,7 +142,7 @@ TUpdateCommand ParseUpdateCommand(const std::vector<std::string>& Params,
     if (option->Value == nullptr) {
       if (equals != std::string::npos)
         Refuse("option " + name + " takes no value");
-      SetSwitch(command, option->Option);
+      command.*option->Flag = true;
       continue;
     }
     std::string value;
