@@ -87,6 +87,10 @@ done
 mkdir -p "$W/nogame/data"
 printf 'data without a game\n' >"$W/nogame/data/readme.txt"
 "$VTPUBLISH" pack "$W/nogame" "$W/srv/nogame" --build 1 --key "$KEY" >/dev/null
+mkdir -p "$W/big"
+write_game "$W/big"
+e2e_make_file "$W/big/data/huge.pak" $((32 * 1048576)) random huge
+"$VTPUBLISH" pack "$W/big" "$W/srv/big" --build 1 --key "$KEY" >/dev/null
 
 PORT="$(e2e_random_free_port)"  # nothing listens there until the server starts below
 
@@ -179,10 +183,41 @@ download_in_progress() {
   launcher_ends && [ -f "$W/game-started" ]
 }
 
+# 32 MiB at 4 MiB/s: the bar moves with the bytes, and Quit closes the window at once.
+quit_in_the_middle_of_a_big_file() {
+  local asked ms i filled empty
+  e2e_make_picture "$W/g5/frontend/graphics/background1.jpeg"
+  rm -f "$W/game-started"
+  launch -dir "$W/g5" -url "http://127.0.0.1:$PORT/steady/big/"
+  e2e_wait_window "$LAUNCHER_PID" "status=Downloading the update: 1 of 2 files (1" >/dev/null ||
+    return 1
+  shoot launcher-big-file || return 1
+  # The bar (panel 16..456 at 44..62, the panel 321 from the top) is partly filled.
+  filled="$(e2e_pixel "$W/launcher-big-file.png" 20 374)"
+  empty="$(e2e_pixel "$W/launcher-big-file.png" 450 374)"
+  [ "$filled" != "$empty" ] || { e2e_log "the bar is empty or full: $filled"; return 1; }
+  asked=$(date +%s%N)
+  # "Quit" sits at 596,12 in the panel.
+  xdotool mousemove --window "$(e2e_window_id "$LAUNCHER_PID")" 650 348 click 1
+  for ((i = 0; i < 300; i++)); do
+    kill -0 "$LAUNCHER_PID" 2>/dev/null || break
+    sleep 0.01
+  done
+  ms=$((($(date +%s%N) - asked) / 1000000))
+  e2e_log "  closed ${ms} ms after Quit"
+  kill -0 "$LAUNCHER_PID" 2>/dev/null && { e2e_log "still open after $ms ms"; return 1; }
+  wait "$LAUNCHER_PID" 2>/dev/null || true
+  e2e_untrack "$LAUNCHER_PID"
+  [ "$ms" -lt 1000 ] || { e2e_log "took $ms ms"; return 1; }
+  [ ! -e "$W/game-started" ] && [ ! -e "$W/g5/data/huge.pak" ] && [ ! -e "$W/g5/installed.json" ]
+}
+
 e2e_case "failure: status, tooltip, buttons, size, place and colours" failure_without_the_game
 e2e_case "Try again once the server is back starts vt.exe -launched in the game folder" \
   try_again_once_the_server_is_back_starts_the_game
 e2e_case "a release without vt.exe: the missing-game state" release_without_the_game
 e2e_case "the source-folder notice" source_folder_notice
 e2e_case "a download in progress" download_in_progress
+e2e_case "Quit in the middle of a big file closes the window within a second" \
+  quit_in_the_middle_of_a_big_file
 e2e_finish
