@@ -516,4 +516,28 @@ limit_rate() {
 }
 e2e_case "--limit-rate: 32 MiB from four workers stays under the rate over every 2 s" limit_rate
 
+# A run held back by a low limit still stops at once.
+limited_stop() {
+  local start elapsed
+  # shellcheck disable=SC2086
+  ${VTUPDATE_WRAP:-} "$VTUPDATE" -dir "$(ppath "$W/held")" -url "${URL}big/" --limit-rate 8K \
+    >"$W/held.raw" 2>"$W/held.err.raw" &
+  PID=$!
+  e2e_track "$PID"
+  for _ in $(seq 1 400); do
+    [ -n "$(find "$W/held" -name '*.part' -size +0 2>/dev/null)" ] && break
+    sleep 0.05
+  done
+  start="$(date +%s%N)"
+  kill "-$STOP_SIGNAL" "$PID"
+  RC=0
+  wait "$PID" || RC=$?
+  e2e_untrack "$PID"
+  elapsed=$((($(date +%s%N) - start) / 1000000))
+  echo "stopped after $elapsed ms"
+  [ "$RC" -eq 130 ] && [ "$elapsed" -lt 2000 ] && [ ! -e "$W/held/installed.json" ] &&
+    [ -z "$(find "$W/held" -name 'big*.bin' ! -name '*.part')" ]
+}
+e2e_case "a run held back by --limit-rate stops within 2 s (exit 130, nothing placed)" limited_stop
+
 e2e_finish
