@@ -32,9 +32,10 @@ void OnInterrupt(void (*Handler)()) {
   action.sa_handler = OnSigint;
   sigemptyset(&action.sa_mask);
   // The first Ctrl-C asks for a clean stop; the handler is then reset, so a second one ends
-  // the process the ordinary way.
+  // the process the ordinary way. SIGTERM (a service manager's stop) is taken the same way.
   action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace vt

@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "update/Json.h"
+#include "update/Paths.h"
 
 namespace vt {
 
@@ -11,12 +12,6 @@ namespace {
 bool IsSwitch(std::string_view Param, std::string_view Name) {
   return Param.size() == Name.size() + 1 && (Param[0] == '-' || Param[0] == '/') &&
          AsciiLower(Param.substr(1)) == AsciiLower(Name);
-}
-
-std::string WithTrailing(std::string Text, char Last) {
-  if (Text.empty() || Text.back() != Last)
-    Text += Last;
-  return Text;
 }
 
 }  // namespace

@@ -29,9 +29,10 @@ std::string ObjectUrl(const std::string& Objects, const TRemoteFile& File) {
 }
 
 // Streams the body of Url into a newly created (truncated) file and returns the status code.
-// A body longer than Limit ends the transfer with TOversized. The file is closed on every path.
+// A body longer than Limit ends the transfer with TOversized; Run's rate limit paces it. The file
+// is closed on every path.
 int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& Receiving,
-                int64_t Limit, const TUpdater::TReceived& OnReceived) {
+                int64_t Limit, const TUpdater::TReceived& OnReceived, const TUpdater& Run) {
   TFile file = TFile::Create(Receiving);
   int64_t received = 0;
   int status = 200;
@@ -43,6 +44,7 @@ int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& 
       file.Write(Data, Size);
       if (OnReceived)
         OnReceived(received);
+      Run.Throttle(Size);
     });
   } catch (const THttpBodyCut&) {
     // Only a 200 body reaches the file; what arrived of it goes to verification, which tells
@@ -116,7 +118,7 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const 
   int status = 0;
   try {
     status = ReceiveInto(Client, ObjectUrl(FObjects, File), receiving, MaxTransferBytes(File),
-                         OnReceived);
+                         OnReceived, *this);
   } catch (const TOversized&) {
     // It could never verify; cutting it off keeps a broken or hostile server from filling
     // the disk.

@@ -100,12 +100,13 @@ void TUpdater::SetManifest(int32_t Build, TRemoteFile List) {
   FList = std::move(List);
 }
 
+bool TUpdater::RecordNamesRelease(const TJsonValue* Root) const {
+  return Root != nullptr && Root->IsObject() && ReadInt32(*Root, "build", -1) == FBuild &&
+         SameIgnoringAsciiCase(ReadString(*Root, "list", ""), FList.Hash);
+}
+
 bool TUpdater::IsUpToDate(const TJsonValue* Root) const {
-  if (Root == nullptr || !Root->IsObject())
-    return false;
-  if (ReadInt32(*Root, "build", -1) != FBuild)
-    return false;
-  if (!SameIgnoringAsciiCase(ReadString(*Root, "list", ""), FList.Hash))
+  if (!RecordNamesRelease(Root))
     return false;
   const TJsonValue* files = Root->Member("files");
   // An empty record would vouch for a folder from which everything was deleted.

@@ -37,6 +37,9 @@ bool StartsWithHttp(std::string_view Text) {
 
 }  // namespace
 
+const char* const KNotSignedError =
+    "the update list is not signed by Veltrano RPG - nothing was changed";
+
 TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url) {
   const std::optional<TJsonValue> root = ParseJson(AsText(Bytes));
   if (!root || !root->IsObject())
@@ -72,7 +75,7 @@ void TUpdater::FetchManifest(THttpClient& Client) {
   const TBytes manifest = HttpGetBytes(Client, FUrl + "version" + query);
   const TBytes signature = HttpGetBytes(Client, FUrl + "version.sig" + query);
   if (!VerifySignature(manifest, AsciiText(signature))) {
-    throw TUpdateError("the update list is not signed by Veltrano RPG - nothing was changed");
+    throw TUpdateError(KNotSignedError);
   }
   TManifest read = ReadManifest(manifest, FUrl);
   FBuild = read.Build;

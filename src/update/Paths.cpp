@@ -29,4 +29,10 @@ std::string FolderOf(const std::string& FileName) {
   return last == std::string::npos ? std::string() : FileName.substr(0, last + 1);
 }
 
+std::string WithTrailing(std::string Text, char Last) {
+  if (Text.empty() || Text.back() != Last)
+    Text += Last;
+  return Text;
+}
+
 }  // namespace vt

@@ -17,4 +17,7 @@ std::string JoinLocalPath(std::string_view Dir, std::string_view Path);
 // when it has none.
 std::string FolderOf(const std::string& FileName);
 
+// Text with Last appended unless it already ends in it (a folder's separator, a URL's "/").
+std::string WithTrailing(std::string Text, char Last);
+
 }  // namespace vt

@@ -49,11 +49,16 @@ void TUpdater::Execute() {
 }
 
 void TUpdater::RunSteps(THttpClient& Client) {
+  if (FOptions.CheckOnly)
+    return RunCheck(Client);
   FetchManifest(Client);
   const std::optional<TJsonValue> record = ReadInstalledRecord(LocalPath(KInstalledName));
   const TJsonValue* root = record ? &*record : nullptr;
   const TJsonValue* previous = PreviousFiles(root);
-  if (IsUpToDate(root)) {
+  // A verifying run lets the record vouch for no file, yet still learns from it which files
+  // the previous build had.
+  const TJsonValue* vouching = FOptions.Verify ? nullptr : previous;
+  if (!FOptions.Verify && IsUpToDate(root)) {
     Report(UpToDateLine(FBuild), 1, 1);
     return;
   }
@@ -62,27 +67,14 @@ void TUpdater::RunSteps(THttpClient& Client) {
   // makes the whole run after its restart.
   FSelf = IsGameFolderLauncher();
   for (const TRemoteFile& file : FFiles) {
-    if (IsLauncherEntry(file) && !IsFileCurrent(file, previous)) {
+    if (IsLauncherEntry(file) && !IsFileCurrent(file, vouching)) {
       FRestart = UpdateLauncher(Client, file);
       return;
     }
   }
 
-  FQueue.clear();
-  FTotalBytes = 0;
-  const auto count = static_cast<int32_t>(FFiles.size());
-  for (int32_t i = 0; i < count; ++i) {
-    if (StopRequested())
-      return;
-    if (i % KCheckingStride == 0)
-      Report(CheckingLine(i, count), i, count);
-    if (IsLauncherEntry(FFiles[i]))
-      continue;
-    if (!IsFileCurrent(FFiles[i], previous)) {
-      FQueue.push_back(i);
-      FTotalBytes += DownloadSize(FFiles[i]);
-    }
-  }
+  if (!QueueChangedFiles(vouching))
+    return;
   if (!FQueue.empty())
     DownloadQueue();
   if (StopRequested())
@@ -90,6 +82,25 @@ void TUpdater::RunSteps(THttpClient& Client) {
   RemoveObsoleteFiles(previous);
   SaveInstalled();
   Report(UpToDateLine(FBuild), 1, 1);
+}
+
+bool TUpdater::QueueChangedFiles(const TJsonValue* Vouching) {
+  FQueue.clear();
+  FTotalBytes = 0;
+  const auto count = static_cast<int32_t>(FFiles.size());
+  for (int32_t i = 0; i < count; ++i) {
+    if (StopRequested())
+      return false;
+    if (i % KCheckingStride == 0)
+      Report(CheckingLine(i, count), i, count);
+    if (IsLauncherEntry(FFiles[i]))
+      continue;
+    if (!IsFileCurrent(FFiles[i], Vouching)) {
+      FQueue.push_back(i);
+      FTotalBytes += DownloadSize(FFiles[i]);
+    }
+  }
+  return true;
 }
 
 bool TUpdater::IsLauncherEntry(const TRemoteFile& File) const {

@@ -55,6 +55,11 @@ void TUpdater::Report(const std::string& Text, int64_t Done, int64_t Total) {
   FCalls.Post(this, [&view, Text, Done, Total] { view.ShowProgress(Text, Done, Total); });
 }
 
+void TUpdater::Throttle(size_t Bytes) const {
+  if (FOptions.RateLimit)
+    FOptions.RateLimit->Take(static_cast<int64_t>(Bytes), [this] { return StopRequested(); });
+}
+
 void TUpdater::SetFiles(std::vector<TRemoteFile> Files, std::vector<int32_t> Queue,
                         int64_t TotalBytes) {
   FFiles = std::move(Files);

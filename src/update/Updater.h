@@ -17,6 +17,7 @@
 #include "update/Digest.h"
 #include "update/Json.h"
 #include "update/Progress.h"
+#include "update/RateLimit.h"
 #include "update/RemoteFile.h"
 
 namespace vt {
@@ -50,7 +51,24 @@ struct TUpdaterOptions {
   // Full path of the running launcher; its entry in the list is replaced specially only when
   // this is the game folder's own "vtlaunch.exe". Empty for programs that are not the launcher.
   std::string SelfPath;
+  // Trust no record: every listed file is hashed, as if "installed.json" named none of them.
+  bool Verify = false;
+  // Only find out whether an update is available (CheckResult): nothing on disk is made,
+  // changed or removed.
+  bool CheckOnly = false;
+  // Shared by the workers, so that all of them together stay under its rate; null: no limit.
+  std::shared_ptr<TRateLimit> RateLimit;
 };
+
+// What a CheckOnly run found.
+struct TCheckResult {
+  int32_t Installed = -1;           // the build the record names; -1 when there is no usable record
+  bool Update = false;              // a normal run would change the folder
+  std::vector<std::string> Differ;  // with Verify: the listed files that differ, list order
+};
+
+// The message of a manifest whose signature does not verify; trying again cannot mend it.
+extern const char* const KNotSignedError;
 
 class TUpdater {
  public:
@@ -87,6 +105,8 @@ class TUpdater {
   // Fetches the list that FList describes, checks it and sets FFiles.
   void FetchFileList(THttpClient& Client);
 
+  // True when the record (may be null) names FBuild and FList.
+  bool RecordNamesRelease(const TJsonValue* Root) const;
   // True when the record (may be null) vouches for FBuild and FList with every file unchanged.
   bool IsUpToDate(const TJsonValue* Root) const;
   // True when the local copy of File is right; hashes only when size matches and the previous
@@ -117,6 +137,9 @@ class TUpdater {
 
   // Posts a progress line to the view; returns at once. Any thread of the run may call it.
   void Report(const std::string& Text, int64_t Done, int64_t Total);
+  // Holds a transfer back while the run's rate limit is spent (Bytes just arrived); returns at
+  // once without a limit, and early on a stop request.
+  void Throttle(size_t Bytes) const;
 
   // --- The run's state, for the view and for tests. ---
   int32_t Build() const { return FBuild; }
@@ -126,6 +149,7 @@ class TUpdater {
   const std::vector<int32_t>& Queue() const { return FQueue; }
   const std::string& Error() const { return FError; }
   bool Restart() const { return FRestart; }
+  const TCheckResult& CheckResult() const { return FCheck; }
 
   // Sets the list to work on, for tests of the later steps.
   void SetFiles(std::vector<TRemoteFile> Files, std::vector<int32_t> Queue, int64_t TotalBytes);
@@ -137,6 +161,9 @@ class TUpdater {
  private:
   void Execute();
   void RunSteps(THttpClient& Client);
+  void RunCheck(THttpClient& Client);
+  // The checking pass: queues every entry that differs from the disk; false on a stop.
+  bool QueueChangedFiles(const TJsonValue* Vouching);
   bool IsLauncherEntry(const TRemoteFile& File) const;
   void DownloadWorker();
   // Posts the download line for the bytes placed and in hand; FProgressLock must be held.
@@ -167,6 +194,7 @@ class TUpdater {
   std::string FError;
   bool FRestart = false;
   bool FSelf = false;
+  TCheckResult FCheck;
   std::jthread FThread;  // last, so it ends before the fields it uses go away
 };
 

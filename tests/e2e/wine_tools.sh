@@ -107,9 +107,27 @@ case_vtupdate_installs() {
   return $status
 }
 
+# The options end to end with vtupdate.exe (packed by the Linux vtpublish): the same script as
+# for the Linux program, through Wine, with Ctrl-C for the stops.
+case_vtupdate_options() {
+  export -f winpath
+  VTUPDATE="$WIN_VTUPDATE" VTPUBLISH="$LINUX_VTPUBLISH" VTUPDATE_WRAP=wine VTUPDATE_PATH=winpath \
+    VT_E2E_STOP_SIGNAL=INT bash "$here/vtupdate_options.sh" >"$W/options.log" 2>&1
+  local status=$?
+  grep -E '^(PASS|FAIL|--limit-rate)' "$W/options.log"
+  [ $status -eq 0 ] || tail -40 "$W/options.log" >&2
+  return $status
+}
+
 e2e_case "vtpublish.exe keygen" case_keygen
 e2e_case "vtpublish.exe pack and verify with its own key" case_pack_verify_own_key
 e2e_case "trees cross between the Linux and Windows signers" case_cross_platform_trees
 e2e_case "vtupdate.exe installs from nginx, then finds the folder up to date" \
   case_vtupdate_installs
+if [ -n "$LINUX_VTPUBLISH" ]; then
+  e2e_case "vtupdate.exe: strict options, --check, --json, --verify, --retries, --limit-rate" \
+    case_vtupdate_options
+else
+  echo "SKIP: vtupdate.exe's options (they need the Linux vtpublish to pack)"
+fi
 e2e_finish

@@ -1,11 +1,62 @@
 #include "ConsoleView.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 
 #include "platform/Console.h"
+#include "platform/Locale.h"
+#include "update/Utf8.h"
 
 namespace vt {
+
+namespace {
+
+constexpr auto KRedrawInterval = std::chrono::milliseconds(100);
+// The rate is taken over this much of the recent past, so that it neither jumps nor lags.
+constexpr auto KRateWindow = std::chrono::seconds(5);
+// Shorter than this, a rate would say more about the reports than about the line.
+constexpr auto KRateMinimum = std::chrono::milliseconds(500);
+constexpr size_t KBarCells = 20;
+// A bar narrower than this says too little to take room from the text.
+constexpr size_t KBarMinCells = 5;
+// The bar's columns besides its cells: "[", "] ", " 50%" and a blank.
+constexpr size_t KBarFrame = 8;
+// Put where the start of a line too long for the terminal was cut off.
+constexpr std::string_view KElision = "...";
+// The engine's lines that count bytes end so: "(12.5 of 40.0 MB)".
+constexpr std::string_view KBytesEnd = " MB)";
+// A check names at most this many differing files in its line.
+constexpr size_t KNamedFiles = 10;
+
+bool EndsWith(const std::string& Text, std::string_view End) {
+  return Text.size() >= End.size() && Text.compare(Text.size() - End.size(), End.size(), End) == 0;
+}
+
+std::string Decimal(double Value, const std::string& Separator) {
+  char buffer[64];
+  const auto end =
+      std::to_chars(buffer, buffer + sizeof buffer, Value, std::chars_format::fixed, 1).ptr;
+  std::string text(buffer, end);
+  if (const size_t point = text.find('.'); point != std::string::npos)
+    text.replace(point, 1, Separator);
+  return text;
+}
+
+std::string Clock(int64_t Seconds) {
+  char text[32];
+  if (Seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(Seconds / 3600),
+                  static_cast<long long>(Seconds / 60 % 60), static_cast<long long>(Seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(Seconds / 60),
+                  static_cast<long long>(Seconds % 60));
+  }
+  return text;
+}
+
+}  // namespace
 
 std::string ProgressBar(int64_t Done, int64_t Total, int Width) {
   const double fraction = Total > 0 ? std::clamp(double(Done) / double(Total), 0.0, 1.0) : 0.0;
@@ -15,32 +66,142 @@ std::string ProgressBar(int64_t Done, int64_t Total, int Width) {
   return "[" + std::string(filled, '#') + std::string(Width - filled, '-') + "] " + percent + " ";
 }
 
+std::string TerminalLine(const std::string& Text, int64_t Done, int64_t Total, int Columns) {
+  // One column stays free: a line that fills the last one wraps on some terminals, and a
+  // wrapped line can no longer be redrawn.
+  const size_t width = static_cast<size_t>(std::max(Columns - 1, 0));
+  const size_t text = DisplayColumns(Text);
+  if (text + KBarFrame + KBarMinCells <= width) {
+    const size_t cells = std::min<size_t>(KBarCells, width - text - KBarFrame);
+    return ProgressBar(Done, Total, static_cast<int>(cells)) + FitToColumns(Text, text);
+  }
+  if (text <= width)
+    return FitToColumns(Text, width);
+  // The end of a line is what moves (counts, rate, time left), so the start gives way.
+  if (width <= KElision.size())
+    return FitToColumns(Text, width);
+  return std::string(KElision) + FitToColumns(Text, width - KElision.size(), true);
+}
+
+std::string RateText(double BytesPerSecond, int64_t Left, const std::string& Separator) {
+  // A week stands in for "longer than anyone waits"; it also keeps the cast in range.
+  const double seconds =
+      std::min(std::ceil(double(std::max<int64_t>(Left, 0)) / BytesPerSecond), 7.0 * 24 * 3600);
+  return Decimal(BytesPerSecond / 1048576.0, Separator) + " MB/s, " +
+         Clock(static_cast<int64_t>(seconds)) + " left";
+}
+
+std::string CheckLine(int32_t Build, const TCheckResult& Result) {
+  const std::string build = std::to_string(Build);
+  if (!Result.Update)
+    return "Up to date (build " + build + ").";
+  if (!Result.Differ.empty()) {
+    const size_t count = Result.Differ.size();
+    std::string line = std::to_string(count) + (count == 1 ? " file differs: " : " files differ: ");
+    for (size_t i = 0; i < count && i < KNamedFiles; ++i)
+      line += (i > 0 ? ", " : "") + Result.Differ[i];
+    if (count > KNamedFiles)
+      line += ", ... and " + std::to_string(count - KNamedFiles) + " more";
+    return line;
+  }
+  const std::string installed =
+      Result.Installed >= 0 ? "build " + std::to_string(Result.Installed) : "none";
+  return "Update available: build " + build + " (installed: " + installed + ")";
+}
+
+TConsoleView::TConsoleView(bool Terminal, bool Check, TConsoleIo Io)
+    : FTerminal(Terminal), FCheck(Check), FIo(std::move(Io)) {
+  if (!FIo.Columns)
+    FIo.Columns = TerminalColumns;
+}
+
+std::string TConsoleView::WithRate(const std::string& Text, int64_t Done, int64_t Total,
+                                   TClock::time_point Now) {
+  if (!EndsWith(Text, KBytesEnd) || Total <= 0) {
+    FSamples.clear();
+    return Text;
+  }
+  // A new total or a count that went back is a new transfer: the old samples say nothing of it.
+  if (Total != FSampleTotal || (!FSamples.empty() && Done < FSamples.back().Done))
+    FSamples.clear();
+  FSampleTotal = Total;
+  FSamples.push_back({Now, Done});
+  while (FSamples.size() > 2 && Now - FSamples[1].Time >= KRateWindow)
+    FSamples.pop_front();
+  const TSample& first = FSamples.front();
+  if (Now - first.Time < KRateMinimum || Done <= first.Done)
+    return Text;
+  const double rate =
+      double(Done - first.Done) / std::chrono::duration<double>(Now - first.Time).count();
+  return Text.substr(0, Text.size() - 1) + ", " +
+         RateText(rate, Total - Done, UserDecimalSeparator()) + ")";
+}
+
 void TConsoleView::ShowProgress(const std::string& Text, int64_t Done, int64_t Total) {
   if (!FTerminal) {
-    std::printf("%s\n", Text.c_str());
-    std::fflush(stdout);
+    if (!FCheck)
+      FIo.Out(Text + "\n");
     return;
   }
-  const int columns = TerminalColumns();
-  std::string line = ProgressBar(Done, Total, 20) + Text;
-  // One line only: a wrapped line could not be redrawn.
-  if (static_cast<int>(line.size()) >= columns)
-    line.resize(std::max(columns - 1, 0));
-  std::printf("\r\033[K%s", line.c_str());
-  std::fflush(stdout);
+  const TClock::time_point now = FIo.Now();
+  FPending = TerminalLine(WithRate(Text, Done, Total, now), Done, Total, FIo.Columns());
+  FHasPending = true;
+  if (!FLineOpen || now - FLastDraw >= KRedrawInterval)
+    Draw(now);
+}
+
+void TConsoleView::Tick() {
+  if (FHasPending) {
+    const TClock::time_point now = FIo.Now();
+    if (now - FLastDraw >= KRedrawInterval)
+      Draw(now);
+  }
+}
+
+void TConsoleView::Draw(TClock::time_point Now) {
+  FIo.Out("\r\033[K" + FPending);
+  FHasPending = false;
   FLineOpen = true;
+  FLastDraw = Now;
 }
 
-void TConsoleView::UpdateDone(const std::string& Error, bool Restart) {
-  FFinished = true;
-  FError = Error;
-}
-
-void TConsoleView::EndLine() {
+void TConsoleView::EndLine(bool Keep) {
+  if (FHasPending) {
+    // The last line is drawn too, yet no sooner than any other.
+    const TClock::time_point due = FLastDraw + KRedrawInterval;
+    if (FLineOpen && FIo.Now() < due)
+      FIo.Sleep(due - FIo.Now());
+    Draw(FIo.Now());
+  }
   if (FLineOpen)
-    std::printf("\n");
-  std::fflush(stdout);
+    FIo.Out(Keep ? "\n" : "\r\033[K");
   FLineOpen = false;
+}
+
+void TConsoleView::Succeeded(int32_t Build) {
+  EndLine(true);
+}
+
+void TConsoleView::Checked(int32_t Build, const TCheckResult& Result) {
+  EndLine(false);
+  FIo.Out(CheckLine(Build, Result) + "\n");
+}
+
+void TConsoleView::AttemptFailed(const std::string& Error, int Attempt, int Attempts, double Wait) {
+  EndLine(true);
+  FIo.Err("Attempt " + std::to_string(Attempt) + " of " + std::to_string(Attempts) +
+          " failed: " + Error + " - trying again in " + Decimal(Wait, ".") + " s\n");
+}
+
+void TConsoleView::Failed(const std::string& Error, bool Check) {
+  EndLine(true);
+  FIo.Err((Check ? "Check failed: " : "Update failed: ") + Error + "\n");
+}
+
+void TConsoleView::Stopped() {
+  EndLine(true);
+  FIo.Err(FCheck ? "Stopped: nothing was changed.\n"
+                 : "Stopped: the game folder keeps every file placed so far.\n");
 }
 
 }  // namespace vt

@@ -1,33 +1,81 @@
 #pragma once
-// Shows an update run in a terminal: one redrawn line with a bar, or one line per report when
-// the output is not a terminal.
+// Shows an update run as text: on a terminal one redrawn line with a bar (and, while files
+// travel, the rate and the time left), at most ten times a second; elsewhere one line per
+// report. Ends of runs and failures go to standard error, a check's answer to standard output.
 
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
+#include <thread>
 
-#include "update/Updater.h"
+#include "RunReport.h"
 
 namespace vt {
 
-class TConsoleView : public TUpdateView {
+// What the view writes to and reads from; tests put their own in.
+struct TConsoleIo {
+  using TClock = std::chrono::steady_clock;
+  std::function<void(const std::string&)> Out = WriteStdout;
+  std::function<void(const std::string&)> Err = WriteStderr;
+  std::function<int()> Columns;  // the terminal's width; TerminalColumns when empty
+  std::function<TClock::time_point()> Now = TClock::now;
+  std::function<void(TClock::duration)> Sleep = [](TClock::duration Span) {
+    std::this_thread::sleep_for(Span);
+  };
+};
+
+class TConsoleView : public TRunReport {
  public:
-  explicit TConsoleView(bool Terminal) : FTerminal(Terminal) {}
+  // Check: the run is a check, whose only line off a terminal is its answer.
+  TConsoleView(bool Terminal, bool Check, TConsoleIo Io = {});
 
   void ShowProgress(const std::string& Text, int64_t Done, int64_t Total) override;
-  void UpdateDone(const std::string& Error, bool Restart) override;
-  // Ends a redrawn line so that what follows starts on a line of its own.
-  void EndLine();
-
-  bool Finished() const { return FFinished; }
-  const std::string& Error() const { return FError; }
+  void Tick() override;
+  void Succeeded(int32_t Build) override;
+  void Checked(int32_t Build, const TCheckResult& Result) override;
+  void AttemptFailed(const std::string& Error, int Attempt, int Attempts, double Wait) override;
+  void Failed(const std::string& Error, bool Check) override;
+  void Stopped() override;
 
  private:
-  bool FTerminal;
+  using TClock = TConsoleIo::TClock;
+  struct TSample {
+    TClock::time_point Time;
+    int64_t Done;
+  };
+
+  // The text with the rate and the time left put in, when it counts bytes.
+  std::string WithRate(const std::string& Text, int64_t Done, int64_t Total,
+                       TClock::time_point Now);
+  void Draw(TClock::time_point Now);
+  // Draws what waits, then ends the line (Keep) or clears it.
+  void EndLine(bool Keep);
+
+  const bool FTerminal;
+  const bool FCheck;
+  TConsoleIo FIo;
   bool FLineOpen = false;
-  bool FFinished = false;
-  std::string FError;
+  std::string FPending;  // the newest line not drawn yet
+  bool FHasPending = false;
+  TClock::time_point FLastDraw{};
+  std::deque<TSample> FSamples;  // recent byte counts, for the rate
+  int64_t FSampleTotal = -1;
 };
 
 // "[#####-----]  50% " for Done of Total in Width cells (empty bar when Total is 0 or less).
 std::string ProgressBar(int64_t Done, int64_t Total, int Width);
+
+// The redrawn line for a report on a terminal Columns wide: never wider than Columns - 1, the
+// bar as wide as the room allows (none when it is short), the start of the text cut off
+// behind "..." when even the text alone is too long.
+std::string TerminalLine(const std::string& Text, int64_t Done, int64_t Total, int Columns);
+
+// "38.2 MB/s, 0:32 left" for a rate in bytes a second and the bytes still to come.
+std::string RateText(double BytesPerSecond, int64_t Left, const std::string& Separator);
+
+// The one line of a check's answer.
+std::string CheckLine(int32_t Build, const TCheckResult& Result);
 
 }  // namespace vt

@@ -3,109 +3,169 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <cstring>
+#include <memory>
 #include <mutex>
+#include <random>
+#include <thread>
 
 #include "ConsoleView.h"
+#include "JsonView.h"
+#include "UpdateCommand.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
-#include "shell/Options.h"
 #include "update/Paths.h"
 #include "update/ReleaseKey.h"
 #include "update/Version.h"
 
+namespace vt {
 namespace {
+
+// How often the main thread looks at the stop flag, which a signal cannot wake it for.
+constexpr auto KPollInterval = std::chrono::milliseconds(100);
 
 std::atomic<bool> GInterrupted{false};
 
-void OnCtrlC() {
+void OnStopSignal() {
   GInterrupted.store(true);
 }
 
-void PrintHelp() {
-  std::printf(
-      "Usage: vtupdate [-dir FOLDER] [-url URL]\n"
-      "\n"
-      "Brings a Veltrano RPG game folder up to date from its update server, as the launcher\n"
-      "does, without a window. It never starts the game.\n"
-      "\n"
-      "  -dir FOLDER  the game folder (default: the folder of this program); made when missing\n"
-      "  -url URL     the update server's base URL (default: %s)\n"
-      "  --help       this text\n"
-      "  --version    the version of this program\n"
-      "\n"
-      "The update list must carry the publisher's signature, and every file is checked by size\n"
-      "and SHA-256 before it replaces the old one in a single rename. Files the previous build\n"
-      "had and the new one lacks are removed; \"installed.json\" records the installation.\n"
-      "\n"
-      "Exit status: 0 when the folder is up to date, 1 when the update failed (the reason on\n"
-      "standard error), 130 when Ctrl-C stopped the run (a second Ctrl-C ends it at once).\n",
-      vt::KDefaultUpdateUrl);
-}
+enum class TOutcome { Finished, Failed, Stopped };
 
-bool WantsHelp(const vt::TParams& Params) {
-  for (const std::string& p : Params) {
-    if (p == "--help" || p == "-h" || p == "-?" || p == "/?" || p == "-help")
-      return true;
-  }
-  return false;
-}
+struct TRunEnd {
+  TOutcome Outcome = TOutcome::Failed;
+  int32_t Build = 0;
+  TCheckResult Check;
+};
 
-}  // namespace
-
-int main(int Argc, char** Argv) {
-  // UTF-8 on every platform (Windows' argv is in the ANSI code page).
-  const vt::TParams params = vt::CommandLineParams(Argc, Argv);
-  if (WantsHelp(params)) {
-    PrintHelp();
-    return 0;
-  }
-  if (params.size() == 1 && params[0] == "--version") {
-    std::printf("vtupdate %s\n", vt::KVersion);
-    return 0;
-  }
-  const std::string dir = vt::GameFolderOption(params, vt::FolderOf(vt::RunningExecutablePath()));
-  const std::string url = vt::UrlOption(params, vt::KDefaultUpdateUrl);
-  // A missing folder is made here; one that cannot be made fails the run with its reason.
-  vt::CreateFolders(dir);
-
+// One run of Command, as a fresh TUpdater whose calls the main thread runs here.
+TRunEnd RunOnce(const TUpdateCommand& Command, TRunReport& Report,
+                const std::shared_ptr<TRateLimit>& Limit) {
+  // A missing folder is made here; one that cannot be made fails the run with its reason. A
+  // check makes nothing.
+  if (!Command.Check)
+    CreateFolders(Command.Dir);
   std::mutex lock;
   std::condition_variable wake;
   bool posted = false;
-  vt::TCallQueue queue([&] {
+  TCallQueue queue([&] {
     std::lock_guard guard(lock);
     posted = true;
     wake.notify_one();
   });
-  vt::TConsoleView view(vt::StdoutIsTerminal());
-  vt::TUpdater updater(view, queue, dir, url);
-  vt::OnInterrupt(OnCtrlC);
+  TUpdaterOptions options;
+  options.Verify = Command.Verify;
+  options.CheckOnly = Command.Check;
+  options.RateLimit = Limit;
+  Report.Reset();
+  TUpdater updater(Report, queue, Command.Dir, Command.Url, options);
   updater.Start();
-
-  while (!view.Finished()) {
+  while (!Report.Finished()) {
     {
       std::unique_lock guard(lock);
-      // Ctrl-C cannot notify a condition variable, so the wait is short.
-      wake.wait_for(guard, std::chrono::milliseconds(100), [&] { return posted; });
+      wake.wait_for(guard, KPollInterval, [&] { return posted; });
       posted = false;
     }
     if (GInterrupted.load()) {
       updater.RequestStop();
       updater.Wait();
       queue.Discard(&updater);
-      view.EndLine();
-      std::fprintf(stderr, "Stopped: the game folder keeps every file placed so far.\n");
-      return 130;
+      return {TOutcome::Stopped, 0, {}};
     }
     queue.RunPending();
+    Report.Tick();
   }
-  view.EndLine();
   updater.Wait();
-  if (!view.Error().empty()) {
-    std::fprintf(stderr, "Update failed: %s\n", view.Error().c_str());
-    return 1;
+  if (!Report.Error().empty())
+    return {TOutcome::Failed, 0, {}};
+  return {TOutcome::Finished, updater.Build(), updater.CheckResult()};
+}
+
+// Waits Seconds; false when a stop signal came first.
+bool WaitUnlessStopped(double Seconds) {
+  using TClock = std::chrono::steady_clock;
+  const TClock::time_point until = TClock::now() + std::chrono::duration_cast<TClock::duration>(
+                                                       std::chrono::duration<double>(Seconds));
+  for (TClock::time_point now = TClock::now(); now < until; now = TClock::now()) {
+    if (GInterrupted.load())
+      return false;
+    std::this_thread::sleep_for(std::min<TClock::duration>(until - now, KPollInterval));
   }
-  return 0;
+  return !GInterrupted.load();
+}
+
+// Runs Command with its retries and returns the exit status.
+int Run(const TUpdateCommand& Command, TRunReport& Report) {
+  OnInterrupt(OnStopSignal);
+  // One limit for every attempt, so that a quick failure does not refill the budget.
+  const std::shared_ptr<TRateLimit> limit =
+      Command.LimitRate > 0 ? std::make_shared<TRateLimit>(Command.LimitRate) : nullptr;
+  const int attempts = Command.Retries + 1;
+  std::mt19937_64 random(std::random_device{}());
+  std::uniform_real_distribution<double> jitter(0.0, 1.0);
+  for (int attempt = 1;; ++attempt) {
+    const TRunEnd end = RunOnce(Command, Report, limit);
+    if (end.Outcome == TOutcome::Stopped) {
+      Report.Stopped();
+      return KExitStopped;
+    }
+    if (end.Outcome == TOutcome::Finished) {
+      if (!Command.Check) {
+        Report.Succeeded(end.Build);
+        return KExitUpToDate;
+      }
+      Report.Checked(end.Build, end.Check);
+      return end.Check.Update ? KExitUpdateAvailable : KExitUpToDate;
+    }
+    // A manifest that is not signed stays so however often it is fetched.
+    const std::string error = Report.Error();
+    if (attempt >= attempts || error == KNotSignedError) {
+      Report.Failed(error, Command.Check);
+      return KExitFailed;
+    }
+    const double wait = RetryDelaySeconds(attempt, jitter(random));
+    Report.AttemptFailed(error, attempt, attempts, wait);
+    if (!WaitUnlessStopped(wait)) {
+      Report.Stopped();
+      return KExitStopped;
+    }
+  }
+}
+
+// The folder vtupdate runs from when it is a game folder (it holds the record), else empty.
+std::string ProgramGameFolder() {
+  const std::string folder = FolderOf(RunningExecutablePath());
+  int64_t size = 0, time = 0;
+  if (folder.empty() || !GetFileInfo(folder + KInstalledName, size, time))
+    return {};
+  return folder;
+}
+
+}  // namespace
+}  // namespace vt
+
+int main(int Argc, char** Argv) {
+  // UTF-8 on every platform (Windows' argv is in the ANSI code page).
+  const std::vector<std::string> params = vt::CommandLineParams(Argc, Argv);
+  vt::TUpdateCommand command;
+  try {
+    command = vt::ParseUpdateCommand(params, vt::ProgramGameFolder(), vt::KDefaultUpdateUrl);
+  } catch (const vt::TUsageError& e) {
+    vt::WriteStderr(std::string("vtupdate: ") + e.what() + "\n");
+    return vt::KExitUsage;
+  }
+  if (command.Help) {
+    vt::WriteStdout(vt::HelpText(vt::KDefaultUpdateUrl));
+    return vt::KExitUpToDate;
+  }
+  if (command.Version) {
+    vt::WriteStdout(std::string("vtupdate ") + vt::KVersion + "\n");
+    return vt::KExitUpToDate;
+  }
+  if (command.Json) {
+    vt::TJsonView view(command.Verify);
+    return vt::Run(command, view);
+  }
+  vt::TConsoleView view(vt::StdoutIsTerminal(), command.Check);
+  return vt::Run(command, view);
 }

@@ -1,0 +1,25 @@
+// A run that only looks: is an update available, and (verifying) which files differ. It reads
+// the game folder and changes nothing in it, nor makes it when it is missing.
+
+#include "update/Updater.h"
+
+namespace vt {
+
+void TUpdater::RunCheck(THttpClient& Client) {
+  FetchManifest(Client);
+  const std::optional<TJsonValue> record = ReadInstalledRecord(LocalPath(KInstalledName));
+  const TJsonValue* root = record && record->IsObject() ? &*record : nullptr;
+  FCheck.Installed = root != nullptr ? ReadInt32(*root, "build", -1) : -1;
+  if (!FOptions.Verify) {
+    FCheck.Update = !IsUpToDate(root);
+    return;
+  }
+  FetchFileList(Client);
+  if (!QueueChangedFiles(nullptr))
+    return;
+  for (const int32_t index : FQueue)
+    FCheck.Differ.push_back(FFiles[index].Path);
+  FCheck.Update = !FCheck.Differ.empty() || !RecordNamesRelease(root);
+}
+
+}  // namespace vt
