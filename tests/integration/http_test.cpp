@@ -133,11 +133,13 @@ TEST_F(HttpTest, FollowsFiveRedirectsAndRefusesTheSixth) {
   for (int hop = 1; hop <= 6; ++hop) {
     const std::string next = hop == 1 ? "target" : "r/" + std::to_string(hop - 1);
     const int status = hop == 1 ? 301 : hop % 2 == 0 ? 302 : 307;
-    FServer.SetHandler("r/" + std::to_string(hop),
-                       [&, next, status](const httplib::Request&, httplib::Response& Response) {
-                         Response.set_redirect(FServer.Url(next), status);
-                         Response.set_content(hopBody, "text/html");
-                       });
+    FServer.SetHandler(
+        "r/" + std::to_string(hop),
+        // The body by value: the server's threads outlive this frame's view of it.
+        [this, hopBody, next, status](const httplib::Request&, httplib::Response& Response) {
+          Response.set_redirect(FServer.Url(next), status);
+          Response.set_content(hopBody, "text/html");
+        });
   }
   EXPECT_EQ(Text(Fetch("r/5")), "arrived");
   EXPECT_EQ(FServer.RequestsFor("target").size(), 1u);
