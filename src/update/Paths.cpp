@@ -1,6 +1,8 @@
 #include "update/Paths.h"
 
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
+#include "update/Json.h"
 
 namespace vt {
 
@@ -13,6 +15,19 @@ bool IsSafeRelativePath(std::string_view Path) {
     return false;
   // Two full stops are refused wherever they stand, not only as a parent reference.
   return Path.find("..") == std::string_view::npos;
+}
+
+bool IsLauncherOwnName(std::string_view Path) {
+  const std::string folded = AsciiLower(Path);
+  for (const std::string_view name :
+       {"installed.json", "vtlaunch.new", "vtlaunch.old", KFolderLockName}) {
+    if (!folded.starts_with(name))
+      continue;
+    const std::string_view rest = std::string_view(folded).substr(name.size());
+    if (rest.empty() || rest == KPartSuffix || rest == KZPartSuffix)
+      return true;
+  }
+  return false;
 }
 
 std::string JoinLocalPath(std::string_view Dir, std::string_view Path) {

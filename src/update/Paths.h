@@ -9,6 +9,16 @@ namespace vt {
 // folder: not empty, no leading "/" or "\", no ":" and no ".." anywhere.
 bool IsSafeRelativePath(std::string_view Path);
 
+// True when Path, ASCII letters folded, is one of the names the launcher keeps for itself at
+// the top of the game folder: its record, its self-update's side files, the folder lock, and
+// the names under which those are written. No list path may take one.
+bool IsLauncherOwnName(std::string_view Path);
+
+// The names a file is received under beside its target: the candidate, and the compressed
+// object while it arrives.
+constexpr std::string_view KPartSuffix = ".part";
+constexpr std::string_view KZPartSuffix = ".zpart";
+
 // Dir (ending in the local separator) followed by Path with every "/" turned into the local
 // separator. No other change; callers pass only paths that IsSafeRelativePath accepted.
 std::string JoinLocalPath(std::string_view Dir, std::string_view Path);
