@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/FolderLock.h"
 #include "platform/Http.h"
 #include "update/CallQueue.h"
 #include "update/Digest.h"
@@ -48,6 +50,10 @@ struct TUpdaterOptions {
   // Full path of the running launcher; its entry in the list is replaced specially only when
   // this is the game folder's own "vtlaunch.exe". Empty for programs that are not the launcher.
   std::string SelfPath;
+  // When another run holds the game folder's lock: false fails at once ("another update of this
+  // game folder is running - try again when it has finished"); true waits for it, reporting
+  // that once, until the lock is free or a stop is requested.
+  bool WaitForLock = false;
 };
 
 class TUpdater {
@@ -132,6 +138,9 @@ class TUpdater {
  private:
   void Execute();
   void RunSteps(THttpClient& Client);
+  // The game folder's lock, held by the caller to the end of the run; nothing when a stop was
+  // requested while it waited. Raises when another run holds it and WaitForLock is false.
+  std::optional<TFolderLock> LockGameFolder();
   bool IsLauncherEntry(const TRemoteFile& File) const;
   void DownloadWorker();
   void Finish();
