@@ -73,11 +73,16 @@ void SetPlacedMode(const std::string& Path) {
   SetFileMode(Path, StartsLikeProgram(Path));
 }
 
-// Inflates the arrived object into the candidate. Any failure only removes the candidate: the
-// verification that follows reports it.
+// Inflates the arrived object into the candidate. A candidate that cannot be written fails with
+// the write error (nothing arrived damaged); any other failure only removes the candidate, and
+// the verification that follows reports it.
 void InflateCandidate(const std::string& Compressed, const std::string& Candidate, int64_t Size) {
   try {
     InflateFile(Compressed, Candidate, Size);
+  } catch (const TFileWriteError&) {
+    RemoveFile(Candidate);
+    RemoveFile(Compressed);
+    throw;
   } catch (const std::exception&) {
     RemoveFile(Candidate);
   }
@@ -118,6 +123,10 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File,
     // the disk.
     RemoveFile(receiving);
     throw TUpdateError(File.Path + KDamaged);
+  } catch (const TFileWriteError&) {
+    // A full disk stays full while the part of the file it took is left behind.
+    RemoveFile(receiving);
+    throw;
   }
   if (status != 200) {
     RemoveFile(receiving);

@@ -49,6 +49,10 @@ std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneB
          " MB)";
 }
 
+std::string MegabytesText(int64_t Bytes) {
+  return Megabytes(Bytes, UserDecimalSeparator());
+}
+
 void TUpdater::DownloadQueue() {
   // Every folder first, on this thread, so that a blocked one fails the run before any transfer.
   std::string previous;

@@ -91,8 +91,10 @@ void TUpdater::RunSteps(THttpClient& Client) {
       FTotalBytes += DownloadSize(FFiles[i]);
     }
   }
-  if (!FQueue.empty())
+  if (!FQueue.empty()) {
+    CheckFreeSpace();
     DownloadQueue();
+  }
   if (StopRequested())
     return;
   RemoveObsoleteFiles(previous);

@@ -106,6 +106,9 @@ class TUpdater {
   void DownloadFile(THttpClient& Client, const TRemoteFile& File, const std::string& Target) const;
   // Places every queued file with four workers; raises the first failure's message.
   void DownloadQueue();
+  // Raises "not enough free space: ..." when the game folder's disk has less free space than
+  // SpaceNeeded of the queued files; does nothing when the free space cannot be told.
+  void CheckFreeSpace() const;
 
   // True when SelfPath is the game folder's "vtlaunch.exe" (both made absolute, ASCII letters
   // folded): then the launcher's entry is replaced by UpdateLauncher and the launcher restarts.
@@ -173,6 +176,22 @@ class TUpdater {
 // for a zlib object the signed compressed size or what deflate can at worst make of Size,
 // whichever is larger. A body past it is cut off while it arrives.
 int64_t MaxTransferBytes(const TRemoteFile& File);
+
+// What one queued file means for the disk: its new size, the size of the file it replaces (0
+// when none) and its compressed object's size (0 when stored plainly).
+struct TQueuedSpace {
+  int64_t Size = 0;
+  int64_t Replaced = 0;
+  int64_t Compressed = 0;
+};
+
+// The most the download step adds to the disk at once: the new bytes less those of the files
+// they replace, plus what the KWorkerCount files that take the most room while in flight hold
+// beside their new version (the old version, and the compressed object).
+int64_t SpaceNeeded(const std::vector<TQueuedSpace>& Files);
+
+// Bytes as MiB with one digit after the user's decimal separator, as the progress lines show.
+std::string MegabytesText(int64_t Bytes);
 
 // The number of bytes File costs to transfer: ZSize when compressed, else Size.
 int64_t DownloadSize(const TRemoteFile& File);

@@ -176,6 +176,30 @@ TEST_F(RunTest, FailuresOfOneFileEndTheRunWithTheirMessage) {
   EXPECT_FALSE(fs::exists(Dir / "installed.json"));
 }
 
+// A disk that refuses writes (here: the receiving name made to point at /dev/full, which is
+// always full) fails the run with the write error, and takes the files it was writing with it.
+TEST_F(RunTest, AWriteThatFailsRemovesWhatItWroteAndSaysWhy) {
+  if (KPathSeparator != '/' || !fs::exists("/dev/full"))
+    GTEST_SKIP() << "needs /dev/full";
+  const test::TGameFiles old = {{"data/a.pak", "old"}};
+  test::PublishRelease(Server, old, 1, false);
+  ASSERT_EQ(Run().Error, "");
+  const std::string record = ReadAll(Dir / "installed.json");
+  for (const bool compress : {false, true}) {
+    SCOPED_TRACE(compress);
+    test::PublishRelease(Server, {{"data/a.pak", std::string(300000, 'n')}}, 2, compress);
+    fs::create_symlink("/dev/full", Dir / "data/a.pak.part");
+    const auto result = Run();
+    EXPECT_EQ(result.Error, (Dir / "data/a.pak.part").string() + ": No space left on device");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Dir / "data/a.pak.part")));
+    EXPECT_FALSE(fs::exists(Dir / "data/a.pak.zpart"));
+    EXPECT_EQ(ReadAll(Dir / "data/a.pak"), "old");
+    EXPECT_EQ(ReadAll(Dir / "installed.json"), record);
+  }
+  EXPECT_EQ(Run().Error, "");
+  EXPECT_EQ(ReadAll(Dir / "data/a.pak"), std::string(300000, 'n'));
+}
+
 TEST_F(RunTest, TargetThatCannotBeReplacedLeavesThePartFile) {
   test::PublishRelease(Server, {{"data/a.pak", "new content"}}, 1, false);
   // A folder with content under the target's name cannot be renamed over.
