@@ -69,6 +69,11 @@ bool ReplaceFile(const std::string& Source, const std::string& Target);
 // Renames Source to Target, failing when Target exists. False when it could not.
 bool RenameFile(const std::string& Source, const std::string& Target);
 
+// True when Name (one component, UTF-8) is within the longest file name that the file system
+// holding Folder takes (counted in bytes on POSIX, in UTF-16 units on Windows); 255 is assumed
+// where that cannot be told.
+bool FitsFileName(const std::string& Folder, const std::string& Name);
+
 // The bytes this user may still write on the file system that holds Folder. False when it
 // cannot be told.
 bool FreeSpace(const std::string& Folder, int64_t& Bytes);

@@ -215,6 +215,11 @@ bool RenameFile(const std::string& Source, const std::string& Target) {
   return ::rename(Source.c_str(), Target.c_str()) == 0;
 }
 
+bool FitsFileName(const std::string& Folder, const std::string& Name) {
+  const long limit = ::pathconf(Folder.c_str(), _PC_NAME_MAX);
+  return Name.size() <= static_cast<size_t>(limit > 0 ? limit : 255);
+}
+
 bool FreeSpace(const std::string& Folder, int64_t& Bytes) {
   struct statvfs info;
   if (::statvfs(Folder.c_str(), &info) != 0)

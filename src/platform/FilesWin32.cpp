@@ -157,6 +157,17 @@ bool RenameFile(const std::string& Source, const std::string& Target) {
   return ::MoveFileW(WidePath(Source).c_str(), WidePath(Target).c_str()) != 0;
 }
 
+bool FitsFileName(const std::string& Folder, const std::string& Name) {
+  DWORD limit = 255;
+  wchar_t root[MAX_PATH + 1];
+  if (::GetVolumePathNameW(WidePath(Folder).c_str(), root, MAX_PATH + 1)) {
+    DWORD got = 0;
+    if (::GetVolumeInformationW(root, nullptr, 0, nullptr, &got, nullptr, nullptr, 0) && got > 0)
+      limit = got;
+  }
+  return Wide(Name).size() <= limit;
+}
+
 bool FreeSpace(const std::string& Folder, int64_t& Bytes) {
   // What the caller may use, which a quota can make less than what the volume has free.
   ULARGE_INTEGER available;

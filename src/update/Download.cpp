@@ -110,10 +110,11 @@ void TUpdater::SetObjects(std::string Objects) {
 void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File,
                             const std::string& Target) const {
   const bool compressed = File.ZSize > 0;
-  const std::string candidate = Target + ".part";
-  const std::string receiving = compressed ? Target + ".zpart" : candidate;
   // A folder that cannot be made shows up as a failure to create the receiving file.
   CreateFolders(FolderOf(Target));
+  const TReceivingNames names = ReceivingNames(Target);
+  const std::string& candidate = names.Candidate;
+  const std::string& receiving = compressed ? names.Compressed : candidate;
 
   int status = 0;
   try {

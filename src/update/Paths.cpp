@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
+#include "update/Digest.h"
 #include "update/Json.h"
 
 namespace vt {
@@ -28,6 +29,17 @@ bool IsLauncherOwnName(std::string_view Path) {
       return true;
   }
   return false;
+}
+
+TReceivingNames ReceivingNames(const std::string& Target) {
+  const std::string folder = FolderOf(Target);
+  const std::string name = Target.substr(folder.size());
+  if (FitsFileName(folder, name + std::string(KZPartSuffix))) {
+    return {Target + std::string(KPartSuffix), Target + std::string(KZPartSuffix)};
+  }
+  const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
+  const std::string stem = folder + Sha256Hex({bytes, name.size()}).substr(0, 16) + ".";
+  return {stem + std::string(KPartSuffix), stem + std::string(KZPartSuffix)};
 }
 
 std::string JoinLocalPath(std::string_view Dir, std::string_view Path) {

@@ -10,6 +10,7 @@
 
 #include "platform/Files.h"
 #include "support/TestRelease.h"
+#include "update/Paths.h"
 
 namespace vt {
 namespace {
@@ -198,6 +199,33 @@ TEST_F(RunTest, AWriteThatFailsRemovesWhatItWroteAndSaysWhy) {
   }
   EXPECT_EQ(Run().Error, "");
   EXPECT_EQ(ReadAll(Dir / "data/a.pak"), std::string(300000, 'n'));
+}
+
+// A name at the file system's limit has no room for ".part": it is received under a short name
+// that no list path can take, and installed all the same, plain and compressed.
+TEST_F(RunTest, ANameAtTheLengthLimitIsInstalled) {
+  const std::string longest(255 - 4, 'n');
+  for (const bool compress : {false, true}) {
+    SCOPED_TRACE(compress);
+    const test::TGameFiles game = {{"data/" + longest + ".pak", std::string(20000, 'p')},
+                                   {longest.substr(0, 250) + ".bin", "near the limit"}};
+    test::PublishRelease(Server, game, compress ? 2 : 1, compress);
+    const auto result = Run();
+    EXPECT_EQ(result.Error, "");
+    ExpectFolderHolds(game);
+    for (const auto& entry : fs::recursive_directory_iterator(Dir))
+      EXPECT_FALSE(entry.path().string().ends_with("part")) << entry.path();
+    fs::remove_all(Dir);
+    fs::create_directories(Dir);
+  }
+  const std::string target = (Dir / longest).string() + ".pak";
+  const TReceivingNames names = ReceivingNames(target);
+  EXPECT_EQ(FolderOf(names.Candidate), FolderOf(target));
+  EXPECT_TRUE(names.Candidate.ends_with("..part")) << names.Candidate;
+  EXPECT_TRUE(names.Compressed.ends_with("..zpart")) << names.Compressed;
+  EXPECT_NE(ReceivingNames(target + "x").Candidate, names.Candidate);
+  EXPECT_EQ(ReceivingNames(Dir.string() + KPathSeparator + "a.pak").Candidate,
+            Dir.string() + KPathSeparator + "a.pak.part");
 }
 
 TEST_F(RunTest, TargetThatCannotBeReplacedLeavesThePartFile) {
