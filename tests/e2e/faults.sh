@@ -92,20 +92,16 @@ disk_full_cases() {
     "$VTUPDATE" -dir "$W/small/g" -url "$URL/a/" >/dev/null 2>"$W/full2.err" ||
       { cat "$W/full2.err" >&2; return 1; }
     record="$(sha256sum <"$W/small/g/installed.json")"
-    "$VTUPDATE" -dir "$W/small/g" -url "$SLOW/b/" >"$W/full3.out" 2>"$W/full3.err" &
-    pid=$!
-    e2e_track "$pid"
-    for _ in $(seq 1 400); do
-      grep -qs '^Downloading the update: ' "$W/full3.out" && break
-      sleep 0.05
-    done
+    e2e_start_until_downloading "$W/full3.out" "$VTUPDATE" -dir "$W/small/g" -url "$SLOW/b/" ||
+      { e2e_log "no download began"; return 1; }
+    pid="$E2E_BUSY_PID"
     # Another writer takes what is left.
     dd if=/dev/zero of="$W/small/filler" bs=65536 status=none 2>/dev/null || true
     wait "$pid" || rc=$?
     e2e_untrack "$pid"
-    [ "$rc" -eq 1 ] || { e2e_log "exit $rc"; cat "$W/full3.err" >&2; return 1; }
-    grep -Eq "^Update failed: $W/small/g/.*\.z?part: No space left on device$" "$W/full3.err" ||
-      { cat "$W/full3.err" >&2; return 1; }
+    [ "$rc" -eq 1 ] || { e2e_log "exit $rc"; cat "$W/full3.out.err" >&2; return 1; }
+    grep -Eq "^Update failed: $W/small/g/.*\.z?part: No space left on device$" "$W/full3.out.err" ||
+      { cat "$W/full3.out.err" >&2; return 1; }
     no_receiving_files "$W/small" || return 1
     [ "$(sha256sum <"$W/small/g/installed.json")" = "$record" ] || return 1
     ! mixed_file "$W/small/g" "$W/game-a" "$W/game-b" || return 1
@@ -225,13 +221,9 @@ e2e_case "two runs started together, twenty rounds: one updates, the other is to
 
 lock_free_after_sigkill() {
   local pid
-  "$VTUPDATE" -dir "$W/g" -url "$SLOW/b/" >"$W/kill.out" 2>/dev/null &
-  pid=$!
-  e2e_track "$pid"
-  for _ in $(seq 1 400); do
-    grep -qs '^Downloading the update: ' "$W/kill.out" && break
-    sleep 0.05
-  done
+  e2e_start_until_downloading "$W/kill.out" "$VTUPDATE" -dir "$W/g" -url "$SLOW/b/" ||
+    { e2e_log "no download began"; return 1; }
+  pid="$E2E_BUSY_PID"
   kill -KILL "$pid" || { e2e_log "the run ended before the kill"; return 1; }
   wait "$pid" 2>/dev/null || true
   e2e_untrack "$pid"
