@@ -173,6 +173,8 @@ two_runs_started_together() {
   (
     while [ ! -e "$W/stop-watching" ]; do
       mixed_file "$W/g" "$W/game-a" "$W/game-b" >>"$W/mixed" || true
+      # A breath between passes leaves the machine to the runs and to other tests.
+      sleep 0.01
     done
   ) &
   watcher=$!
