@@ -54,6 +54,9 @@ bool GetFileInfo(const std::string& Path, int64_t& Size, int64_t& Time);
 
 bool FolderExists(const std::string& Path);
 
+// True when this process may create files in the folder Path.
+bool CanWriteFolder(const std::string& Path);
+
 // Creates Path and its missing parents. False when it could not; LastSystemErrorText() then
 // says why.
 bool CreateFolders(const std::string& Path);

@@ -171,6 +171,10 @@ bool FolderExists(const std::string& Path) {
   return ::stat(Path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool CanWriteFolder(const std::string& Path) {
+  return ::access(Path.c_str(), W_OK | X_OK) == 0;
+}
+
 bool CreateFolders(const std::string& Path) {
   std::string trimmed = Path;
   while (trimmed.size() > 1 && trimmed.back() == '/')

@@ -121,6 +121,21 @@ bool FolderExists(const std::string& Path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool CanWriteFolder(const std::string& Path) {
+  // Access lists decide, and no attribute shows them: the sure answer is to try. The probe goes
+  // with its handle.
+  std::string probe = Path;
+  if (!probe.empty() && !IsSeparator(probe.back()))
+    probe += '\\';
+  probe += "vtlaunch.probe";
+  const HANDLE file = ::CreateFileW(WidePath(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  ::CloseHandle(file);
+  return true;
+}
+
 bool CreateFolders(const std::string& Path) {
   std::string trimmed = Path;
   while (trimmed.size() > 1 && IsSeparator(trimmed.back()))

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 
 namespace vt {
@@ -18,6 +19,15 @@ struct THttpSettings {
   // Longest wait for the response and for each further piece of its body.
   long ResponseTimeoutMs = 60000;
   long MaxRedirects = 5;
+  // Once a stop is requested, the transfer in progress ends within a quarter of a second with
+  // THttpStopped, however slowly the server sends, and no further request is sent.
+  std::stop_token Stop;
+};
+
+// Raised when a transfer ends because Stop was requested.
+class THttpStopped : public std::runtime_error {
+ public:
+  THttpStopped() : std::runtime_error("the transfer was stopped") {}
 };
 
 // Raised when the connection ends before the body that the response announced is complete.

@@ -1,5 +1,7 @@
 // THttpClient on libcurl: one easy handle per client, kept for all of its requests so that
-// curl's connection cache reuses the connection to the update server.
+// curl's connection cache reuses the connection to the update server. It runs in a multi handle
+// of its own, whose wait a stop request can wake at once: curl_easy_perform would look at a
+// stop only once a second while a server sends nothing.
 
 #include <curl/curl.h>
 
@@ -7,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <utility>
 
@@ -42,6 +45,30 @@ struct TEasyDeleter {
   void operator()(CURL* Handle) const { curl_easy_cleanup(Handle); }
 };
 
+struct TMultiDeleter {
+  void operator()(CURLM* Handle) const { curl_multi_cleanup(Handle); }
+};
+
+void CheckMulti(CURLMcode Code) {
+  if (Code != CURLM_OK)
+    throw std::runtime_error(curl_multi_strerror(Code));
+}
+
+// The easy handle's membership of the multi handle for one transfer.
+class TTransfer {
+ public:
+  TTransfer(CURLM* Multi, CURL* Easy) : FMulti(Multi), FEasy(Easy) {
+    CheckMulti(curl_multi_add_handle(Multi, Easy));
+  }
+  ~TTransfer() { curl_multi_remove_handle(FMulti, FEasy); }
+  TTransfer(const TTransfer&) = delete;
+  TTransfer& operator=(const TTransfer&) = delete;
+
+ private:
+  CURLM* FMulti;
+  CURL* FEasy;
+};
+
 class TCurlClient final : public THttpClient {
  public:
   explicit TCurlClient(const THttpSettings& Settings);
@@ -54,6 +81,7 @@ class TCurlClient final : public THttpClient {
   template <typename T>
   void SetOption(CURLoption Option, T Value);
   long ResponseCode() const;
+  CURLcode Perform();
   size_t Write(const char* Data, size_t Size);
   bool TooMuchDropped(curl_off_t Received) const;
 
@@ -61,6 +89,8 @@ class TCurlClient final : public THttpClient {
   static int OnProgress(void* Self, curl_off_t DownTotal, curl_off_t DownNow, curl_off_t UpTotal,
                         curl_off_t UpNow);
 
+  std::stop_token FStop;
+  std::unique_ptr<CURLM, TMultiDeleter> FMulti;
   std::unique_ptr<CURL, TEasyDeleter> FHandle;
   char FErrorText[CURL_ERROR_SIZE] = {};
   // State of the request in progress.
@@ -76,10 +106,11 @@ void TCurlClient::SetOption(CURLoption Option, T Value) {
     throw std::runtime_error(curl_easy_strerror(code));
 }
 
-TCurlClient::TCurlClient(const THttpSettings& Settings) {
+TCurlClient::TCurlClient(const THttpSettings& Settings) : FStop(Settings.Stop) {
   InitCurlOnce();
+  FMulti.reset(curl_multi_init());
   FHandle.reset(curl_easy_init());
-  if (!FHandle)
+  if (!FMulti || !FHandle)
     throw std::runtime_error("cannot create an HTTP client");
   SetOption(CURLOPT_ERRORBUFFER, FErrorText);
   // Otherwise curl times out name lookups with SIGALRM, which is unsafe with threads.
@@ -114,7 +145,13 @@ int TCurlClient::Get(const std::string& Url, const TSink& Sink) {
   FSinkError = nullptr;
   FErrorText[0] = '\0';
   SetOption(CURLOPT_URL, Url.c_str());
-  const CURLcode code = curl_easy_perform(FHandle.get());
+  CURLcode code = CURLE_OK;
+  try {
+    code = Perform();
+  } catch (...) {
+    FSink = nullptr;
+    throw;
+  }
   FSink = nullptr;
   if (FSinkError)
     std::rethrow_exception(std::exchange(FSinkError, nullptr));
@@ -129,6 +166,30 @@ int TCurlClient::Get(const std::string& Url, const TSink& Sink) {
     throw std::runtime_error(text);
   }
   return static_cast<int>(ResponseCode());
+}
+
+CURLcode TCurlClient::Perform() {
+  if (FStop.stop_requested())
+    throw THttpStopped();
+  CURLM* multi = FMulti.get();
+  const TTransfer transfer(multi, FHandle.get());
+  const std::stop_callback wake(FStop, [multi] { curl_multi_wakeup(multi); });
+  for (;;) {
+    int running = 0;
+    CheckMulti(curl_multi_perform(multi, &running));
+    if (running == 0)
+      break;
+    // The transfer is cut where it stands; its connection is not kept.
+    if (FStop.stop_requested())
+      throw THttpStopped();
+    CheckMulti(curl_multi_poll(multi, nullptr, 0, 1000, nullptr));
+  }
+  int left = 0;
+  while (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == FHandle.get())
+      return message->data.result;
+  }
+  return CURLE_FAILED_INIT;  // only a guard: curl reports every transfer it has finished
 }
 
 long TCurlClient::ResponseCode() const {

@@ -9,7 +9,9 @@
 
 #include <cwchar>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,37 @@ struct TInternetCloser {
   void operator()(HINTERNET Handle) const { ::WinHttpCloseHandle(Handle); }
 };
 using TInternet = std::unique_ptr<void, TInternetCloser>;
+
+// A request handle that a stop request closes from the stopping thread: closing is how WinHTTP
+// cuts a blocked synchronous call short (it then fails, and the stop is seen). Whoever closes
+// first closes; the other does nothing. After a stop the owner makes no further call on it.
+class TStoppableRequest {
+ public:
+  TStoppableRequest(HINTERNET Handle, const std::stop_token& Stop)
+      : FHandle(Handle), FOnStop(Stop, TCloser{this}) {}
+  ~TStoppableRequest() { Close(); }
+  TStoppableRequest(const TStoppableRequest&) = delete;
+  TStoppableRequest& operator=(const TStoppableRequest&) = delete;
+
+  HINTERNET Handle() const { return FHandle; }
+  void Close() {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (!FClosed)
+      ::WinHttpCloseHandle(FHandle);
+    FClosed = true;
+  }
+
+ private:
+  struct TCloser {
+    TStoppableRequest* Self;
+    void operator()() const { Self->Close(); }
+  };
+
+  std::mutex FLock;
+  const HINTERNET FHandle;
+  bool FClosed = false;
+  std::stop_callback<TCloser> FOnStop;  // last: it may run at once, and uses the fields above
+};
 
 // The parts of a URL that WinHTTP's calls take.
 struct TTarget {
@@ -135,10 +168,12 @@ class TWinHttpClient final : public THttpClient {
   int Get(const std::string& Url, const TSink& Sink) override;
 
  private:
-  TInternet Request(const TTarget& Target);
+  std::unique_ptr<TStoppableRequest> Request(const TTarget& Target);
   // Reads the body: into Sink, or (no Sink) dropped up to Limit bytes. False when the body
   // went on past Limit.
   bool ReadBody(HINTERNET Request, const TTarget& Target, const TSink* Sink, int64_t Limit);
+  // Raises THttpStopped once a stop is requested: a failed call after a stop is its doing.
+  void ThrowIfStopped() const;
 
   THttpSettings FSettings;
   TInternet FSession;
@@ -168,22 +203,30 @@ TWinHttpClient::TWinHttpClient(const THttpSettings& Settings)
                      sizeof response);
 }
 
-TInternet TWinHttpClient::Request(const TTarget& Target) {
+void TWinHttpClient::ThrowIfStopped() const {
+  if (FSettings.Stop.stop_requested())
+    throw THttpStopped();
+}
+
+std::unique_ptr<TStoppableRequest> TWinHttpClient::Request(const TTarget& Target) {
+  ThrowIfStopped();
   // WinHTTP keeps the connection in the session's pool after the handles are closed.
   TInternet connect(::WinHttpConnect(FSession.get(), Target.Host.c_str(), Target.Port, 0));
   if (!connect)
     RaiseLast(Target.Name);
-  TInternet request(::WinHttpOpenRequest(connect.get(), L"GET", Target.PathAndQuery.c_str(),
-                                         nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                         Target.Secure ? WINHTTP_FLAG_SECURE : 0));
-  if (!request)
+  HINTERNET handle = ::WinHttpOpenRequest(connect.get(), L"GET", Target.PathAndQuery.c_str(),
+                                          nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                          Target.Secure ? WINHTTP_FLAG_SECURE : 0);
+  if (handle == nullptr)
     RaiseLast(Target.Name);
+  auto request = std::make_unique<TStoppableRequest>(handle, FSettings.Stop);
   // Redirects are ours to follow; cookies and logons are no part of an update.
   DWORD features = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
-  ::WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
-  if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !::WinHttpReceiveResponse(request.get(), nullptr)) {
+  ::WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
+  if (!::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            0) ||
+      !::WinHttpReceiveResponse(handle, nullptr)) {
+    ThrowIfStopped();
     RaiseLast(Target.Name);
   }
   return request;
@@ -193,23 +236,25 @@ int TWinHttpClient::Get(const std::string& Url, const TSink& Sink) {
   std::string url = Url;
   for (long redirects = 0;; ++redirects) {
     const TTarget target = Crack(url);
-    const TInternet request = Request(target);
+    const std::unique_ptr<TStoppableRequest> stoppable = Request(target);
+    const HINTERNET request = stoppable->Handle();
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
                                WINHTTP_NO_HEADER_INDEX)) {
+      ThrowIfStopped();
       RaiseLast(target.Name);
     }
     if (status == 200) {
-      ReadBody(request.get(), target, &Sink, 0);
+      ReadBody(request, target, &Sink, 0);
       return 200;
     }
-    const std::wstring location = Header(request.get(), WINHTTP_QUERY_LOCATION);
+    const std::wstring location = Header(request, WINHTTP_QUERY_LOCATION);
     // Any other body is dropped: unread, unless a redirect's short body lets us keep the
     // connection.
     if (!IsRedirect(status) || location.empty() ||
-        !ReadBody(request.get(), target, nullptr, KMaxDroppedBodyBytes)) {
+        !ReadBody(request, target, nullptr, KMaxDroppedBodyBytes)) {
       return static_cast<int>(status);
     }
     if (redirects >= FSettings.MaxRedirects) {
@@ -225,15 +270,21 @@ bool TWinHttpClient::ReadBody(HINTERNET Request, const TTarget& Target, const TS
   const int64_t length = ContentLength(Request);
   int64_t received = 0;
   for (;;) {
+    // Looked at before each piece as well, since a Wine whose close of the handle does not
+    // wake a blocked call still stops a flowing transfer here.
+    ThrowIfStopped();
     // Waiting for data first and then reading only what is there: Wine's WinHttpReadData
     // otherwise waits to fill the whole buffer, and loses what it had when the wait times out.
     DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(Request, &available))
+    if (!::WinHttpQueryDataAvailable(Request, &available)) {
+      ThrowIfStopped();
       RaiseRead(Target, received < length);
+    }
     DWORD got = 0;
     if (available > 0 &&
         !::WinHttpReadData(Request, FBuffer.data(), available < KPieceSize ? available : KPieceSize,
                            &got)) {
+      ThrowIfStopped();
       RaiseRead(Target, received < length);
     }
     if (got == 0) {

@@ -31,7 +31,7 @@ std::string ObjectUrl(const std::string& Objects, const TRemoteFile& File) {
 // Streams the body of Url into a newly created (truncated) file and returns the status code.
 // A body longer than Limit ends the transfer with TOversized. The file is closed on every path.
 int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& Receiving,
-                int64_t Limit) {
+                int64_t Limit, const TUpdater::TReceived& OnReceived) {
   TFile file = TFile::Create(Receiving);
   int64_t received = 0;
   int status = 200;
@@ -41,6 +41,8 @@ int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& 
       if (received > Limit)
         throw TOversized();
       file.Write(Data, Size);
+      if (OnReceived)
+        OnReceived(received);
     });
   } catch (const THttpBodyCut&) {
     // Only a 200 body reaches the file; what arrived of it goes to verification, which tells
@@ -89,12 +91,13 @@ void InflateCandidate(const std::string& Compressed, const std::string& Candidat
   RemoveFile(Compressed);
 }
 
-bool IsVerified(const std::string& Candidate, const TRemoteFile& File) {
+bool IsVerified(const std::string& Candidate, const TRemoteFile& File,
+                const std::stop_token& Stop) {
   int64_t size = 0;
   int64_t time = 0;
   // Hashing is the expensive part, so only a candidate of the right size is hashed.
   return GetFileInfo(Candidate, size, time) && size == File.Size &&
-         FileSha256Hex(Candidate) == File.Hash;
+         FileSha256Hex(Candidate, Stop) == File.Hash;
 }
 
 }  // namespace
@@ -107,8 +110,8 @@ void TUpdater::SetObjects(std::string Objects) {
   FObjects = std::move(Objects);
 }
 
-void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File,
-                            const std::string& Target) const {
+void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const std::string& Target,
+                            const TReceived& OnReceived) const {
   const bool compressed = File.ZSize > 0;
   // A folder that cannot be made shows up as a failure to create the receiving file.
   CreateFolders(FolderOf(Target));
@@ -118,7 +121,8 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File,
 
   int status = 0;
   try {
-    status = ReceiveInto(Client, ObjectUrl(FObjects, File), receiving, MaxTransferBytes(File));
+    status = ReceiveInto(Client, ObjectUrl(FObjects, File), receiving, MaxTransferBytes(File),
+                         OnReceived);
   } catch (const TOversized&) {
     // It could never verify; cutting it off keeps a broken or hostile server from filling
     // the disk.
@@ -135,7 +139,7 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File,
   }
   if (compressed)
     InflateCandidate(receiving, candidate, File.Size);
-  if (!IsVerified(candidate, File)) {
+  if (!IsVerified(candidate, File, FStop.get_token())) {
     RemoveFile(candidate);
     throw TUpdateError(File.Path + KDamaged);
   }

@@ -1,34 +1,18 @@
 // The download step: four workers place the queued files; the first failure stops the queue.
 
-#include <charconv>
+#include <algorithm>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "platform/Files.h"
-#include "platform/Locale.h"
 #include "platform/SysError.h"
 #include "update/Errors.h"
+#include "update/Progress.h"
 #include "update/Updater.h"
 
 namespace vt {
 namespace {
-
-constexpr double KBytesPerMb = 1048576.0;
-
-// One digit after the separator. Formatted without the C locale, so that the result does not
-// depend on what a GUI toolkit did to the process's global locale.
-std::string Megabytes(int64_t Bytes, const std::string& Separator) {
-  char buffer[64];
-  const auto end =
-      std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(Bytes) / KBytesPerMb,
-                    std::chars_format::fixed, 1)
-          .ptr;
-  std::string text(buffer, end);
-  if (const size_t point = text.find('.'); point != std::string::npos)
-    text.replace(point, 1, Separator);
-  return text;
-}
 
 // The first failure wins. A message may not be empty, or the failure would pass for success.
 void KeepFirstFailure(std::mutex& Lock, std::string& Failed, std::string Message) {
@@ -40,18 +24,6 @@ void KeepFirstFailure(std::mutex& Lock, std::string& Failed, std::string Message
 }
 
 }  // namespace
-
-std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneBytes,
-                                 int64_t TotalBytes) {
-  const std::string separator = UserDecimalSeparator();
-  return "Downloading the update: " + std::to_string(DoneFiles) + " of " + std::to_string(Files) +
-         " files (" + Megabytes(DoneBytes, separator) + " of " + Megabytes(TotalBytes, separator) +
-         " MB)";
-}
-
-std::string MegabytesText(int64_t Bytes) {
-  return Megabytes(Bytes, UserDecimalSeparator());
-}
 
 void TUpdater::DownloadQueue() {
   // Every folder first, on this thread, so that a blocked one fails the run before any transfer.
@@ -70,6 +42,12 @@ void TUpdater::DownloadQueue() {
   }
 
   FNext = 0;
+  {
+    std::lock_guard<std::mutex> progress(FProgressLock);
+    FPace.Note();
+    Report(DownloadProgressLine(0, static_cast<int32_t>(FQueue.size()), 0, FTotalBytes), 0,
+           FTotalBytes);
+  }
   {
     // jthread, so that workers already running are joined should a later one fail to start.
     std::vector<std::jthread> workers;
@@ -93,7 +71,7 @@ void TUpdater::DownloadWorker() {
   try {
     const std::unique_ptr<THttpClient> client = NewHttpClient(FOptions.Worker);
     const auto count = static_cast<int32_t>(FQueue.size());
-    // The stop request is looked at only between files: a transfer is never cut short.
+    // A stop is also seen inside a transfer: the client cuts it short.
     while (!StopRequested()) {
       const int32_t position = FNext.fetch_add(1);
       if (position >= count)
@@ -104,20 +82,41 @@ void TUpdater::DownloadWorker() {
           return;
       }
       const TRemoteFile file = FFiles[FQueue[position]];
-      DownloadFile(*client, file, LocalPath(file.Path));
-      // Counted and posted under one lock, so that the lines reach the view in the order of
-      // their counts and the bar never steps back.
+      const int64_t size = DownloadSize(file);
+      int64_t counted = 0;  // of this file's bytes, in FInHandBytes
+      DownloadFile(*client, file, LocalPath(file.Path), [&](int64_t Received) {
+        // A body may run past its download size before it is cut off; it counts up to it.
+        const int64_t now = std::min(Received, size);
+        if (now > counted) {
+          FInHandBytes += now - counted;
+          counted = now;
+        }
+        if (FPace.TryTake()) {
+          std::lock_guard<std::mutex> progress(FProgressLock);
+          ReportDownloads(count);
+        }
+      });
       std::lock_guard<std::mutex> progress(FProgressLock);
-      const int64_t doneBytes = FDoneBytes += DownloadSize(file);
-      const int32_t doneFiles = ++FDoneFiles;
-      Report(DownloadProgressLine(doneFiles, count, doneBytes, FTotalBytes), doneBytes,
-             FTotalBytes);
+      FDoneBytes += size;
+      FInHandBytes -= counted;
+      ++FDoneFiles;
+      FPace.Note();
+      ReportDownloads(count);
     }
   } catch (const std::exception& Failure) {
-    KeepFirstFailure(FLock, FFailed, Failure.what());
+    // A transfer cut by the stop is no failure: the run ends as a stopped one.
+    if (!StopRequested())
+      KeepFirstFailure(FLock, FFailed, Failure.what());
   } catch (...) {
-    KeepFirstFailure(FLock, FFailed, {});
+    if (!StopRequested())
+      KeepFirstFailure(FLock, FFailed, {});
   }
+}
+
+void TUpdater::ReportDownloads(int32_t Files) {
+  FShownBytes = std::clamp(FDoneBytes + FInHandBytes, FShownBytes, FTotalBytes);
+  Report(DownloadProgressLine(FDoneFiles, Files, FShownBytes, FTotalBytes), FShownBytes,
+         FTotalBytes);
 }
 
 }  // namespace vt

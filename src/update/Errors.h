@@ -12,6 +12,12 @@ class TUpdateError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Raised where long work (hashing, inflating) sees that its run was asked to stop.
+class TStopped : public std::runtime_error {
+ public:
+  TStopped() : std::runtime_error("stopped") {}
+};
+
 // A JSON value that cannot be read as the wanted type ("conversion error").
 class TJsonError : public std::runtime_error {
  public:

@@ -7,6 +7,7 @@
 
 #include "platform/Files.h"
 #include "update/Errors.h"
+#include "update/Progress.h"
 #include "update/Updater.h"
 
 namespace vt {

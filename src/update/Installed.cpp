@@ -14,6 +14,7 @@
 #include "platform/Files.h"
 #include "platform/SysError.h"
 #include "update/Digest.h"
+#include "update/Errors.h"
 #include "update/Json.h"
 #include "update/JsonWriter.h"
 #include "update/Paths.h"
@@ -65,12 +66,16 @@ void AppendFileEntry(std::string& Out, const TRemoteFile& File, int64_t Size, in
 
 }  // namespace
 
-std::string FileSha256Hex(const std::string& Path) {
+std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop) {
   TFile file = TFile::OpenRead(Path);
   std::vector<uint8_t> buffer(KHashChunk);
   TSha256 sha;
-  while (const size_t got = file.Read(buffer.data(), buffer.size()))
+  // A file of several GiB takes seconds: a stop must not wait for its end.
+  while (const size_t got = file.Read(buffer.data(), buffer.size())) {
+    if (Stop.stop_requested())
+      throw TStopped();
     sha.Update(buffer.data(), got);
+  }
   const TSha256Digest digest = sha.Final();
   return BytesToHex(digest);
 }
@@ -129,7 +134,7 @@ bool TUpdater::IsFileCurrent(const TRemoteFile& File, const TJsonValue* Previous
       SameIgnoringAsciiCase(ReadString(*entry, "h", ""), File.Hash)) {
     return true;
   }
-  return FileSha256Hex(local) == File.Hash;
+  return FileSha256Hex(local, FStop.get_token()) == File.Hash;
 }
 
 void TUpdater::RemoveObsoleteFiles(const TJsonValue* Previous) const {

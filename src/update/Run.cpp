@@ -44,9 +44,12 @@ void TUpdater::Execute() {
     const std::unique_ptr<THttpClient> client = NewHttpClient(FOptions.Client);
     RunSteps(*client);
   } catch (const std::exception& e) {
-    FError = e.what();
+    // A stopped run ends without an error, whatever the stop cut short.
+    if (!StopRequested())
+      FError = e.what();
   } catch (...) {
-    FError = "unexpected failure";
+    if (!StopRequested())
+      FError = "unexpected failure";
   }
   Finish();
 }

@@ -1,6 +1,8 @@
 // The launcher's own executable: fetched under a side name, then swapped in with two renames,
 // because a running program cannot be replaced in place on Windows.
 
+#include <algorithm>
+
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/SysError.h"
@@ -32,7 +34,11 @@ bool TUpdater::UpdateLauncher(THttpClient& Client, const TRemoteFile& File) {
   const std::string newName = FDir + KNewLauncherName;
   const std::string oldName = FDir + KOldLauncherName;
   Report("Updating the launcher...", 0, 0);
-  DownloadFile(Client, File, newName);
+  const int64_t size = DownloadSize(File);
+  DownloadFile(Client, File, newName, [&](int64_t Received) {
+    if (FPace.TryTake())
+      Report("Updating the launcher...", std::min(Received, size), size);
+  });
 
   RemoveFile(oldName);  // usually absent; one that stays makes the next move fail, as it should
   if (!RenameFile(running, oldName))

@@ -5,6 +5,16 @@
 #include "update/Paths.h"
 
 namespace vt {
+namespace {
+
+// Every client of the run cuts its transfer short when the run is asked to stop.
+TUpdaterOptions WithStop(TUpdaterOptions Options, const std::stop_token& Stop) {
+  Options.Client.Stop = Stop;
+  Options.Worker.Stop = Stop;
+  return Options;
+}
+
+}  // namespace
 
 TUpdater::TUpdater(TUpdateView& Form, TCallQueue& Queue, std::string Dir, std::string Url,
                    TUpdaterOptions Options)
@@ -12,7 +22,7 @@ TUpdater::TUpdater(TUpdateView& Form, TCallQueue& Queue, std::string Dir, std::s
       FCalls(Queue),
       FDir(std::move(Dir)),
       FUrl(std::move(Url)),
-      FOptions(std::move(Options)) {}
+      FOptions(WithStop(std::move(Options), FStop.get_token())) {}
 
 TUpdater::~TUpdater() {
   RequestStop();

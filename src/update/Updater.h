@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "update/CallQueue.h"
 #include "update/Digest.h"
 #include "update/Json.h"
+#include "update/Progress.h"
 #include "update/RemoteFile.h"
 
 namespace vt {
@@ -101,9 +103,12 @@ class TUpdater {
   // Writes "installed.json" for FBuild, FList and FFiles.
   void SaveInstalled() const;
 
+  // Told the bytes of the body received so far, as they arrive.
+  using TReceived = std::function<void(int64_t Received)>;
   // Fetches File's object into Target + ".part" (via ".zpart" when compressed), verifies size
   // and SHA-256, and moves it over Target in one step.
-  void DownloadFile(THttpClient& Client, const TRemoteFile& File, const std::string& Target) const;
+  void DownloadFile(THttpClient& Client, const TRemoteFile& File, const std::string& Target,
+                    const TReceived& OnReceived = {}) const;
   // Places every queued file with four workers; raises the first failure's message.
   void DownloadQueue();
   // Raises "not enough free space: ..." when the game folder's disk has less free space than
@@ -146,13 +151,16 @@ class TUpdater {
   std::optional<TFolderLock> LockGameFolder();
   bool IsLauncherEntry(const TRemoteFile& File) const;
   void DownloadWorker();
+  // Posts the download line for the bytes placed and in hand; FProgressLock must be held.
+  void ReportDownloads(int32_t Files);
   void Finish();
 
   TUpdateView& FForm;
   TCallQueue& FCalls;
   const std::string FDir;
   const std::string FUrl;
-  const TUpdaterOptions FOptions;
+  std::stop_source FStop;          // the run's stop request, also settable before Start for tests
+  const TUpdaterOptions FOptions;  // after FStop: its clients hold FStop's token
   std::string FObjects;
   int32_t FBuild = 0;
   TRemoteFile FList;
@@ -162,14 +170,16 @@ class TUpdater {
   std::atomic<int64_t> FDoneBytes{0};
   int64_t FTotalBytes = 0;
   std::atomic<int32_t> FDoneFiles{0};
+  std::atomic<int64_t> FInHandBytes{0};  // received so far of the files in hand
+  int64_t FShownBytes = 0;               // the done count last posted; under FProgressLock
+  TProgressPace FPace;                   // lines posted while bodies arrive
   std::string FFailed;
   std::mutex FLock;          // guards FFailed only
-  std::mutex FProgressLock;  // orders the workers' progress lines; held for one post
+  std::mutex FProgressLock;  // orders the download lines; held for one post
   std::string FError;
   bool FRestart = false;
   bool FSelf = false;
-  std::stop_source FStop;  // the run's stop request, also settable before Start for tests
-  std::jthread FThread;    // last, so it ends before the fields it uses go away
+  std::jthread FThread;  // last, so it ends before the fields it uses go away
 };
 
 // The most bytes File's object may have and still pass verification: Size when stored plainly;
@@ -190,20 +200,12 @@ struct TQueuedSpace {
 // beside their new version (the old version, and the compressed object).
 int64_t SpaceNeeded(const std::vector<TQueuedSpace>& Files);
 
-// Bytes as MiB with one digit after the user's decimal separator, as the progress lines show.
-std::string MegabytesText(int64_t Bytes);
-
 // The number of bytes File costs to transfer: ZSize when compressed, else Size.
 int64_t DownloadSize(const TRemoteFile& File);
 
-// "Downloading the update: %d of %d files (%.1f of %.1f MB)" with sizes in MiB and the user's
-// decimal separator.
-std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneBytes,
-                                 int64_t TotalBytes);
-
 // SHA-256 of a file's whole contents as lowercase hex, read in pieces of at most 1 MiB.
-// Raises with the open or read error's message.
-std::string FileSha256Hex(const std::string& Path);
+// Raises with the open or read error's message, or TStopped once Stop is requested.
+std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop = {});
 
 // The record in "installed.json" at Path: nothing when the file is missing or is not one
 // complete JSON value. Raises when it cannot be read, or is not valid UTF-8.

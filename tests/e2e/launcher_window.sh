@@ -2,7 +2,8 @@
 # The real launcher window under Xvfb, as a player meets it: a failure (status line, tooltip,
 # buttons, size and colours), "Try again" once the server is back and the game started with
 # "-launched" in the game folder, a release without the game, the source-folder notice, a
-# running download, and two launchers started together on one folder. What the window shows is read through its accessibility tree.
+# running download, Quit in the middle of a big file, and two launchers started together on
+# one folder. What the window shows is read through its accessibility tree.
 #
 #   launcher_window.sh BUILD_DIR      (the folder with vtlaunch and tools/vtpublish/vtpublish)
 #
@@ -87,6 +88,10 @@ done
 mkdir -p "$W/nogame/data"
 printf 'data without a game\n' >"$W/nogame/data/readme.txt"
 "$VTPUBLISH" pack "$W/nogame" "$W/srv/nogame" --build 1 --key "$KEY" >/dev/null
+mkdir -p "$W/big"
+write_game "$W/big"
+e2e_make_file "$W/big/data/huge.pak" $((32 * 1048576)) random huge
+"$VTPUBLISH" pack "$W/big" "$W/srv/big" --build 1 --key "$KEY" >/dev/null
 
 PORT="$(e2e_random_free_port)"  # nothing listens there until the server starts below
 
@@ -179,15 +184,44 @@ download_in_progress() {
   launcher_ends && [ -f "$W/game-started" ]
 }
 
+# 32 MiB at 4 MiB/s: the bar moves with the bytes, and Quit closes the window at once.
+quit_in_the_middle_of_a_big_file() {
+  local asked ms i filled empty
+  e2e_make_picture "$W/g5/frontend/graphics/background1.jpeg"
+  rm -f "$W/game-started"
+  launch -dir "$W/g5" -url "http://127.0.0.1:$PORT/steady/big/"
+  e2e_wait_window "$LAUNCHER_PID" "status=Downloading the update: 1 of 2 files (1" >/dev/null ||
+    return 1
+  shoot launcher-big-file || return 1
+  # The bar (panel 16..456 at 44..62, the panel 321 from the top) is partly filled.
+  filled="$(e2e_pixel "$W/launcher-big-file.png" 20 374)"
+  empty="$(e2e_pixel "$W/launcher-big-file.png" 450 374)"
+  [ "$filled" != "$empty" ] || { e2e_log "the bar is empty or full: $filled"; return 1; }
+  asked=$(date +%s%N)
+  # "Quit" sits at 596,12 in the panel.
+  xdotool mousemove --window "$(e2e_window_id "$LAUNCHER_PID")" 650 348 click 1
+  for ((i = 0; i < 300; i++)); do
+    kill -0 "$LAUNCHER_PID" 2>/dev/null || break
+    sleep 0.01
+  done
+  ms=$((($(date +%s%N) - asked) / 1000000))
+  e2e_log "  closed ${ms} ms after Quit"
+  kill -0 "$LAUNCHER_PID" 2>/dev/null && { e2e_log "still open after $ms ms"; return 1; }
+  wait "$LAUNCHER_PID" 2>/dev/null || true
+  e2e_untrack "$LAUNCHER_PID"
+  [ "$ms" -lt 1000 ] || { e2e_log "took $ms ms"; return 1; }
+  [ ! -e "$W/game-started" ] && [ ! -e "$W/g5/data/huge.pak" ] && [ ! -e "$W/g5/installed.json" ]
+}
+
 # Two launchers on one folder, started together: one updates and starts the game, the other
 # says at once that another update is running and offers "Try again", which then succeeds.
 two_launchers_on_one_folder() {
   local first second loser="" winner state refused="" i pid
-  e2e_make_picture "$W/g5/frontend/graphics/background1.jpeg"
+  e2e_make_picture "$W/g6/frontend/graphics/background1.jpeg"
   rm -f "$W/game-started"
-  launch -dir "$W/g5" -url "http://127.0.0.1:$PORT/slow/full/"
+  launch -dir "$W/g6" -url "http://127.0.0.1:$PORT/slow/full/"
   first="$LAUNCHER_PID"
-  launch -dir "$W/g5" -url "http://127.0.0.1:$PORT/slow/full/"
+  launch -dir "$W/g6" -url "http://127.0.0.1:$PORT/slow/full/"
   second="$LAUNCHER_PID"
   for ((i = 0; i < 300; i++)); do
     [ -z "$loser" ] || break
@@ -209,7 +243,7 @@ two_launchers_on_one_folder() {
   rm "$W/game-started"
   LAUNCHER_PID="$loser"
   xdotool mousemove --window "$(e2e_window_id "$LAUNCHER_PID")" 531 382 click 1
-  launcher_ends && [ -f "$W/game-started" ] && e2e_same_tree "$W/full" "$W/g5" --no-record
+  launcher_ends && [ -f "$W/game-started" ] && e2e_same_tree "$W/full" "$W/g6" --no-record
 }
 
 e2e_case "failure: status, tooltip, buttons, size, place and colours" failure_without_the_game
@@ -218,6 +252,8 @@ e2e_case "Try again once the server is back starts vt.exe -launched in the game 
 e2e_case "a release without vt.exe: the missing-game state" release_without_the_game
 e2e_case "the source-folder notice" source_folder_notice
 e2e_case "a download in progress" download_in_progress
+e2e_case "Quit in the middle of a big file closes the window within a second" \
+  quit_in_the_middle_of_a_big_file
 e2e_case "two launchers on one folder: one updates, the other is told and tries again" \
   two_launchers_on_one_folder
 e2e_finish

@@ -212,6 +212,8 @@ EOF
     location / { }
     # The same tree at 256 KiB/s per connection, for runs that must still be busy a moment later.
     location /slow/ { alias $root/; limit_rate 256k; }
+    # At 4 MiB/s, for a big file that must still be on its way a few seconds later.
+    location /steady/ { alias $root/; limit_rate 4m; }
   }
 }
 EOF

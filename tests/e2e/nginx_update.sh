@@ -159,7 +159,7 @@ e2e_case "tampered file repaired, player's own file kept" repair
 # ---- Ctrl-C during a slow update ------------------------------------------------------------
 
 # The same tree under /slow/ (256 KiB/s per connection, about 1.3 MB to fetch), so the update is
-# still downloading when SIGINT arrives; the workers finish their current file, then it stops.
+# still downloading when SIGINT arrives; the transfers in hand are cut and it stops.
 interrupted() {
   local before_record pid rc=0 f
   before_record="$(sha256sum <"$W/inst-a/installed.json")"
@@ -183,6 +183,35 @@ interrupted() {
   [ "$RC" -eq 0 ] && e2e_same_tree "$W/game-b" "$W/inst-a" --no-record
 }
 e2e_case "Ctrl-C stops with 130, keeps the record, and the next run completes" interrupted
+
+# A 48 MiB file at 4 MiB/s: Ctrl-C in its middle cuts the transfer and ends within a second.
+interrupted_big_file() {
+  local pid rc=0 asked ms
+  e2e_make_file "$W/game-big/data/huge.pak" $((48 * 1048576)) random huge
+  "$VTPUBLISH" pack "$W/game-big" "$SRV/big" --build 1 --key "$KEY" >"$W/pack-big.log" 2>&1 ||
+    { cat "$W/pack-big.log" >&2; return 1; }
+  "$VTUPDATE" -dir "$W/inst-big" -url "http://127.0.0.1:$E2E_HTTP_PORT/steady/big/" \
+    >"$W/big.out" 2>"$W/big.err" &
+  pid=$!
+  e2e_track "$pid"
+  # Lines while the bytes arrive: one once a few MB are in.
+  for _ in $(seq 1 400); do
+    grep -q '^Downloading the update: 0 of 1 files ([1-9]' "$W/big.out" && break
+    sleep 0.05
+  done
+  grep -q '^Downloading the update: 0 of 1 files ([1-9]' "$W/big.out" ||
+    { e2e_log "no progress during the transfer"; cat "$W/big.out" >&2; return 1; }
+  asked=$(date +%s%N)
+  kill -INT "$pid"
+  wait "$pid" || rc=$?
+  ms=$((($(date +%s%N) - asked) / 1000000))
+  e2e_untrack "$pid"
+  e2e_log "  stopped ${ms} ms after Ctrl-C"
+  [ "$rc" -eq 130 ] || { e2e_log "exit status $rc"; cat "$W/big.err" >&2; return 1; }
+  [ "$ms" -lt 1000 ] || { e2e_log "took $ms ms"; return 1; }
+  [ ! -e "$W/inst-big/data/huge.pak" ] && [ ! -e "$W/inst-big/installed.json" ]
+}
+e2e_case "Ctrl-C in the middle of a big file exits 130 within a second" interrupted_big_file
 
 # ---- HTTPS ----------------------------------------------------------------------------------
 

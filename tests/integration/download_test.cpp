@@ -309,11 +309,14 @@ TEST_F(DownloadQueueTest, OneFileIsReportedOnceThroughThePostedCalls) {
   EXPECT_TRUE(View.Lines.empty()) << "lines reach the view only through the call queue";
   Calls.RunPending();
   const std::string point = UserDecimalSeparator();
-  ASSERT_EQ(View.Lines.size(), 1u);
-  EXPECT_EQ(View.Lines[0].Text,
+  ASSERT_GE(View.Lines.size(), 2u);
+  EXPECT_EQ(View.Lines.front().Text,
+            "Downloading the update: 0 of 1 files (0" + point + "0 of 1" + point + "5 MB)");
+  EXPECT_EQ(View.Lines.front().Done, 0);
+  EXPECT_EQ(View.Lines.back().Text,
             "Downloading the update: 1 of 1 files (1" + point + "5 of 1" + point + "5 MB)");
-  EXPECT_EQ(View.Lines[0].Done, 1572864);
-  EXPECT_EQ(View.Lines[0].Total, 1572864);
+  EXPECT_EQ(View.Lines.back().Done, 1572864);
+  EXPECT_EQ(View.Lines.back().Total, 1572864);
 }
 
 TEST_F(DownloadQueueTest, ManyFilesArePlacedAndCountedByTransferSize) {
@@ -330,19 +333,18 @@ TEST_F(DownloadQueueTest, ManyFilesArePlacedAndCountedByTransferSize) {
     EXPECT_EQ(static_cast<int64_t>(fs::file_size(Local(file.Path))), file.Size) << file.Path;
   }
   Calls.RunPending();
-  ASSERT_EQ(View.Lines.size(), files.size());
   const int64_t total = View.Lines[0].Total;
-  // One line per placed file, in the order of their counts: the bar never steps back.
+  // Lines in the order of their counts, so the bar never steps back; every placed file has one.
   int64_t lastBytes = 0;
-  for (size_t i = 0; i < View.Lines.size(); ++i) {
-    const auto& line = View.Lines[i];
+  size_t nextCount = 0;
+  for (const auto& line : View.Lines) {
     EXPECT_EQ(line.Total, total);
-    EXPECT_GT(line.Done, lastBytes);
+    EXPECT_GE(line.Done, lastBytes);
     lastBytes = line.Done;
-    EXPECT_TRUE(line.Text.starts_with("Downloading the update: " + std::to_string(i + 1) +
-                                      " of 40 files ("))
-        << line.Text;
+    if (line.Text.starts_with("Downloading the update: " + std::to_string(nextCount) + " of 40"))
+      ++nextCount;
   }
+  EXPECT_EQ(nextCount, files.size() + 1) << "a count was skipped or went back";
   // Compressed files count with their object's size, so the bytes reach the sum of those.
   int64_t transfer = 0;
   for (const TRemoteFile& file : files)
@@ -370,10 +372,12 @@ TEST_F(DownloadQueueTest, FirstFailureStopsTheQueue) {
   size_t placed = 0;
   for (const TRemoteFile& file : files)
     placed += Exists(file.Path);
-  EXPECT_EQ(View.Lines.size(), placed);
+  EXPECT_TRUE(View.Lines.back().Text.starts_with(
+      "Downloading the update: " + std::to_string(placed) + " of 20 files"))
+      << View.Lines.back().Text;
 }
 
-TEST_F(DownloadQueueTest, StopRequestEndsTheQueueBetweenFiles) {
+TEST_F(DownloadQueueTest, StopRequestCutsTheTransfersInHand) {
   std::vector<TRemoteFile> files;
   for (int i = 0; i < 12; ++i) {
     files.push_back(Publish("f/" + std::to_string(i), "content " + std::to_string(i)));
@@ -387,13 +391,14 @@ TEST_F(DownloadQueueTest, StopRequestEndsTheQueueBetweenFiles) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   Updater.RequestStop();
   run.join();
-  // The four transfers in hand finish and are placed; nothing new starts; no error.
+  // The four transfers in hand end unplaced; nothing new starts; no error.
   EXPECT_EQ(error, "");
   EXPECT_EQ(ObjectRequests(), 4u);
   for (int i = 0; i < 12; ++i)
-    EXPECT_EQ(Exists(files[i].Path), i < 4) << i;
+    EXPECT_FALSE(Exists(files[i].Path)) << i;
   Calls.RunPending();
-  EXPECT_EQ(View.Lines.size(), 4u);
+  ASSERT_EQ(View.Lines.size(), 1u);
+  EXPECT_TRUE(View.Lines[0].Text.starts_with("Downloading the update: 0 of 12 files"));
 
   // Stopped before it begins: not a single request.
   Server.ClearRequests();

@@ -1,8 +1,10 @@
 #include "support/TestServer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 
 namespace vt::test {
@@ -174,6 +176,22 @@ TTestServer::THandler TTestServer::Endless(int Status) {
   };
 }
 
+TTestServer::THandler TTestServer::Throttled(std::string Body, size_t BytesPerSecond) {
+  auto body = std::make_shared<const std::string>(std::move(Body));
+  return [this, body, BytesPerSecond](const httplib::Request&, httplib::Response& Response) {
+    Response.set_content_provider(
+        body->size(), KOctets,
+        [this, body, BytesPerSecond](size_t Offset, size_t, httplib::DataSink& Sink) {
+          const size_t slice =
+              std::min(std::max<size_t>(BytesPerSecond / 10, 1), body->size() - Offset);
+          return Sink.write(body->data() + Offset, slice) &&
+                 SleepUnlessStopping(std::chrono::nanoseconds(std::chrono::seconds(1)) *
+                                     static_cast<int64_t>(slice) /
+                                     static_cast<int64_t>(BytesPerSecond));
+        });
+  };
+}
+
 std::vector<TRecordedRequest> TTestServer::Requests() const {
   std::lock_guard<std::mutex> lock(FLock);
   return FRequests;
@@ -234,6 +252,11 @@ void TTestServer::Record(const httplib::Request& Request) {
 void TTestServer::WaitForStop() {
   std::unique_lock<std::mutex> lock(FStopLock);
   FStopSignal.wait(lock, [this] { return FStopping.load(); });
+}
+
+bool TTestServer::SleepUnlessStopping(std::chrono::nanoseconds Time) {
+  std::unique_lock<std::mutex> lock(FStopLock);
+  return !FStopSignal.wait_for(lock, Time, [this] { return FStopping.load(); });
 }
 
 }  // namespace vt::test

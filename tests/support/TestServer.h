@@ -69,6 +69,9 @@ class TTestServer {
   THandler StallBeforeHeaders();
   // A chunked body of Status that never ends, until the client goes away or the server stops.
   THandler Endless(int Status = 200);
+  // Body with its length announced, sent at BytesPerSecond in tenths of a second's worth (a
+  // byte at least), until it is whole, the client goes away or the server stops.
+  THandler Throttled(std::string Body, size_t BytesPerSecond);
 
   // Every request so far, in the order they arrived.
   std::vector<TRecordedRequest> Requests() const;
@@ -82,6 +85,8 @@ class TTestServer {
   void Record(const httplib::Request& Request);
   // Waits until the destructor begins; stalled handlers return then.
   void WaitForStop();
+  // Waits for Time, or less when the destructor begins; false then.
+  bool SleepUnlessStopping(std::chrono::nanoseconds Time);
 
   httplib::Server FServer;
   std::thread FThread;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/TestData.h"
+#include "support/TestPlatform.h"
 #include "update/Digest.h"
 
 namespace vt {
@@ -18,8 +19,7 @@ namespace {
 // Wine's CNG (on GnuTLS) refuses one valid signature whose check adds a point to itself;
 // Windows accepts it.
 bool KnownWineRefusal(int Id) {
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return Id == 204 && ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  return Id == 204 && test::UnderWine();
 }
 
 TEST(CngVerify, WycheproofVectors) {

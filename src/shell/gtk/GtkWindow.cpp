@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "shell/gtk/GtkGuard.h"
 #include "shell/gtk/JpegPicture.h"
 
 namespace vt {
@@ -93,7 +94,7 @@ void TGtkButton::Clicked(GtkButton*, gpointer Self) {
   // A copy, so that a handler replacing itself does not destroy the function running it.
   auto click = static_cast<TGtkButton*>(Self)->FClick;
   if (click)
-    click();
+    RunGuarded(click);
 }
 
 TGtkWindow::TGtkWindow()
@@ -191,7 +192,7 @@ gboolean TGtkWindow::AfterDraw(GtkWidget* Window, cairo_t*, gpointer Self) {
   auto* self = static_cast<TGtkWindow*>(Self);
   g_signal_handlers_disconnect_by_func(Window, reinterpret_cast<gpointer>(AfterDraw), Self);
   if (auto drawn = std::exchange(self->FFirstFrame, {}))
-    drawn();
+    RunGuarded(drawn);
   return FALSE;
 }
 
@@ -202,10 +203,12 @@ std::string TGtkWindow::StatusText() const {
 gboolean TGtkWindow::DeleteEvent(GtkWidget*, GdkEvent*, gpointer Self) {
   auto* self = static_cast<TGtkWindow*>(Self);
   auto closeBox = self->FCloseBox;
-  if (closeBox)
-    closeBox();
-  else
-    self->Close();
+  RunGuarded([&] {
+    if (closeBox)
+      closeBox();
+    else
+      self->Close();
+  });
   return TRUE;  // the window is destroyed by its owner, not by the close box
 }
 
@@ -218,8 +221,9 @@ gboolean TGtkWaker::RunIdle(gpointer Self) {
   auto* self = static_cast<TGtkWaker*>(Self);
   // Cleared first: a call posted while these run schedules the next round.
   self->FPending = false;
-  if (self->FQueue)
-    self->FQueue->RunPending();
+  // A call that raised ends its round early; the calls behind it get another round.
+  if (self->FQueue && !RunGuarded([self] { self->FQueue->RunPending(); }))
+    self->WakeUp();
   return G_SOURCE_REMOVE;
 }
 
