@@ -292,6 +292,10 @@ TEST_F(Publish, RefusesWhatTheLauncherCannotPlaceAndKeepsThePreviousRelease) {
   expectRefused("vt.exe", "differs from VT.EXE only in letter case", "VT.EXE");
   WriteBytes(FGame / "Installed.json", Text("{}"));
   expectRefused("Installed.json", "record");
+  WriteBytes(FGame / "vtlaunch.new.part", Text("x"));
+  expectRefused("vtlaunch.new.part", "for itself");
+  WriteBytes(FGame / "data/Text.txt.zpart", Text("x"));
+  expectRefused("data/Text.txt.zpart", "download name for data/text.txt");
   WriteBytes(FGame / "aux.txt", Text("x"));
   expectRefused("aux.txt", "device name");
 

@@ -18,15 +18,15 @@ TEST(UpdateCommand, EveryOptionInEveryFormReachesItsField) {
   const std::string folder = AbsolutePath("games") + KPathSeparator;
   for (const std::vector<std::string>& line : std::vector<std::vector<std::string>>{
            {"-dir", "games", "-url", "http://h/x", "-check", "-json", "-verify", "-retries", "3",
-            "-limit-rate", "1.5M"},
+            "-limit-rate", "1.5M", "-wait-lock"},
            {"--dir=games", "--url=http://h/x", "--check", "--json", "--verify", "--retries=3",
-            "--limit-rate=1536k"},
+            "--limit-rate=1536k", "--wait-lock"},
            {"--DIR", "games", "-Url", "http://h/x/", "--CHECK", "-JSON", "--Verify", "--retries",
-            "3", "--LIMIT-RATE", "1572864"}}) {
+            "3", "--LIMIT-RATE", "1572864", "--Wait-Lock"}}) {
     const TUpdateCommand command = Parse(line);
     EXPECT_EQ(command.Dir, folder) << line[0];
     EXPECT_EQ(command.Url, "http://h/x/") << line[0];
-    EXPECT_TRUE(command.Check && command.Json && command.Verify) << line[0];
+    EXPECT_TRUE(command.Check && command.Json && command.Verify && command.WaitLock) << line[0];
     EXPECT_EQ(command.Retries, 3) << line[0];
     EXPECT_EQ(command.LimitRate, 1572864) << line[0];
   }
@@ -39,7 +39,8 @@ TEST(UpdateCommand, DefaultsNeedAGameFolderToRunFrom) {
   EXPECT_EQ(fromGameFolder.Url, KUrl);
   EXPECT_EQ(fromGameFolder.Retries, 0);
   EXPECT_EQ(fromGameFolder.LimitRate, 0);
-  EXPECT_FALSE(fromGameFolder.Check || fromGameFolder.Json || fromGameFolder.Verify);
+  EXPECT_FALSE(fromGameFolder.Check || fromGameFolder.Json || fromGameFolder.Verify ||
+               fromGameFolder.WaitLock);
   EXPECT_THROW(Parse({"-url", "http://h/"}), TUsageError);
   // Asking for help or the version needs no folder.
   EXPECT_TRUE(Parse({"--version"}).Version);

@@ -3,12 +3,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 namespace vt {
 
 // The local path separator ("/" on Linux, "\" on Windows).
 extern const char KPathSeparator;
+
+// A write to a file that failed (a full disk, a quota, an I/O error), as opposed to a failure
+// of wherever the bytes came from. The message is "<path>: <system text>".
+class TFileWriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // An open file with one owner; closed by its destructor on every path.
 class TFile {
@@ -27,9 +35,10 @@ class TFile {
 
   // Up to Size bytes; 0 only at the end of the file. Raises on a read error.
   size_t Read(void* Buffer, size_t Size);
-  // All Size bytes, or raises.
+  // All Size bytes, or raises TFileWriteError.
   void Write(const void* Data, size_t Size);
-  // Closes now and reports a failure that the destructor would have to swallow.
+  // Closes now and reports a failure that the destructor would have to swallow, as a
+  // TFileWriteError: what was written may not have reached the disk.
   void Close();
 
  private:
@@ -62,6 +71,15 @@ bool ReplaceFile(const std::string& Source, const std::string& Target);
 
 // Renames Source to Target, failing when Target exists. False when it could not.
 bool RenameFile(const std::string& Source, const std::string& Target);
+
+// True when Name (one component, UTF-8) is within the longest file name that the file system
+// holding Folder takes (counted in bytes on POSIX, in UTF-16 units on Windows); 255 is assumed
+// where that cannot be told.
+bool FitsFileName(const std::string& Folder, const std::string& Name);
+
+// The bytes this user may still write on the file system that holds Folder. False when it
+// cannot be told.
+bool FreeSpace(const std::string& Folder, int64_t& Bytes);
 
 // Sets the mode of a placed file: 0755 less the umask for a program, else 0644 less the umask.
 // Nothing on Windows. The outcome is not examined: the file stays usable either way.

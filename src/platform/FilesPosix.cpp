@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,10 @@ namespace {
 
 [[noreturn]] void RaiseFor(const std::string& Path) {
   throw std::runtime_error(Path + ": " + LastSystemErrorText());
+}
+
+[[noreturn]] void RaiseWriteFor(const std::string& Path) {
+  throw TFileWriteError(Path + ": " + LastSystemErrorText());
 }
 
 int OpenOrRaise(const std::string& Path, int Flags) {
@@ -79,7 +84,7 @@ void TFile::Write(const void* Data, size_t Size) {
     if (put < 0) {
       if (errno == EINTR)
         continue;
-      RaiseFor(FPath);
+      RaiseWriteFor(FPath);
     }
     next += put;
     Size -= static_cast<size_t>(put);
@@ -92,7 +97,7 @@ void TFile::Close() {
   const int fd = static_cast<int>(std::exchange(FHandle, -1));
   // The descriptor is gone after close() even when it fails (EINTR included on Linux).
   if (::close(fd) != 0)
-    RaiseFor(FPath);
+    RaiseWriteFor(FPath);
 }
 
 }  // namespace vt
@@ -212,6 +217,20 @@ bool RenameFile(const std::string& Source, const std::string& Target) {
     return false;
   }
   return ::rename(Source.c_str(), Target.c_str()) == 0;
+}
+
+bool FitsFileName(const std::string& Folder, const std::string& Name) {
+  const long limit = ::pathconf(Folder.c_str(), _PC_NAME_MAX);
+  return Name.size() <= static_cast<size_t>(limit > 0 ? limit : 255);
+}
+
+bool FreeSpace(const std::string& Folder, int64_t& Bytes) {
+  struct statvfs info;
+  if (::statvfs(Folder.c_str(), &info) != 0)
+    return false;
+  // f_bavail, not f_bfree: the blocks kept for the superuser are not ours to count on.
+  Bytes = static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
+  return true;
 }
 
 void SetFileMode(const std::string& Path, bool Executable) {

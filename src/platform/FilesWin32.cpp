@@ -23,6 +23,10 @@ constexpr size_t KMaxChunk = 1u << 30;
   throw std::runtime_error(Path + ": " + LastSystemErrorText());
 }
 
+[[noreturn]] void RaiseWriteFor(const std::string& Path) {
+  throw TFileWriteError(Path + ": " + LastSystemErrorText());
+}
+
 HANDLE Handle(intptr_t Value) {
   return reinterpret_cast<HANDLE>(Value);
 }
@@ -86,7 +90,7 @@ void TFile::Write(const void* Data, size_t Size) {
     DWORD put = 0;
     const DWORD want = static_cast<DWORD>(Size < KMaxChunk ? Size : KMaxChunk);
     if (!::WriteFile(Handle(FHandle), next, want, &put, nullptr))
-      RaiseFor(FPath);
+      RaiseWriteFor(FPath);
     next += put;
     Size -= put;
   }
@@ -96,7 +100,7 @@ void TFile::Close() {
   if (FHandle == KNoHandle)
     return;
   if (!::CloseHandle(Handle(std::exchange(FHandle, KNoHandle))))
-    RaiseFor(FPath);
+    RaiseWriteFor(FPath);
 }
 
 bool GetFileInfo(const std::string& Path, int64_t& Size, int64_t& Time) {
@@ -166,6 +170,26 @@ bool RenameFile(const std::string& Source, const std::string& Target) {
   // MoveFileW fails with ERROR_ALREADY_EXISTS when Target exists; the running launcher's own
   // executable may be renamed this way, though not deleted or overwritten.
   return ::MoveFileW(WidePath(Source).c_str(), WidePath(Target).c_str()) != 0;
+}
+
+bool FitsFileName(const std::string& Folder, const std::string& Name) {
+  DWORD limit = 255;
+  wchar_t root[MAX_PATH + 1];
+  if (::GetVolumePathNameW(WidePath(Folder).c_str(), root, MAX_PATH + 1)) {
+    DWORD got = 0;
+    if (::GetVolumeInformationW(root, nullptr, 0, nullptr, &got, nullptr, nullptr, 0) && got > 0)
+      limit = got;
+  }
+  return Wide(Name).size() <= limit;
+}
+
+bool FreeSpace(const std::string& Folder, int64_t& Bytes) {
+  // What the caller may use, which a quota can make less than what the volume has free.
+  ULARGE_INTEGER available;
+  if (!::GetDiskFreeSpaceExW(WidePath(Folder).c_str(), &available, nullptr, nullptr))
+    return false;
+  Bytes = static_cast<int64_t>(available.QuadPart);
+  return true;
 }
 
 void SetFileMode(const std::string& /*Path*/, bool /*Executable*/) {}

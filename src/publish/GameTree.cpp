@@ -65,8 +65,8 @@ void CheckName(const std::string& Path) {
     }
     start = end + 1;
   }
-  if (AsciiLower(Path) == KInstalledName)
-    Refuse(Path, "the launcher keeps its own record under this name");
+  if (IsLauncherOwnName(Path))
+    Refuse(Path, "the launcher keeps this name for itself (its record, self-update or lock)");
 }
 
 void CheckType(const fs::directory_entry& Entry, const std::string& Path) {
@@ -126,6 +126,17 @@ TGameListing ListGameFiles(const std::string& Dir, const TExcludeRules& Rules) {
     const auto [other, added] = folded.emplace(AsciiLower(file.Path), file.Path);
     if (!added)
       Refuse(file.Path, "differs from " + other->second + " only in letter case");
+  }
+  // The launcher receives a file under its name followed by ".part" or ".zpart", and would
+  // overwrite a file of the release that had that name.
+  for (const auto& [name, path] : folded) {
+    for (const std::string_view suffix : {KPartSuffix, KZPartSuffix}) {
+      const auto target = folded.find(name + std::string(suffix));
+      if (target != folded.end()) {
+        Refuse(target->second,
+               "is the launcher's download name for " + path + "; rename one of the two");
+      }
+    }
   }
   std::sort(listing.LeftOutVcs.begin(), listing.LeftOutVcs.end());
   return listing;

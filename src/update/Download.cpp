@@ -77,11 +77,16 @@ void SetPlacedMode(const std::string& Path) {
   SetFileMode(Path, StartsLikeProgram(Path));
 }
 
-// Inflates the arrived object into the candidate. Any failure only removes the candidate: the
-// verification that follows reports it.
+// Inflates the arrived object into the candidate. A candidate that cannot be written fails with
+// the write error (nothing arrived damaged); any other failure only removes the candidate, and
+// the verification that follows reports it.
 void InflateCandidate(const std::string& Compressed, const std::string& Candidate, int64_t Size) {
   try {
     InflateFile(Compressed, Candidate, Size);
+  } catch (const TFileWriteError&) {
+    RemoveFile(Candidate);
+    RemoveFile(Compressed);
+    throw;
   } catch (const std::exception&) {
     RemoveFile(Candidate);
   }
@@ -110,10 +115,11 @@ void TUpdater::SetObjects(std::string Objects) {
 void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const std::string& Target,
                             const TReceived& OnReceived) const {
   const bool compressed = File.ZSize > 0;
-  const std::string candidate = Target + ".part";
-  const std::string receiving = compressed ? Target + ".zpart" : candidate;
   // A folder that cannot be made shows up as a failure to create the receiving file.
   CreateFolders(FolderOf(Target));
+  const TReceivingNames names = ReceivingNames(Target);
+  const std::string& candidate = names.Candidate;
+  const std::string& receiving = compressed ? names.Compressed : candidate;
 
   int status = 0;
   try {
@@ -124,6 +130,10 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const 
     // the disk.
     RemoveFile(receiving);
     throw TUpdateError(File.Path + KDamaged);
+  } catch (const TFileWriteError&) {
+    // A full disk stays full while the part of the file it took is left behind.
+    RemoveFile(receiving);
+    throw;
   }
   if (status != 200) {
     RemoveFile(receiving);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <limits>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "update/Errors.h"
 #include "update/Inflate.h"
@@ -15,6 +15,23 @@ namespace vt {
 namespace {
 
 constexpr const char* KListDamaged = "the list of files arrived damaged - try again";
+
+// The earlier entry that Folded (a folded path just added to Seen) clashes with through a
+// download name: Folded is that entry's ".part" or ".zpart" name, or the other way round.
+const TRemoteFile* DownloadNameClash(const std::string& Folded,
+                                     const std::unordered_map<std::string, size_t>& Seen,
+                                     const std::vector<TRemoteFile>& Files) {
+  for (const std::string_view suffix : {KPartSuffix, KZPartSuffix}) {
+    if (const auto part = Seen.find(Folded + std::string(suffix)); part != Seen.end())
+      return &Files[part->second];
+    if (Folded.ends_with(suffix)) {
+      const auto target = Seen.find(Folded.substr(0, Folded.size() - suffix.size()));
+      if (target != Seen.end())
+        return &Files[target->second];
+    }
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -35,10 +52,11 @@ std::vector<TRemoteFile> ReadFileList(std::span<const uint8_t> Bytes) {
     throw TUpdateError("the list of files cannot be read");
   const std::vector<TJsonValue>& elements = ReadArray(*root, "files");
   std::vector<TRemoteFile> files(elements.size());
-  // Two entries for one file would have two workers write the same target at once, so such a
-  // list is refused. Letter case is folded because the game's folders are case-insensitive on
-  // Windows.
-  std::unordered_set<std::string> seen;
+  // Two entries for one file would have two workers write the same target at once, and an
+  // entry named like another's download name (".part", ".zpart") would be overwritten by that
+  // download and then placed under the other name, so such lists are refused. Letter case is
+  // folded because the game's folders are case-insensitive on Windows.
+  std::unordered_map<std::string, size_t> seen;
   seen.reserve(elements.size());
   for (size_t i = 0; i < elements.size(); ++i) {
     TRemoteFile& file = files[i];
@@ -49,8 +67,20 @@ std::vector<TRemoteFile> ReadFileList(std::span<const uint8_t> Bytes) {
     if (!IsSafeRelativePath(file.Path)) {
       throw TUpdateError("bad file name in the update list: " + file.Path);
     }
-    if (!seen.insert(AsciiLower(file.Path)).second) {
+    if (IsLauncherOwnName(file.Path)) {
+      throw TUpdateError("the update list names a file the launcher keeps for itself: " +
+                         file.Path);
+    }
+    const std::string folded = AsciiLower(file.Path);
+    if (!seen.emplace(folded, i).second) {
       throw TUpdateError("the update list names a file twice: " + file.Path);
+    }
+    if (const TRemoteFile* other = DownloadNameClash(folded, seen, files)) {
+      const bool thisIsPart = folded.size() > other->Path.size();
+      const std::string& part = thisIsPart ? file.Path : other->Path;
+      const std::string& target = thisIsPart ? other->Path : file.Path;
+      throw TUpdateError("the update list names a file twice: " + part +
+                         " is also the download name of " + target);
     }
   }
   return files;

@@ -184,10 +184,13 @@ void TUpdater::SaveInstalled() const {
   // failure that the destructor would swallow.
   const std::string target = LocalPath(KInstalledName);
   const std::string temporary = target + ".part";
-  {
+  try {
     TFile out = TFile::Create(temporary);
     out.Write(text.data(), text.size());
     out.Close();
+  } catch (const TFileWriteError&) {
+    RemoveFile(temporary);
+    throw;
   }
   if (!ReplaceFile(temporary, target)) {
     const std::string reason = LastSystemErrorText();

@@ -1,6 +1,9 @@
 #include "update/Paths.h"
 
 #include "platform/Files.h"
+#include "platform/FolderLock.h"
+#include "update/Digest.h"
+#include "update/Json.h"
 
 namespace vt {
 
@@ -13,6 +16,30 @@ bool IsSafeRelativePath(std::string_view Path) {
     return false;
   // Two full stops are refused wherever they stand, not only as a parent reference.
   return Path.find("..") == std::string_view::npos;
+}
+
+bool IsLauncherOwnName(std::string_view Path) {
+  const std::string folded = AsciiLower(Path);
+  for (const std::string_view name :
+       {"installed.json", "vtlaunch.new", "vtlaunch.old", KFolderLockName}) {
+    if (!folded.starts_with(name))
+      continue;
+    const std::string_view rest = std::string_view(folded).substr(name.size());
+    if (rest.empty() || rest == KPartSuffix || rest == KZPartSuffix)
+      return true;
+  }
+  return false;
+}
+
+TReceivingNames ReceivingNames(const std::string& Target) {
+  const std::string folder = FolderOf(Target);
+  const std::string name = Target.substr(folder.size());
+  if (FitsFileName(folder, name + std::string(KZPartSuffix))) {
+    return {Target + std::string(KPartSuffix), Target + std::string(KZPartSuffix)};
+  }
+  const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
+  const std::string stem = folder + Sha256Hex({bytes, name.size()}).substr(0, 16) + ".";
+  return {stem + std::string(KPartSuffix), stem + std::string(KZPartSuffix)};
 }
 
 std::string JoinLocalPath(std::string_view Dir, std::string_view Path) {

@@ -33,6 +33,10 @@ std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneB
          " MB)";
 }
 
+std::string MegabytesText(int64_t Bytes) {
+  return Megabytes(Bytes, UserDecimalSeparator());
+}
+
 TProgressPace::TProgressPace(TClock::duration Interval)
     : FInterval(Interval.count()), FLast(TClock::now().time_since_epoch().count()) {}
 

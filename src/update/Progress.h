@@ -13,6 +13,9 @@ namespace vt {
 std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneBytes,
                                  int64_t TotalBytes);
 
+// Bytes as MiB with one digit after the user's decimal separator, as the progress lines show.
+std::string MegabytesText(int64_t Bytes);
+
 // Lets a line through at most once per interval, whichever thread asks: the window repaints per
 // line, and four workers receiving fast would otherwise post thousands a second.
 class TProgressPace {

@@ -1,8 +1,12 @@
 // The sequence of one update run, its failure capture and its hand-over to the view.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
+#include "update/Errors.h"
 #include "update/Json.h"
 #include "update/Updater.h"
 
@@ -12,6 +16,8 @@ namespace {
 
 // Entries per progress line of the checking pass.
 constexpr int32_t KCheckingStride = 100;
+// How often a run that waits for the folder's lock tries again.
+constexpr std::chrono::milliseconds KLockRetry{100};
 
 std::string UpToDateLine(int32_t Build) {
   return "Up to date (build " + std::to_string(Build) + ").";
@@ -52,6 +58,11 @@ void TUpdater::RunSteps(THttpClient& Client) {
   if (FOptions.CheckOnly)
     return RunCheck(Client);
   FetchManifest(Client);
+  // Held to the end of this function, so it is free again before UpdateDone is posted: a
+  // launcher restarted after a self-update finds it free.
+  const std::optional<TFolderLock> lock = LockGameFolder();
+  if (!lock)
+    return;
   const std::optional<TJsonValue> record = ReadInstalledRecord(LocalPath(KInstalledName));
   const TJsonValue* root = record ? &*record : nullptr;
   const TJsonValue* previous = PreviousFiles(root);
@@ -75,8 +86,10 @@ void TUpdater::RunSteps(THttpClient& Client) {
 
   if (!QueueChangedFiles(vouching))
     return;
-  if (!FQueue.empty())
+  if (!FQueue.empty()) {
+    CheckFreeSpace();
     DownloadQueue();
+  }
   if (StopRequested())
     return;
   RemoveObsoleteFiles(previous);
@@ -101,6 +114,32 @@ bool TUpdater::QueueChangedFiles(const TJsonValue* Vouching) {
     }
   }
   return true;
+}
+
+std::optional<TFolderLock> TUpdater::LockGameFolder() {
+  bool reported = false;
+  for (;;) {
+    TFolderLock lock = TFolderLock::TryLock(FDir);
+    // A folder that cannot be locked here cannot be changed here either (on Windows the lock
+    // is a file in it), so the run goes on: an up-to-date folder on a read-only disk still
+    // starts the game.
+    if (lock.State() != TFolderLock::TState::Busy)
+      return lock;
+    if (!FOptions.WaitForLock) {
+      throw TUpdateError(
+          "another update of this game folder is running - try again when it has finished");
+    }
+    if (!reported) {
+      Report("Waiting for another update of this game folder to finish...", 0, 0);
+      reported = true;
+    }
+    std::mutex mutex;
+    std::unique_lock<std::mutex> guard(mutex);
+    std::condition_variable_any().wait_for(guard, FStop.get_token(), KLockRetry,
+                                           [] { return false; });
+    if (StopRequested())
+      return std::nullopt;
+  }
 }
 
 bool TUpdater::IsLauncherEntry(const TRemoteFile& File) const {

@@ -6,12 +6,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/FolderLock.h"
 #include "platform/Http.h"
 #include "update/CallQueue.h"
 #include "update/Digest.h"
@@ -58,6 +60,10 @@ struct TUpdaterOptions {
   bool CheckOnly = false;
   // Shared by the workers, so that all of them together stay under its rate; null: no limit.
   std::shared_ptr<TRateLimit> RateLimit;
+  // When another run holds the game folder's lock: false fails at once ("another update of this
+  // game folder is running - try again when it has finished"); true waits for it, reporting
+  // that once, until the lock is free or a stop is requested.
+  bool WaitForLock = false;
 };
 
 // What a CheckOnly run found.
@@ -125,6 +131,9 @@ class TUpdater {
                     const TReceived& OnReceived = {}) const;
   // Places every queued file with four workers; raises the first failure's message.
   void DownloadQueue();
+  // Raises "not enough free space: ..." when the game folder's disk has less free space than
+  // SpaceNeeded of the queued files; does nothing when the free space cannot be told.
+  void CheckFreeSpace() const;
 
   // True when SelfPath is the game folder's "vtlaunch.exe" (both made absolute, ASCII letters
   // folded): then the launcher's entry is replaced by UpdateLauncher and the launcher restarts.
@@ -164,6 +173,9 @@ class TUpdater {
   void RunCheck(THttpClient& Client);
   // The checking pass: queues every entry that differs from the disk; false on a stop.
   bool QueueChangedFiles(const TJsonValue* Vouching);
+  // The game folder's lock, held by the caller to the end of the run; nothing when a stop was
+  // requested while it waited. Raises when another run holds it and WaitForLock is false.
+  std::optional<TFolderLock> LockGameFolder();
   bool IsLauncherEntry(const TRemoteFile& File) const;
   void DownloadWorker();
   // Posts the download line for the bytes placed and in hand; FProgressLock must be held.
@@ -202,6 +214,19 @@ class TUpdater {
 // for a zlib object the signed compressed size or what deflate can at worst make of Size,
 // whichever is larger. A body past it is cut off while it arrives.
 int64_t MaxTransferBytes(const TRemoteFile& File);
+
+// What one queued file means for the disk: its new size, the size of the file it replaces (0
+// when none) and its compressed object's size (0 when stored plainly).
+struct TQueuedSpace {
+  int64_t Size = 0;
+  int64_t Replaced = 0;
+  int64_t Compressed = 0;
+};
+
+// The most the download step adds to the disk at once: the new bytes less those of the files
+// they replace, plus what the KWorkerCount files that take the most room while in flight hold
+// beside their new version (the old version, and the compressed object).
+int64_t SpaceNeeded(const std::vector<TQueuedSpace>& Files);
 
 // The number of bytes File costs to transfer: ZSize when compressed, else Size.
 int64_t DownloadSize(const TRemoteFile& File);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The real launcher window under Xvfb, as a player meets it: a failure (status line, tooltip,
 # buttons, size and colours), "Try again" once the server is back and the game started with
-# "-launched" in the game folder, a release without the game, the source-folder notice, and a
-# running download. What the window shows is read through its accessibility tree.
+# "-launched" in the game folder, a release without the game, the source-folder notice, a
+# running download, Quit in the middle of a big file, and two launchers started together on
+# one folder. What the window shows is read through its accessibility tree.
 #
 #   launcher_window.sh BUILD_DIR      (the folder with vtlaunch and tools/vtpublish/vtpublish)
 #
@@ -212,6 +213,39 @@ quit_in_the_middle_of_a_big_file() {
   [ ! -e "$W/game-started" ] && [ ! -e "$W/g5/data/huge.pak" ] && [ ! -e "$W/g5/installed.json" ]
 }
 
+# Two launchers on one folder, started together: one updates and starts the game, the other
+# says at once that another update is running and offers "Try again", which then succeeds.
+two_launchers_on_one_folder() {
+  local first second loser="" winner state refused="" i pid
+  e2e_make_picture "$W/g6/frontend/graphics/background1.jpeg"
+  rm -f "$W/game-started"
+  launch -dir "$W/g6" -url "http://127.0.0.1:$PORT/slow/full/"
+  first="$LAUNCHER_PID"
+  launch -dir "$W/g6" -url "http://127.0.0.1:$PORT/slow/full/"
+  second="$LAUNCHER_PID"
+  for ((i = 0; i < 300; i++)); do
+    [ -z "$loser" ] || break
+    for pid in "$first" "$second"; do
+      state="$(e2e_window_state "$pid")" || continue
+      if grep -qxF "status=Update failed: another update of this game folder is running - try again when it has finished" <<<"$state"; then
+        loser="$pid"
+        refused="$state"
+      fi
+    done
+    sleep 0.1
+  done
+  [ -n "$loser" ] || { e2e_log "neither launcher was refused"; return 1; }
+  grep -qx 'Try again=shown' <<<"$refused" || { e2e_log "$refused"; return 1; }
+  winner="$first"
+  [ "$loser" != "$first" ] || winner="$second"
+  LAUNCHER_PID="$winner"
+  launcher_ends && [ -f "$W/game-started" ] || { e2e_log "the game did not start"; return 1; }
+  rm "$W/game-started"
+  LAUNCHER_PID="$loser"
+  xdotool mousemove --window "$(e2e_window_id "$LAUNCHER_PID")" 531 382 click 1
+  launcher_ends && [ -f "$W/game-started" ] && e2e_same_tree "$W/full" "$W/g6" --no-record
+}
+
 e2e_case "failure: status, tooltip, buttons, size, place and colours" failure_without_the_game
 e2e_case "Try again once the server is back starts vt.exe -launched in the game folder" \
   try_again_once_the_server_is_back_starts_the_game
@@ -220,4 +254,6 @@ e2e_case "the source-folder notice" source_folder_notice
 e2e_case "a download in progress" download_in_progress
 e2e_case "Quit in the middle of a big file closes the window within a second" \
   quit_in_the_middle_of_a_big_file
+e2e_case "two launchers on one folder: one updates, the other is told and tries again" \
+  two_launchers_on_one_folder
 e2e_finish

@@ -115,6 +115,23 @@ e2e_require() {
   done
 }
 
+# Starts PROGRAM with ARGS in the background, its standard output to OUT (standard error to
+# OUT.err), and sets E2E_BUSY_PID once it has printed its first download line, so that the run is
+# surely mid-transfer; fails when none comes within 30 s. The process is tracked.
+e2e_start_until_downloading() {
+  local out="$1" _
+  shift
+  "$@" >"$out" 2>"$out.err" &
+  E2E_BUSY_PID=$!
+  e2e_track "$E2E_BUSY_PID"
+  for _ in $(seq 1 600); do
+    grep -qs '^Downloading the update: ' "$out" && return 0
+    kill -0 "$E2E_BUSY_PID" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  return 1
+}
+
 # Prints "PASS: NAME" or "FAIL: NAME" (and counts failures) after running the rest as a command.
 e2e_case() {
   local name="$1"

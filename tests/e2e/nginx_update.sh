@@ -163,20 +163,15 @@ e2e_case "tampered file repaired, player's own file kept" repair
 interrupted() {
   local before_record pid rc=0 f
   before_record="$(sha256sum <"$W/inst-a/installed.json")"
-  "$VTUPDATE" -dir "$W/inst-a" -url "http://127.0.0.1:$E2E_HTTP_PORT/slow/" \
-    >"$W/int.out" 2>"$W/int.err" &
-  pid=$!
-  e2e_track "$pid"
   # Once the first file is in, the handler is surely installed and the rest is still on its way.
-  for _ in $(seq 1 400); do
-    grep -q '^Downloading the update: ' "$W/int.out" && break
-    sleep 0.05
-  done
+  e2e_start_until_downloading "$W/int.out" \
+    "$VTUPDATE" -dir "$W/inst-a" -url "http://127.0.0.1:$E2E_HTTP_PORT/slow/" || true
+  pid="$E2E_BUSY_PID"
   kill -INT "$pid"
   wait "$pid" || rc=$?
   e2e_untrack "$pid"
-  [ "$rc" -eq 130 ] || { e2e_log "exit status $rc"; cat "$W/int.err" >&2; return 1; }
-  grep -q '^Stopped: ' "$W/int.err" || return 1
+  [ "$rc" -eq 130 ] || { e2e_log "exit status $rc"; cat "$W/int.out.err" >&2; return 1; }
+  grep -q '^Stopped: ' "$W/int.out.err" || return 1
   [ "$(sha256sum <"$W/inst-a/installed.json")" = "$before_record" ] || return 1
   # Every game file is its A or its B version, or absent when B added it.
   while IFS= read -r f; do

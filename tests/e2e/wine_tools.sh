@@ -2,7 +2,8 @@
 # The Windows programs as a user runs them, under Wine: vtpublish.exe makes a key, packs a small
 # game and verifies the tree; a tree packed under Wine is checked by the Linux vtpublish (when
 # given) and one packed on Linux by vtpublish.exe, so keys and signatures cross between the two
-# signers; vtupdate.exe installs the game from nginx and finds it up to date on a second run.
+# signers; vtupdate.exe installs the game from nginx and finds it up to date on a second run,
+# refuses a second run of one folder, and installs names of the longest length.
 #
 #   tests/e2e/wine_tools.sh [WINDOWS_BUILD_DIR [LINUX_VTPUBLISH_DIR]]   (default build/windows)
 #
@@ -119,6 +120,71 @@ case_vtupdate_options() {
   return $status
 }
 
+# Two vtupdate.exe runs of one folder started together, through the slow path: one installs,
+# the other is refused at once; the lock file goes with its handle, after a normal end and after
+# a SIGKILL of its holder.
+BUSY="Update failed: another update of this game folder is running - try again when it has finished"
+case_one_run_per_folder() {
+  local url round a b rca rcb pid status=0
+  make_game "$W/game-big" big
+  for i in 1 2 3 4; do
+    e2e_make_file "$W/game-big/data/big$i.pak" 700000 random "big$i"
+  done
+  vtpublish_exe pack "$(winpath "$W/game-big")" "$(winpath "$W/srv-big")" --build 1 \
+    --key "$(winpath "$KEY")" >/dev/null || return 1
+  e2e_start_nginx "$W/srv-big"
+  url="http://127.0.0.1:$E2E_HTTP_PORT/slow/"
+  for round in 1 2 3; do
+    rm -rf "$W/both"
+    mkdir -p "$W/both"
+    rca=0 rcb=0
+    wine "$WIN_VTUPDATE" -dir "$(winpath "$W/both")" -url "$url" >/dev/null 2>"$W/a.err" &
+    a=$!
+    wine "$WIN_VTUPDATE" -dir "$(winpath "$W/both")" -url "$url" >/dev/null 2>"$W/b.err" &
+    b=$!
+    wait "$a" || rca=$?
+    wait "$b" || rcb=$?
+    if ! { [ "$rca$rcb" = 01 ] && [ "$(tr -d '\r' <"$W/b.err")" = "$BUSY" ]; } &&
+      ! { [ "$rca$rcb" = 10 ] && [ "$(tr -d '\r' <"$W/a.err")" = "$BUSY" ]; }; then
+      e2e_log "round $round: exit $rca and $rcb: $(cat "$W/a.err" "$W/b.err")"
+      status=1
+      break
+    fi
+    e2e_same_tree "$W/game-big" "$W/both" --no-record || { status=1; break; }
+  done
+  if [ "$status" = 0 ]; then
+    rm -rf "$W/both"
+    e2e_start_until_downloading "$W/kill.out" wine "$WIN_VTUPDATE" -dir "$(winpath "$W/both")" \
+      -url "$url" || status=1
+    pid="$E2E_BUSY_PID"
+    kill -KILL "$pid" || status=1
+    wait "$pid" 2>/dev/null || true
+    # The handle closes once the Wine server sees the process gone.
+    sleep 1
+    wine "$WIN_VTUPDATE" -dir "$(winpath "$W/both")" -url "$url" >"$W/after.out" 2>&1 ||
+      { cat "$W/after.out" >&2; status=1; }
+    e2e_same_tree "$W/game-big" "$W/both" --no-record || status=1
+  fi
+  e2e_stop_nginx
+  return $status
+}
+
+# Names of 255 bytes, the most the file system takes, plain and compressed.
+case_longest_names() {
+  local name status=0
+  name="$(printf 'n%.0s' $(seq 1 251))"
+  e2e_make_file "$W/game-long/$name.dat" 200000 random long-plain
+  e2e_make_file "$W/game-long/d/$name.txt" 200000 text long-text
+  vtpublish_exe pack "$(winpath "$W/game-long")" "$(winpath "$W/srv-long")" --build 1 \
+    --key "$(winpath "$KEY")" >/dev/null || return 1
+  [ -n "$(find "$W/srv-long" -name '*.z')" ] || { e2e_log "nothing compressed"; return 1; }
+  e2e_start_nginx "$W/srv-long"
+  wine "$WIN_VTUPDATE" -dir "$(winpath "$W/long")" -url "http://127.0.0.1:$E2E_HTTP_PORT/" \
+    >"$W/long.out" 2>&1 || { cat "$W/long.out" >&2; status=1; }
+  e2e_stop_nginx
+  [ "$status" = 0 ] && e2e_same_tree "$W/game-long" "$W/long" --no-record
+}
+
 e2e_case "vtpublish.exe keygen" case_keygen
 e2e_case "vtpublish.exe pack and verify with its own key" case_pack_verify_own_key
 e2e_case "trees cross between the Linux and Windows signers" case_cross_platform_trees
@@ -130,4 +196,7 @@ if [ -n "$LINUX_VTPUBLISH" ]; then
 else
   echo "SKIP: vtupdate.exe's options (they need the Linux vtpublish to pack)"
 fi
+e2e_case "vtupdate.exe: one run per folder, the lock free after a normal end and a SIGKILL" \
+  case_one_run_per_folder
+e2e_case "vtupdate.exe installs 255-byte names, plain and compressed" case_longest_names
 e2e_finish

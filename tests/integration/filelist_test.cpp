@@ -187,6 +187,7 @@ TEST_P(FileListFailureTest, GivesItsMessage) {
 }
 
 const std::string KBadName = "bad file name in the update list: ";
+const std::string KOwnName = "the update list names a file the launcher keeps for itself: ";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FileListFailureTest,
@@ -218,7 +219,35 @@ INSTANTIATE_TEST_SUITE_P(
                   KBadName + ".."},
         TListCase{"SamePathTwice",
                   R"({"files":[{"p":"Data/A","s":1,"h":"b"},{"p":"data/a","s":2,"h":"c"}]})",
-                  "the update list names a file twice: data/a"}),
+                  "the update list names a file twice: data/a"},
+        // A file named like another's download name would be overwritten by that download.
+        TListCase{"PartAfterItsFile",
+                  R"({"files":[{"p":"x.bin","s":1,"h":"b"},{"p":"X.bin.part","s":2,"h":"c"}]})",
+                  "the update list names a file twice: X.bin.part is also the download name of "
+                  "x.bin"},
+        TListCase{"ZPartBeforeItsFile",
+                  R"({"files":[{"p":"d/x.ZPART","s":1,"h":"b"},{"p":"d/x","s":2,"h":"c"}]})",
+                  "the update list names a file twice: d/x.ZPART is also the download name of "
+                  "d/x"},
+        TListCase{"Record", R"({"files":[{"p":"Installed.json","s":1,"h":"b"}]})",
+                  KOwnName + "Installed.json"},
+        TListCase{"RecordBeingWritten", R"({"files":[{"p":"installed.json.part","s":1,"h":"b"}]})",
+                  KOwnName + "installed.json.part"},
+        TListCase{"NewLauncher", R"({"files":[{"p":"vtlaunch.new","s":1,"h":"b"}]})",
+                  KOwnName + "vtlaunch.new"},
+        TListCase{"OldLauncher", R"({"files":[{"p":"VTLAUNCH.OLD","s":1,"h":"b"}]})",
+                  KOwnName + "VTLAUNCH.OLD"},
+        TListCase{"NewLauncherArriving", R"({"files":[{"p":"vtlaunch.new.zpart","s":1,"h":"b"}]})",
+                  KOwnName + "vtlaunch.new.zpart"},
+        TListCase{"FolderLock", R"({"files":[{"p":"vtlaunch.lock","s":1,"h":"b"}]})",
+                  KOwnName + "vtlaunch.lock"},
+        // Only the top of the game folder is the launcher's, and a download name alone is a
+        // name like any other.
+        TListCase{"OwnNamesBelowTheTopAndLonePartNames",
+                  R"({"files":[{"p":"data/installed.json","s":1,"h":"b"},)"
+                  R"({"p":"d/vtlaunch.old","s":1,"h":"b"},{"p":"y.part","s":1,"h":"b"},)"
+                  R"({"p":"x.bin.part.old","s":1,"h":"b"},{"p":"x.bin.par","s":1,"h":"b"}]})",
+                  ""}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "platform/Files.h"
 #include "support/TestRelease.h"
+#include "update/Paths.h"
 
 namespace vt {
 namespace {
@@ -176,6 +177,57 @@ TEST_F(RunTest, FailuresOfOneFileEndTheRunWithTheirMessage) {
   EXPECT_EQ(Run().Error, "data/a.pak arrived damaged - try again");
   EXPECT_FALSE(fs::exists(Dir / "data/a.pak"));
   EXPECT_FALSE(fs::exists(Dir / "installed.json"));
+}
+
+// A disk that refuses writes (here: the receiving name made to point at /dev/full, which is
+// always full) fails the run with the write error, and takes the files it was writing with it.
+TEST_F(RunTest, AWriteThatFailsRemovesWhatItWroteAndSaysWhy) {
+  if (KPathSeparator != '/' || !fs::exists("/dev/full"))
+    GTEST_SKIP() << "needs /dev/full";
+  const test::TGameFiles old = {{"data/a.pak", "old"}};
+  test::PublishRelease(Server, old, 1, false);
+  ASSERT_EQ(Run().Error, "");
+  const std::string record = ReadAll(Dir / "installed.json");
+  for (const bool compress : {false, true}) {
+    SCOPED_TRACE(compress);
+    test::PublishRelease(Server, {{"data/a.pak", std::string(300000, 'n')}}, 2, compress);
+    fs::create_symlink("/dev/full", Dir / "data/a.pak.part");
+    const auto result = Run();
+    EXPECT_EQ(result.Error, (Dir / "data/a.pak.part").string() + ": No space left on device");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Dir / "data/a.pak.part")));
+    EXPECT_FALSE(fs::exists(Dir / "data/a.pak.zpart"));
+    EXPECT_EQ(ReadAll(Dir / "data/a.pak"), "old");
+    EXPECT_EQ(ReadAll(Dir / "installed.json"), record);
+  }
+  EXPECT_EQ(Run().Error, "");
+  EXPECT_EQ(ReadAll(Dir / "data/a.pak"), std::string(300000, 'n'));
+}
+
+// A name at the file system's limit has no room for ".part": it is received under a short name
+// that no list path can take, and installed all the same, plain and compressed.
+TEST_F(RunTest, ANameAtTheLengthLimitIsInstalled) {
+  const std::string longest(255 - 4, 'n');
+  for (const bool compress : {false, true}) {
+    SCOPED_TRACE(compress);
+    const test::TGameFiles game = {{"data/" + longest + ".pak", std::string(20000, 'p')},
+                                   {longest.substr(0, 250) + ".bin", "near the limit"}};
+    test::PublishRelease(Server, game, compress ? 2 : 1, compress);
+    const auto result = Run();
+    EXPECT_EQ(result.Error, "");
+    ExpectFolderHolds(game);
+    for (const auto& entry : fs::recursive_directory_iterator(Dir))
+      EXPECT_FALSE(entry.path().string().ends_with("part")) << entry.path();
+    fs::remove_all(Dir);
+    fs::create_directories(Dir);
+  }
+  const std::string target = (Dir / longest).string() + ".pak";
+  const TReceivingNames names = ReceivingNames(target);
+  EXPECT_EQ(FolderOf(names.Candidate), FolderOf(target));
+  EXPECT_TRUE(names.Candidate.ends_with("..part")) << names.Candidate;
+  EXPECT_TRUE(names.Compressed.ends_with("..zpart")) << names.Compressed;
+  EXPECT_NE(ReceivingNames(target + "x").Candidate, names.Candidate);
+  EXPECT_EQ(ReceivingNames(Dir.string() + KPathSeparator + "a.pak").Candidate,
+            Dir.string() + KPathSeparator + "a.pak.part");
 }
 
 TEST_F(RunTest, TargetThatCannotBeReplacedLeavesThePartFile) {

@@ -14,7 +14,7 @@ namespace vt {
 
 namespace {
 
-enum class TOption { Help, Version, Dir, Url, Check, Json, Verify, Retries, LimitRate };
+enum class TOption { Help, Version, Dir, Url, Check, Json, Verify, WaitLock, Retries, LimitRate };
 
 struct TOptionName {
   std::string_view Name;
@@ -33,6 +33,7 @@ constexpr TOptionName KOptions[] = {
     {"check", TOption::Check, nullptr, &TUpdateCommand::Check},
     {"json", TOption::Json, nullptr, &TUpdateCommand::Json},
     {"verify", TOption::Verify, nullptr, &TUpdateCommand::Verify},
+    {"wait-lock", TOption::WaitLock, nullptr, &TUpdateCommand::WaitLock},
     {"retries", TOption::Retries, "a number", nullptr},
     {"limit-rate", TOption::LimitRate, "a rate such as 8M or 500K", nullptr},
 };
@@ -216,7 +217,7 @@ double RetryDelaySeconds(int Attempt, double Jitter) {
 
 std::string HelpText(const std::string& DefaultUrl) {
   return "Usage: vtupdate -dir FOLDER [-url URL] [--check] [--verify] [--json] [--retries N]\n"
-         "                [--limit-rate RATE]\n"
+         "                [--limit-rate RATE] [--wait-lock]\n"
          "\n"
          "Brings a Veltrano RPG game folder up to date from its update server, as the launcher\n"
          "does, without a window. It never starts the game.\n"
@@ -236,6 +237,8 @@ std::string HelpText(const std::string& DefaultUrl) {
          "                     4 ... seconds (at most 60) in between; a bad signature is final\n"
          "  --limit-rate RATE  keep the downloads under RATE bytes a second all together, for\n"
          "                     example 8M or 500K (K, M, G: 1024, 1024^2, 1024^3)\n"
+         "  --wait-lock        when another update of the folder is running, wait for it to\n"
+         "                     finish instead of failing at once\n"
          "  --help             this text\n"
          "  --version          the version of this program\n"
          "\n"

@@ -25,6 +25,7 @@ struct TUpdateCommand {
   bool Check = false;
   bool Json = false;
   bool Verify = false;
+  bool WaitLock = false;
   int Retries = 0;
   int64_t LimitRate = 0;  // bytes a second; 0: no limit
 };

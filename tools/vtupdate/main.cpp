@@ -55,6 +55,7 @@ TRunEnd RunOnce(const TUpdateCommand& Command, TRunReport& Report,
   });
   TUpdaterOptions options;
   options.Verify = Command.Verify;
+  options.WaitForLock = Command.WaitLock;
   options.CheckOnly = Command.Check;
   options.RateLimit = Limit;
   Report.Reset();

@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "update/Updater.h"
+
+namespace vt {
+namespace {
+
+TEST(SpaceNeeded, NewBytesLessReplacedOnesPlusTheLargestFourInFlight) {
+  struct TCase {
+    const char* Name;
+    std::vector<TQueuedSpace> Files;
+    int64_t Needed;
+  };
+  const TCase cases[] = {
+      {"nothing queued", {}, 0},
+      {"new plain file", {{100, 0, 0}}, 100},
+      // The old version stays until the new one is renamed over it.
+      {"same-size replacement", {{100, 100, 0}}, 100},
+      // Old version, arrived object and candidate side by side.
+      {"compressed replacement", {{100, 80, 30}}, 100 - 80 + 80 + 30},
+      {"shrinking files free room",
+       {{10, 500, 0}, {10, 500, 0}, {10, 500, 0}, {10, 500, 0}, {10, 500, 0}},
+       5 * (10 - 500) + 4 * 500},
+      // Only four files are in flight at once: the fifth largest is not counted.
+      {"five in flight",
+       {{0, 1, 0}, {0, 5, 0}, {0, 4, 0}, {0, 3, 0}, {0, 2, 0}},
+       -15 + 5 + 4 + 3 + 2},
+  };
+  for (const TCase& c : cases)
+    EXPECT_EQ(SpaceNeeded(c.Files), c.Needed) << c.Name;
+}
+
+TEST(CheckFreeSpace, RefusesMoreThanAnyDiskHoldsAndSaysHowMuchIsFree) {
+  struct TNullView : TUpdateView {
+    void ShowProgress(const std::string&, int64_t, int64_t) override {}
+    void UpdateDone(const std::string&, bool) override {}
+  } view;
+  TCallQueue queue;
+  TUpdater updater(view, queue, ::testing::TempDir(), "http://x/");
+  constexpr int64_t KHuge = int64_t{1} << 60;
+  updater.SetFiles({{"a.bin", KHuge, "", 0}}, {0}, KHuge);
+  try {
+    updater.CheckFreeSpace();
+    ADD_FAILURE() << "passed";
+  } catch (const std::exception& e) {
+    const std::string prefix =
+        "not enough free space: the update needs " + MegabytesText(KHuge) + " MB more, ";
+    EXPECT_TRUE(std::string(e.what()).starts_with(prefix)) << e.what();
+    EXPECT_TRUE(std::string(e.what()).ends_with(" MB are free")) << e.what();
+  }
+  updater.SetFiles({{"a.bin", 1, "", 0}}, {0}, 1);
+  EXPECT_NO_THROW(updater.CheckFreeSpace());
+}
+
+}  // namespace
+}  // namespace vt
