@@ -19,6 +19,7 @@
 #include "publish/PackCache.h"
 #include "publish/Prune.h"
 #include "publish/ReleaseTree.h"
+#include "publish/TreeLock.h"
 #include "publish/VerifyTree.h"
 #include "support/TestRelease.h"
 #include "update/Digest.h"
@@ -193,8 +194,9 @@ TEST_F(PublishTree, PackRefusesBuildsThatDoNotMoveForwardAndReservedBases) {
     }
     EXPECT_EQ(ReadAll(FOut / "version"), version);
   }
-  // One writer at a time: a prune beside a pack could take an object the pack reuses.
-  WriteAll(FOut / KPrivateFolder / "lock", "");
+  // One writer at a time: a prune beside a pack could take an object the pack reuses. The lock
+  // is held on a handle, so it goes with its holder.
+  auto held = std::make_optional<TTreeLock>(FOut.string());
   for (const auto& write : {std::function<void()>([&] { PackBuild(11); }),
                             std::function<void()>([&] { Prune(FOut.string(), 1, false); })}) {
     try {
@@ -207,7 +209,7 @@ TEST_F(PublishTree, PackRefusesBuildsThatDoNotMoveForwardAndReservedBases) {
     }
   }
   EXPECT_EQ(ReadAll(FOut / "version"), version);
-  fs::remove(FOut / KPrivateFolder / "lock");
+  held.reset();
 
   WriteAll(FOut / "version", "{not a manifest");
   EXPECT_THROW(PackBuild(11), std::runtime_error);

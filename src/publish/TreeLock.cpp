@@ -5,7 +5,6 @@
 
 #include "platform/Files.h"
 #include "platform/SysError.h"
-#include "publish/ObjectFiles.h"
 #include "publish/PackCache.h"
 
 namespace vt {
@@ -14,21 +13,15 @@ TTreeLock::TTreeLock(const std::string& OutDir) {
   const std::filesystem::path folder = std::filesystem::path(OutDir) / KPrivateFolder;
   if (!CreateFolders(folder.string()))
     throw std::runtime_error(folder.string() + ": " + LastSystemErrorText());
-  FPath = (folder / "lock").string();
-  const std::string temp = FPath + "." + std::to_string(FileTimeNow());
-  {
-    TFile file = TFile::Create(temp);
-    file.Close();
+  // An OS lock on an open handle: it goes with its process, so a killed run leaves none behind.
+  FLock = TFolderLock::TryLock(folder.string() + KPathSeparator);
+  if (FLock->State() == TFolderLock::TState::Busy) {
+    throw std::runtime_error(OutDir +
+                             ": another vtpublish is packing or pruning it - try again when it "
+                             "has finished");
   }
-  if (!RenameFile(temp, FPath)) {
-    RemoveFile(temp);
-    throw std::runtime_error(OutDir + ": another vtpublish is packing or pruning it (" + FPath +
-                             " exists; delete it if none is running)");
-  }
-}
-
-TTreeLock::~TTreeLock() {
-  RemoveFile(FPath);
+  if (FLock->State() == TFolderLock::TState::Unavailable)
+    throw std::runtime_error(folder.string() + ": cannot be locked against another vtpublish");
 }
 
 }  // namespace vt
