@@ -11,10 +11,10 @@
 
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "shell/ErrorBox.h"
 #include "shell/LaunchForm.h"
 #include "shell/Options.h"
 #include "shell/SystemStarter.h"
-#include "shell/gtk/GtkGuard.h"
 #include "shell/gtk/GtkWindow.h"
 #include "update/Paths.h"
 #include "update/ReleaseKey.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <utility>
 
-#include "shell/gtk/GtkGuard.h"
+#include "shell/ErrorBox.h"
 #include "shell/gtk/JpegPicture.h"
 
 namespace vt {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/Process.h"
+#include "shell/ErrorBox.h"
 #include "shell/LaunchForm.h"
 #include "shell/SystemStarter.h"
 #include "shell/win32/ComPtr.h"

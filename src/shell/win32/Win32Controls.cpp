@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "shell/ErrorBox.h"
 #include "shell/win32/Win32Text.h"
 
 namespace vt {

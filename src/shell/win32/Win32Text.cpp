@@ -1,4 +1,5 @@
 #include "shell/win32/Win32Text.h"
+#include "shell/ErrorBox.h"
 
 #include <windows.h>
 
@@ -37,18 +38,6 @@ void ShowErrorBox(const std::string& Text) {
   // Task-modal: every window of the program is disabled while the box is up, so no click can
   // reach a handler that is half way through.
   MessageBoxW(nullptr, Widen(Text).c_str(), KErrorTitle, MB_OK | MB_ICONERROR | MB_TASKMODAL);
-}
-
-bool RunGuarded(const std::function<void()>& Call) {
-  try {
-    Call();
-    return true;
-  } catch (const std::exception& error) {
-    ShowErrorBox(error.what());
-  } catch (...) {
-    ShowErrorBox("unexpected error");
-  }
-  return false;
 }
 
 }  // namespace vt

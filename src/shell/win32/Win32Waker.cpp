@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "shell/ErrorBox.h"
 #include "shell/win32/Win32Text.h"
 
 namespace vt {

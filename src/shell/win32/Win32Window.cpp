@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "shell/ErrorBox.h"
 #include "shell/win32/Win32Text.h"
 
 namespace vt {

@@ -1,8 +1,8 @@
-#include "shell/gtk/GtkGuard.h"
+// The error box of the GTK window.
 
 #include <gtk/gtk.h>
 
-#include <exception>
+#include "shell/ErrorBox.h"
 
 namespace vt {
 
@@ -13,18 +13,6 @@ void ShowErrorBox(const std::string& Text) {
   gtk_window_set_title(GTK_WINDOW(box), "Veltrano RPG");
   gtk_dialog_run(GTK_DIALOG(box));
   gtk_widget_destroy(box);
-}
-
-bool RunGuarded(const std::function<void()>& Call) {
-  try {
-    Call();
-    return true;
-  } catch (const std::exception& error) {
-    ShowErrorBox(error.what());
-  } catch (...) {
-    ShowErrorBox("unexpected error");
-  }
-  return false;
 }
 
 }  // namespace vt
