@@ -172,15 +172,12 @@ bool RenameFile(const std::string& Source, const std::string& Target) {
   return ::MoveFileW(WidePath(Source).c_str(), WidePath(Target).c_str()) != 0;
 }
 
-bool FitsFileName(const std::string& Folder, const std::string& Name) {
-  DWORD limit = 255;
-  wchar_t root[MAX_PATH + 1];
-  if (::GetVolumePathNameW(WidePath(Folder).c_str(), root, MAX_PATH + 1)) {
-    DWORD got = 0;
-    if (::GetVolumeInformationW(root, nullptr, 0, nullptr, &got, nullptr, nullptr, 0) && got > 0)
-      limit = got;
-  }
-  return Wide(Name).size() <= limit;
+bool FitsFileName(const std::string&, const std::string& Name) {
+  // NTFS, ReFS, exFAT and FAT32 (every writable file system a game is installed on) take 255
+  // UTF-16 units in a name. Asking the volume instead would cost a call per placed file, and
+  // Wine writes a warning to standard error for each.
+  constexpr size_t KNameLimit = 255;
+  return Wide(Name).size() <= KNameLimit;
 }
 
 bool FreeSpace(const std::string& Folder, int64_t& Bytes) {

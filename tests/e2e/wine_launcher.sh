@@ -50,6 +50,13 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 120 wineserver -w || true
 fi
 
+# A Wine server still running from a program without a display (wine_tools.sh) keeps that
+# desktop's size, 1024x768, and would centre the windows on it rather than on this screen.
+wineserver -k 2>/dev/null || true
+timeout 60 wineserver -w 2>/dev/null || true
+# Every case but the high-DPI one expects 96 DPI, whatever a run cut short left in the prefix.
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1 || true
+
 # The client area at 96 DPI and the places the checks look at, relative to it.
 CLIENT_W=720
 CLIENT_H=405
