@@ -275,8 +275,8 @@ up_to_date() {
   grep -qx "Up to date (build 201)." "$W/again.out" || return 1
   lines="$(tail -n +"$((before + 1))" "$E2E_ACCESS_LOG")"
   if [ "$(printf '%s\n' "$lines" | grep -c .)" -ne 2 ] ||
-    ! printf '%s\n' "$lines" | grep -q '^GET /b/version?t=' ||
-    ! printf '%s\n' "$lines" | grep -q '^GET /b/version\.sig?t='; then
+    ! printf '%s\n' "$lines" | grep '^GET /b/version?t=' >/dev/null ||
+    ! printf '%s\n' "$lines" | grep '^GET /b/version\.sig?t=' >/dev/null; then
     e2e_log "requests: $lines"
     return 1
   fi
