@@ -7,23 +7,23 @@
 namespace vt {
 namespace {
 
-constexpr double KBytesPerMb = 1048576.0;
-
-// One digit after the separator. Formatted without the C locale, so that the result does not
-// depend on what a GUI toolkit did to the process's global locale.
 std::string Megabytes(int64_t Bytes, const std::string& Separator) {
+  return DecimalText(static_cast<double>(Bytes) / KBytesPerMb, Separator);
+}
+
+}  // namespace
+
+std::string DecimalText(double Value, const std::string& Separator) {
+  // Formatted without the C locale, so that the result does not depend on what a GUI toolkit
+  // did to the process's global locale.
   char buffer[64];
   const auto end =
-      std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(Bytes) / KBytesPerMb,
-                    std::chars_format::fixed, 1)
-          .ptr;
+      std::to_chars(buffer, buffer + sizeof buffer, Value, std::chars_format::fixed, 1).ptr;
   std::string text(buffer, end);
   if (const size_t point = text.find('.'); point != std::string::npos)
     text.replace(point, 1, Separator);
   return text;
 }
-
-}  // namespace
 
 std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneBytes,
                                  int64_t TotalBytes) {

@@ -13,6 +13,12 @@ namespace vt {
 std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneBytes,
                                  int64_t TotalBytes);
 
+// The progress lines' unit: a MiB.
+constexpr double KBytesPerMb = 1048576.0;
+
+// Value with one digit after Separator.
+std::string DecimalText(double Value, const std::string& Separator);
+
 // Bytes as MiB with one digit after the user's decimal separator, as the progress lines show.
 std::string MegabytesText(int64_t Bytes);
 

@@ -1,12 +1,12 @@
 #include "ConsoleView.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
 #include "platform/Console.h"
 #include "platform/Locale.h"
+#include "update/Progress.h"
 #include "update/Utf8.h"
 
 namespace vt {
@@ -32,16 +32,6 @@ constexpr size_t KNamedFiles = 10;
 
 bool EndsWith(const std::string& Text, std::string_view End) {
   return Text.size() >= End.size() && Text.compare(Text.size() - End.size(), End.size(), End) == 0;
-}
-
-std::string Decimal(double Value, const std::string& Separator) {
-  char buffer[64];
-  const auto end =
-      std::to_chars(buffer, buffer + sizeof buffer, Value, std::chars_format::fixed, 1).ptr;
-  std::string text(buffer, end);
-  if (const size_t point = text.find('.'); point != std::string::npos)
-    text.replace(point, 1, Separator);
-  return text;
 }
 
 std::string Clock(int64_t Seconds) {
@@ -87,7 +77,7 @@ std::string RateText(double BytesPerSecond, int64_t Left, const std::string& Sep
   // A week stands in for "longer than anyone waits"; it also keeps the cast in range.
   const double seconds =
       std::min(std::ceil(double(std::max<int64_t>(Left, 0)) / BytesPerSecond), 7.0 * 24 * 3600);
-  return Decimal(BytesPerSecond / 1048576.0, Separator) + " MB/s, " +
+  return DecimalText(BytesPerSecond / KBytesPerMb, Separator) + " MB/s, " +
          Clock(static_cast<int64_t>(seconds)) + " left";
 }
 
@@ -190,7 +180,7 @@ void TConsoleView::Checked(int32_t Build, const TCheckResult& Result) {
 void TConsoleView::AttemptFailed(const std::string& Error, int Attempt, int Attempts, double Wait) {
   EndLine(true);
   FIo.Err("Attempt " + std::to_string(Attempt) + " of " + std::to_string(Attempts) +
-          " failed: " + Error + " - trying again in " + Decimal(Wait, ".") + " s\n");
+          " failed: " + Error + " - trying again in " + DecimalText(Wait, ".") + " s\n");
 }
 
 void TConsoleView::Failed(const std::string& Error, bool Check) {
