@@ -30,7 +30,7 @@ class InstalledTest : public testing::Test {
   InstalledTest() {
     fs::remove_all(FRoot);
     fs::create_directories(FRoot / "game");
-    Updater.SetManifest(KBuild, {"lists/files.json", 100, KListHash, 0});
+    Updater.SetManifest(KBuild, {"lists/files.json", 100, KListHash, 0, {}});
   }
   ~InstalledTest() override { fs::remove_all(FRoot); }
 
@@ -85,10 +85,10 @@ TEST_F(InstalledTest, SaveWritesTheExactFormAndReadsItBack) {
   Put("vt.exe", "12345");
   fs::create_directories(fs::path(FDir) / "data");
   Put(KInstalledName, std::string(5000, 'x'));  // longer than the new record: truncated
-  Updater.SetFiles({{"Sound/\xC3\x84rger.ogg", 3, "ab", 0},
-                    {"gone.dat", 1, "cd", 0},
-                    {"data", 0, "ef", 0},
-                    {"vt.exe", 5, "0f", 9}},
+  Updater.SetFiles({{"Sound/\xC3\x84rger.ogg", 3, "ab", 0, {}},
+                    {"gone.dat", 1, "cd", 0, {}},
+                    {"data", 0, "ef", 0, {}},
+                    {"vt.exe", 5, "0f", 9, {}}},
                    {}, 0);
   Updater.SaveInstalled();
 
@@ -202,7 +202,7 @@ TEST_F(InstalledTest, UpToDateOnlyWhenEveryCheckPasses) {
     EXPECT_FALSE(upToDate(text)) << text;
   }
   // A missing build reads as -1, so it matches a manifest of build -1.
-  Updater.SetManifest(-1, {"lists/files.json", 100, KListHash, 0});
+  Updater.SetManifest(-1, {"lists/files.json", 100, KListHash, 0, {}});
   EXPECT_TRUE(upToDate("{\"list\":\"" + KListHash + "\",\"files\":{" + good + "}}"));
 
   for (const TJsonValue& root : {TJsonValue{}, Parse("[]"), Parse("\"x\"")})
@@ -228,7 +228,7 @@ TEST_F(InstalledTest, UnreadableRecordValuesFailTheCheck) {
 
 TEST_F(InstalledTest, FileIsCurrentByRecordOrByContent) {
   const std::string right = Sha256Hex(std::span(reinterpret_cast<const uint8_t*>("hello"), 5));
-  const TRemoteFile file{"data/a.dat", 5, right, 0};
+  const TRemoteFile file{"data/a.dat", 5, right, 0, {}};
   // Writes Content, then asks with Record, in which $S and $T stand for the new size and time.
   const auto current = [&](const std::string& Content, std::string Record,
                            const TRemoteFile& Wanted) {
@@ -249,7 +249,7 @@ TEST_F(InstalledTest, FileIsCurrentByRecordOrByContent) {
   EXPECT_TRUE(current("hello", "", file));             // no record: hashed
   EXPECT_FALSE(current("jello", "", file));
   // A size that differs from the list decides alone: this content would hash right.
-  const TRemoteFile longer{"data/a.dat", 6, right, 0};
+  const TRemoteFile longer{"data/a.dat", 6, right, 0, {}};
   EXPECT_FALSE(current("hello", "", longer));
   EXPECT_FALSE(current("hello", entry("\"s\":$S,\"t\":$T,\"h\":\"" + right + "\""), longer));
 
@@ -277,7 +277,7 @@ TEST_F(InstalledTest, FileIsCurrentByRecordOrByContent) {
 TEST_F(InstalledTest, FolderIsNeverCurrent) {
   fs::create_directories(fs::path(FDir) / "data");
   const TJsonValue previous = Parse("{\"data\":{\"s\":0,\"t\":0,\"h\":\"\"}}");
-  EXPECT_FALSE(Updater.IsFileCurrent({"data", 0, Sha256Hex({}), 0}, &previous));
+  EXPECT_FALSE(Updater.IsFileCurrent({"data", 0, Sha256Hex({}), 0, {}}, &previous));
 }
 
 TEST_F(InstalledTest, RemovesOnlyWhatThePreviousRecordNamedAndTheListLacks) {
@@ -291,7 +291,7 @@ TEST_F(InstalledTest, RemovesOnlyWhatThePreviousRecordNamedAndTheListLacks) {
     Put("C:x", "x");
   Put("../outside.txt", "x");
   fs::create_directories(fs::path(FDir) / "emptydir");
-  Updater.SetFiles({{"data/MAP.dat", 1, "aa", 0}, {"keep.dat", 1, "bb", 0}}, {}, 0);
+  Updater.SetFiles({{"data/MAP.dat", 1, "aa", 0, {}}, {"keep.dat", 1, "bb", 0, {}}}, {}, 0);
   const TJsonValue previous = Parse(
       R"({"Data/Map.DAT":{},"vtlaunch.exe":{},"VTLAUNCH.EXE":{},"sub/vtlaunch.exe":{},"old.dat":1,)"
       R"("../outside.txt":{},"C:x":{},"emptydir":{},"missing.dat":{},"keep.dat":{}})");

@@ -319,7 +319,7 @@ TRemoteFile WriteList(const fs::path& Out, const std::vector<TRemoteFile>& Entri
                       TCompress Compress) {
   const TBytes text = ToBytes(FileListJson(Entries));
   const std::string hash = Sha256Hex(text);
-  TRemoteFile list{"lists/" + hash + ".json", static_cast<int64_t>(text.size()), hash, 0};
+  TRemoteFile list{"lists/" + hash + ".json", static_cast<int64_t>(text.size()), hash, 0, {}};
   TBytes stored = text;
   if (Compress != TCompress::Never) {
     TBytes z = ZlibCompress(text);

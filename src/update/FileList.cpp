@@ -33,6 +33,27 @@ const TRemoteFile* DownloadNameClash(const std::string& Folded,
   return nullptr;
 }
 
+// The entry's "c". One that cannot be used is ignored: the file then comes whole, as it does for
+// a client that knows nothing of chunks.
+TChunkRef ReadChunkRef(const TJsonValue& Entry) {
+  const TJsonValue* c = Entry.Member("c");
+  const TJsonValue* size = c != nullptr ? c->Member("s") : nullptr;
+  const TJsonValue* hash = c != nullptr ? c->Member("h") : nullptr;
+  if (size == nullptr || hash == nullptr || size->Kind != TJsonValue::TKind::Number ||
+      hash->Kind != TJsonValue::TKind::String || hash->Text.size() != 64 ||
+      hash->Text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    return {};
+  }
+  try {
+    const int64_t bytes = ReadInt64(*c, "s");
+    if (bytes <= 0)
+      return {};
+    return {bytes, AsciiLower(hash->Text)};
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
 }  // namespace
 
 int64_t MaxTransferBytes(const TRemoteFile& File) {
@@ -64,6 +85,7 @@ std::vector<TRemoteFile> ReadFileList(std::span<const uint8_t> Bytes) {
     file.Size = ReadInt64(elements[i], "s");
     file.Hash = AsciiLower(ReadString(elements[i], "h"));
     file.ZSize = ReadInt64(elements[i], "z", 0);
+    file.Chunks = ReadChunkRef(elements[i]);
     if (!IsSafeRelativePath(file.Path)) {
       throw TUpdateError("bad file name in the update list: " + file.Path);
     }

@@ -79,7 +79,7 @@ class DownloadTest : public ::testing::Test {
   }
   // An entry for Content, its object served plainly or zlib-compressed.
   TRemoteFile Publish(const std::string& Path, const std::string& Content, bool Compress = false) {
-    TRemoteFile file{Path, static_cast<int64_t>(Content.size()), Sha256Hex(Bytes(Content)), 0};
+    TRemoteFile file{Path, static_cast<int64_t>(Content.size()), Sha256Hex(Bytes(Content)), 0, {}};
     if (Compress) {
       const auto z = ZlibCompress(Bytes(Content));
       file.ZSize = static_cast<int64_t>(z.size());

@@ -95,7 +95,7 @@ TEST_F(FileListTest, EmptyListAndManyEntriesKeepTheirOrder) {
 
   std::vector<TRemoteFile> many;
   for (int i = 0; i < 1000; ++i)
-    many.push_back({"f/" + std::to_string(i), i, "ab", 0});
+    many.push_back({"f/" + std::to_string(i), i, "ab", 0, {}});
   test::PublishList(Server, FileListJson(many), true);
   ASSERT_EQ(Run(), "");
   ASSERT_EQ(Updater.Files().size(), 1000u);
@@ -105,7 +105,7 @@ TEST_F(FileListTest, EmptyListAndManyEntriesKeepTheirOrder) {
 
 TEST_F(FileListTest, WrongSizeOrDigestIsDamagedNeverUnreadable) {
   const auto good = Bytes(KThreeFiles);
-  TRemoteFile list{"l", static_cast<int64_t>(good.size()), Sha256Hex(good), 0};
+  TRemoteFile list{"l", static_cast<int64_t>(good.size()), Sha256Hex(good), 0, {}};
   auto longer = good;
   longer.push_back(' ');
   auto shorter = good;
@@ -126,7 +126,7 @@ TEST_F(FileListTest, WrongSizeOrDigestIsDamagedNeverUnreadable) {
 
 TEST_F(FileListTest, CompressedListRules) {
   const auto good = Bytes(KThreeFiles);
-  const TRemoteFile plain{"l.z", static_cast<int64_t>(good.size()), Sha256Hex(good), 0};
+  const TRemoteFile plain{"l.z", static_cast<int64_t>(good.size()), Sha256Hex(good), 0, {}};
   TRemoteFile list = plain;
   list.ZSize = 1;  // only its sign matters
 
@@ -158,7 +158,7 @@ TEST_F(FileListTest, CompressedListRules) {
 
 TEST_F(FileListTest, ABodyPastItsSignedSizeIsCutOff) {
   const auto good = Bytes(KThreeFiles);
-  TRemoteFile list{"l", static_cast<int64_t>(good.size()), Sha256Hex(good), 0};
+  TRemoteFile list{"l", static_cast<int64_t>(good.size()), Sha256Hex(good), 0, {}};
   test::PublishManifest(Server, ManifestJson(1, list));
   Server.SetHandler("/l", Server.Endless());
   EXPECT_EQ(Run(), KDamaged);
@@ -169,7 +169,7 @@ TEST_F(FileListTest, ABodyPastItsSignedSizeIsCutOff) {
 
 TEST_F(FileListTest, MissingListGivesTheHttpMessageWithItsUrl) {
   const auto good = Bytes(KThreeFiles);
-  test::PublishManifest(Server, ManifestJson(1, {"lists/none", 1, "ab", 0}));
+  test::PublishManifest(Server, ManifestJson(1, {"lists/none", 1, "ab", 0, {}}));
   EXPECT_EQ(Run(), Server.BaseUrl() + "lists/none: HTTP 404");
 }
 

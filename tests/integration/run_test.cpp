@@ -173,7 +173,7 @@ TEST_F(RunTest, FailuresOfOneFileEndTheRunWithTheirMessage) {
   EXPECT_EQ(Run().Error, "data/a.pak arrived damaged - try again");
 
   test::PublishRelease(Server, {{"data/a.pak", std::string(5000, 'a')}}, 1, false);
-  Server.Serve(test::ObjectPath({"", 0, entries[0].Hash, 0}), std::string(5000, 'b'));
+  Server.Serve(test::ObjectPath({"", 0, entries[0].Hash, 0, {}}), std::string(5000, 'b'));
   EXPECT_EQ(Run().Error, "data/a.pak arrived damaged - try again");
   EXPECT_FALSE(fs::exists(Dir / "data/a.pak"));
   EXPECT_FALSE(fs::exists(Dir / "installed.json"));

@@ -201,7 +201,7 @@ TEST_F(TransferTest, StopWhileABigLocalFileIsHashedEndsAtOnce) {
   const int64_t size = 2048 * KMiB;
   test::WriteAll(Dir / "data/big.pak", "");
   fs::resize_file(Dir / "data/big.pak", static_cast<uintmax_t>(size));
-  const TRemoteFile entry{"data/big.pak", size, std::string(64, 'a'), 0};
+  const TRemoteFile entry{"data/big.pak", size, std::string(64, 'a'), 0, {}};
   test::PublishList(Server, FileListJson({entry}), true);
   TPumpedRun run(Dir, Server.BaseUrl(), {});
   ASSERT_TRUE(run.PumpUntil([](const auto& Lines) {

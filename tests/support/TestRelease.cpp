@@ -28,7 +28,7 @@ void PublishManifest(TTestServer& Server, const std::string& ManifestText) {
 TRemoteFile PublishList(TTestServer& Server, const std::string& ListText, bool Compress,
                         int32_t Build, const std::string& Path) {
   const std::vector<uint8_t> bytes(ListText.begin(), ListText.end());
-  TRemoteFile list{Path, static_cast<int64_t>(bytes.size()), Sha256Hex(bytes), 0};
+  TRemoteFile list{Path, static_cast<int64_t>(bytes.size()), Sha256Hex(bytes), 0, {}};
   if (Compress) {
     const std::vector<uint8_t> z = ZlibCompress(bytes);
     list.ZSize = static_cast<int64_t>(z.size());
@@ -63,7 +63,7 @@ std::vector<TRemoteFile> PublishRelease(TTestServer& Server, const TGameFiles& F
   std::vector<TRemoteFile> entries;
   for (const auto& [path, content] : Files) {
     const std::vector<uint8_t> bytes(content.begin(), content.end());
-    TRemoteFile entry{path, static_cast<int64_t>(bytes.size()), Sha256Hex(bytes), 0};
+    TRemoteFile entry{path, static_cast<int64_t>(bytes.size()), Sha256Hex(bytes), 0, {}};
     if (Compress) {
       const std::vector<uint8_t> z = ZlibCompress(bytes);
       entry.ZSize = static_cast<int64_t>(z.size());
