@@ -26,6 +26,9 @@ class TFile {
   static TFile OpenRead(const std::string& Path);
   // Create for writing, truncating an existing file. Raises like OpenRead.
   static TFile Create(const std::string& Path);
+  // Open for reading and writing at any offset, made when missing, never truncated. Raises like
+  // OpenRead.
+  static TFile OpenReadWrite(const std::string& Path);
 
   TFile(TFile&& Other) noexcept;
   TFile& operator=(TFile&& Other) noexcept;
@@ -40,6 +43,13 @@ class TFile {
   // Closes now and reports a failure that the destructor would have to swallow, as a
   // TFileWriteError: what was written may not have reached the disk.
   void Close();
+
+  // Up to Size bytes from Offset, fewer only at the end of the file. Raises on a read error.
+  size_t ReadAt(int64_t Offset, void* Buffer, size_t Size);
+  // All Size bytes at Offset, or raises TFileWriteError.
+  void WriteAt(int64_t Offset, const void* Data, size_t Size);
+  // Cuts or extends the file to Size bytes, or raises TFileWriteError.
+  void Resize(int64_t Size);
 
  private:
   TFile(intptr_t Handle, std::string Path);

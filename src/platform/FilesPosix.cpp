@@ -49,6 +49,10 @@ TFile TFile::Create(const std::string& Path) {
   return TFile(OpenOrRaise(Path, O_WRONLY | O_CREAT | O_TRUNC), Path);
 }
 
+TFile TFile::OpenReadWrite(const std::string& Path) {
+  return TFile(OpenOrRaise(Path, O_RDWR | O_CREAT), Path);
+}
+
 TFile::TFile(TFile&& Other) noexcept
     : FHandle(std::exchange(Other.FHandle, -1)), FPath(std::move(Other.FPath)) {}
 
@@ -97,6 +101,48 @@ void TFile::Close() {
   const int fd = static_cast<int>(std::exchange(FHandle, -1));
   // The descriptor is gone after close() even when it fails (EINTR included on Linux).
   if (::close(fd) != 0)
+    RaiseWriteFor(FPath);
+}
+
+size_t TFile::ReadAt(int64_t Offset, void* Buffer, size_t Size) {
+  char* next = static_cast<char*>(Buffer);
+  size_t done = 0;
+  while (done < Size) {
+    const ssize_t got = ::pread(static_cast<int>(FHandle), next + done, Size - done,
+                                static_cast<off_t>(Offset + static_cast<int64_t>(done)));
+    if (got == 0)
+      break;
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      RaiseFor(FPath);
+    }
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
+void TFile::WriteAt(int64_t Offset, const void* Data, size_t Size) {
+  const char* next = static_cast<const char*>(Data);
+  while (Size > 0) {
+    const ssize_t put = ::pwrite(static_cast<int>(FHandle), next, Size, static_cast<off_t>(Offset));
+    if (put < 0) {
+      if (errno == EINTR)
+        continue;
+      RaiseWriteFor(FPath);
+    }
+    next += put;
+    Offset += put;
+    Size -= static_cast<size_t>(put);
+  }
+}
+
+void TFile::Resize(int64_t Size) {
+  int status;
+  do {
+    status = ::ftruncate(static_cast<int>(FHandle), static_cast<off_t>(Size));
+  } while (status != 0 && errno == EINTR);
+  if (status != 0)
     RaiseWriteFor(FPath);
 }
 

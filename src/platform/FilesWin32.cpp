@@ -58,6 +58,10 @@ TFile TFile::Create(const std::string& Path) {
   return TFile(OpenOrRaise(Path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS), Path);
 }
 
+TFile TFile::OpenReadWrite(const std::string& Path) {
+  return TFile(OpenOrRaise(Path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS), Path);
+}
+
 TFile::TFile(TFile&& Other) noexcept
     : FHandle(std::exchange(Other.FHandle, KNoHandle)), FPath(std::move(Other.FPath)) {}
 
@@ -100,6 +104,59 @@ void TFile::Close() {
   if (FHandle == KNoHandle)
     return;
   if (!::CloseHandle(Handle(std::exchange(FHandle, KNoHandle))))
+    RaiseWriteFor(FPath);
+}
+
+namespace {
+
+// The offset of a synchronous ReadFile or WriteFile call.
+OVERLAPPED At(int64_t Offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(static_cast<uint64_t>(Offset));
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(Offset) >> 32);
+  return at;
+}
+
+}  // namespace
+
+size_t TFile::ReadAt(int64_t Offset, void* Buffer, size_t Size) {
+  char* next = static_cast<char*>(Buffer);
+  size_t done = 0;
+  while (done < Size) {
+    DWORD got = 0;
+    const size_t left = Size - done;
+    const DWORD want = static_cast<DWORD>(left < KMaxChunk ? left : KMaxChunk);
+    OVERLAPPED at = At(Offset + static_cast<int64_t>(done));
+    if (!::ReadFile(Handle(FHandle), next + done, want, &got, &at)) {
+      if (::GetLastError() == ERROR_HANDLE_EOF)
+        break;
+      RaiseFor(FPath);
+    }
+    if (got == 0)
+      break;
+    done += got;
+  }
+  return done;
+}
+
+void TFile::WriteAt(int64_t Offset, const void* Data, size_t Size) {
+  const char* next = static_cast<const char*>(Data);
+  while (Size > 0) {
+    DWORD put = 0;
+    const DWORD want = static_cast<DWORD>(Size < KMaxChunk ? Size : KMaxChunk);
+    OVERLAPPED at = At(Offset);
+    if (!::WriteFile(Handle(FHandle), next, want, &put, &at))
+      RaiseWriteFor(FPath);
+    next += put;
+    Offset += put;
+    Size -= put;
+  }
+}
+
+void TFile::Resize(int64_t Size) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = Size;
+  if (!::SetFileInformationByHandle(Handle(FHandle), FileEndOfFileInfo, &end, sizeof end))
     RaiseWriteFor(FPath);
 }
 

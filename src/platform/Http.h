@@ -37,6 +37,12 @@ class THttpBodyCut : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Bytes [From, From + Count) of a resource.
+struct THttpRange {
+  int64_t From = 0;
+  int64_t Count = 0;
+};
+
 class THttpClient {
  public:
   using TSink = std::function<void(const uint8_t* Data, size_t Size)>;
@@ -48,6 +54,9 @@ class THttpClient {
   // failure raises std::runtime_error with the client's own message; an exception thrown by
   // Sink ends the transfer and propagates unchanged.
   virtual int Get(const std::string& Url, const TSink& Sink) = 0;
+  // Get with a Range header for Range: only the body of a final 206 response reaches Sink. A
+  // server that ignores ranges answers 200, whose body is dropped like any other.
+  virtual int GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) = 0;
 };
 
 std::unique_ptr<THttpClient> NewHttpClient(const THttpSettings& Settings);

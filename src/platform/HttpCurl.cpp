@@ -76,8 +76,10 @@ class TCurlClient final : public THttpClient {
   TCurlClient& operator=(const TCurlClient&) = delete;
 
   int Get(const std::string& Url, const TSink& Sink) override;
+  int GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) override;
 
  private:
+  int Transfer(const std::string& Url, const std::string& Range, const TSink& Sink);
   template <typename T>
   void SetOption(CURLoption Option, T Value);
   long ResponseCode() const;
@@ -95,7 +97,8 @@ class TCurlClient final : public THttpClient {
   char FErrorText[CURL_ERROR_SIZE] = {};
   // State of the request in progress.
   const TSink* FSink = nullptr;
-  long FDroppedStatus = 0;  // a non-200 response whose transfer we ended on purpose
+  long FWanted = 200;       // the status whose body reaches the sink
+  long FDroppedStatus = 0;  // another response, whose transfer we ended on purpose
   std::exception_ptr FSinkError;
 };
 
@@ -140,11 +143,25 @@ TCurlClient::TCurlClient(const THttpSettings& Settings) : FStop(Settings.Stop) {
 }
 
 int TCurlClient::Get(const std::string& Url, const TSink& Sink) {
+  return Transfer(Url, {}, Sink);
+}
+
+int TCurlClient::GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) {
+  if (Range.From < 0 || Range.Count <= 0)
+    throw std::invalid_argument("empty HTTP range");
+  return Transfer(Url,
+                  std::to_string(Range.From) + "-" + std::to_string(Range.From + Range.Count - 1),
+                  Sink);
+}
+
+int TCurlClient::Transfer(const std::string& Url, const std::string& Range, const TSink& Sink) {
   FSink = &Sink;
+  FWanted = Range.empty() ? 200 : 206;
   FDroppedStatus = 0;
   FSinkError = nullptr;
   FErrorText[0] = '\0';
   SetOption(CURLOPT_URL, Url.c_str());
+  SetOption(CURLOPT_RANGE, Range.empty() ? nullptr : Range.c_str());
   CURLcode code = CURLE_OK;
   try {
     code = Perform();
@@ -200,7 +217,7 @@ long TCurlClient::ResponseCode() const {
 
 size_t TCurlClient::Write(const char* Data, size_t Size) {
   const long status = ResponseCode();
-  if (status != 200) {
+  if (status != FWanted) {
     // Nobody reads this body, so stop here rather than let an endless one run on.
     FDroppedStatus = status;
     return 0;
@@ -219,7 +236,7 @@ bool TCurlClient::TooMuchDropped(curl_off_t Received) const {
   if (Received <= KMaxDroppedBodyBytes)
     return false;
   const long status = ResponseCode();
-  return status != 0 && status != 200;
+  return status != 0 && status != FWanted;
 }
 
 size_t TCurlClient::OnWrite(char* Data, size_t Size, size_t Count, void* Self) {

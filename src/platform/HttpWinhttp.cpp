@@ -166,9 +166,13 @@ class TWinHttpClient final : public THttpClient {
   explicit TWinHttpClient(const THttpSettings& Settings);
 
   int Get(const std::string& Url, const TSink& Sink) override;
+  int GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) override;
 
  private:
-  std::unique_ptr<TStoppableRequest> Request(const TTarget& Target);
+  // Headers: extra request headers, each line ending in CR LF; empty for none.
+  int Transfer(const std::string& Url, const std::wstring& Headers, DWORD Wanted,
+               const TSink& Sink);
+  std::unique_ptr<TStoppableRequest> Request(const TTarget& Target, const std::wstring& Headers);
   // Reads the body: into Sink, or (no Sink) dropped up to Limit bytes. False when the body
   // went on past Limit.
   bool ReadBody(HINTERNET Request, const TTarget& Target, const TSink* Sink, int64_t Limit);
@@ -208,7 +212,8 @@ void TWinHttpClient::ThrowIfStopped() const {
     throw THttpStopped();
 }
 
-std::unique_ptr<TStoppableRequest> TWinHttpClient::Request(const TTarget& Target) {
+std::unique_ptr<TStoppableRequest> TWinHttpClient::Request(const TTarget& Target,
+                                                           const std::wstring& Headers) {
   ThrowIfStopped();
   // WinHTTP keeps the connection in the session's pool after the handles are closed.
   TInternet connect(::WinHttpConnect(FSession.get(), Target.Host.c_str(), Target.Port, 0));
@@ -223,7 +228,8 @@ std::unique_ptr<TStoppableRequest> TWinHttpClient::Request(const TTarget& Target
   // Redirects are ours to follow; cookies and logons are no part of an update.
   DWORD features = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
   ::WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
-  if (!::WinHttpSendRequest(handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+  if (!::WinHttpSendRequest(handle, Headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : Headers.c_str(),
+                            static_cast<DWORD>(Headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0,
                             0) ||
       !::WinHttpReceiveResponse(handle, nullptr)) {
     ThrowIfStopped();
@@ -233,10 +239,23 @@ std::unique_ptr<TStoppableRequest> TWinHttpClient::Request(const TTarget& Target
 }
 
 int TWinHttpClient::Get(const std::string& Url, const TSink& Sink) {
+  return Transfer(Url, {}, 200, Sink);
+}
+
+int TWinHttpClient::GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) {
+  if (Range.From < 0 || Range.Count <= 0)
+    throw std::invalid_argument("empty HTTP range");
+  const std::string header = "Range: bytes=" + std::to_string(Range.From) + "-" +
+                             std::to_string(Range.From + Range.Count - 1) + "\r\n";
+  return Transfer(Url, std::wstring(header.begin(), header.end()), 206, Sink);
+}
+
+int TWinHttpClient::Transfer(const std::string& Url, const std::wstring& Headers, DWORD Wanted,
+                             const TSink& Sink) {
   std::string url = Url;
   for (long redirects = 0;; ++redirects) {
     const TTarget target = Crack(url);
-    const std::unique_ptr<TStoppableRequest> stoppable = Request(target);
+    const std::unique_ptr<TStoppableRequest> stoppable = Request(target, Headers);
     const HINTERNET request = stoppable->Handle();
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -246,9 +265,9 @@ int TWinHttpClient::Get(const std::string& Url, const TSink& Sink) {
       ThrowIfStopped();
       RaiseLast(target.Name);
     }
-    if (status == 200) {
+    if (status == Wanted) {
       ReadBody(request, target, &Sink, 0);
-      return 200;
+      return static_cast<int>(status);
     }
     const std::wstring location = Header(request, WINHTTP_QUERY_LOCATION);
     // Any other body is dropped: unread, unless a redirect's short body lets us keep the

@@ -3,6 +3,7 @@
 // catches std::exception in one place and shows what() after "Update failed: ".
 
 #include <stdexcept>
+#include <string>
 
 namespace vt {
 
@@ -11,6 +12,11 @@ class TUpdateError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// A file whose object (or a chunk of it, or its chunk index) did not pass its check.
+inline TUpdateError ArrivedDamaged(const std::string& Path) {
+  return TUpdateError(Path + " arrived damaged - try again");
+}
 
 // Raised where long work (hashing, inflating) sees that its run was asked to stop.
 class TStopped : public std::runtime_error {

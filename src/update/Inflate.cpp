@@ -95,6 +95,36 @@ void InflateStream(TByteSource& Source, TByteSink& Dest, int64_t Count) {
   }
 }
 
+struct TRawInflater::TState {
+  z_stream Stream{};
+};
+
+TRawInflater::TRawInflater() : FState(new TState) {
+  if (inflateInit2(&FState->Stream, -15) != Z_OK) {
+    delete FState;
+    throw std::runtime_error("cannot start decompression");
+  }
+}
+
+TRawInflater::~TRawInflater() {
+  inflateEnd(&FState->Stream);
+  delete FState;
+}
+
+bool TRawInflater::Inflate(std::span<const uint8_t> In, uint8_t* Out, size_t Size) {
+  z_stream& stream = FState->Stream;
+  if (inflateReset(&stream) != Z_OK)
+    return false;
+  stream.next_in = const_cast<uint8_t*>(In.data());
+  stream.avail_in = static_cast<uInt>(In.size());
+  stream.next_out = Out;
+  stream.avail_out = static_cast<uInt>(Size + 1);
+  const int status = inflate(&stream, Z_SYNC_FLUSH);
+  if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+    return false;
+  return stream.avail_in == 0 && stream.avail_out == 1;
+}
+
 void InflateFile(const std::string& SourcePath, const std::string& DestPath, int64_t Count) {
   TFile source = TFile::OpenRead(SourcePath);
   TFile dest = TFile::Create(DestPath);

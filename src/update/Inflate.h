@@ -3,6 +3,7 @@
 // callers' business: they check size and SHA-256 afterwards.
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "update/Streams.h"
@@ -16,6 +17,25 @@ constexpr size_t KInflatePiece = 1048576;
 // past Count is not read. Raises on corrupt data or when the stream ends early. A Count of 0
 // or less reads and writes nothing.
 void InflateStream(TByteSource& Source, TByteSink& Dest, int64_t Count);
+
+// Inflates raw deflate data (no zlib header or trailer) that holds a whole number of blocks, as
+// one chunk of a zlib object written with a full flush after each chunk does. Kept for many
+// chunks, so that the state is made once.
+class TRawInflater {
+ public:
+  TRawInflater();
+  ~TRawInflater();
+  TRawInflater(const TRawInflater&) = delete;
+  TRawInflater& operator=(const TRawInflater&) = delete;
+
+  // True when In inflates to exactly Size bytes, written to Out, with none of In left over. Out
+  // has room for Size + 1 bytes, so that a longer chunk shows.
+  bool Inflate(std::span<const uint8_t> In, uint8_t* Out, size_t Size);
+
+ private:
+  struct TState;
+  TState* FState;
+};
 
 // InflateStream from the file SourcePath into a newly created (truncated) DestPath. Raises
 // also when either file cannot be opened or created.
