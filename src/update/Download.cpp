@@ -9,24 +9,16 @@
 #include "update/Errors.h"
 #include "update/Inflate.h"
 #include "update/Paths.h"
+#include "update/Placing.h"
 #include "update/Updater.h"
 
 namespace vt {
 namespace {
 
-constexpr const char* KDamaged = " arrived damaged - try again";
-
 // Thrown by the body sink when the object outgrows what could still pass verification. Not a
 // std::exception, so that nothing between the sink and DownloadFile mistakes it for another
 // failure.
 struct TOversized {};
-
-std::string ObjectUrl(const std::string& Objects, const TRemoteFile& File) {
-  std::string url = Objects + File.Hash.substr(0, 2) + "/" + File.Hash;
-  if (File.ZSize > 0)
-    url += ".z";
-  return url;
-}
 
 // Streams the body of Url into a newly created (truncated) file and returns the status code.
 // A body longer than Limit ends the transfer with TOversized; Run's rate limit paces it. The file
@@ -104,6 +96,27 @@ bool IsVerified(const std::string& Candidate, const TRemoteFile& File,
 
 }  // namespace
 
+std::string ObjectUrl(const std::string& Objects, const TRemoteFile& File) {
+  std::string url = Objects + File.Hash.substr(0, 2) + "/" + File.Hash;
+  if (File.ZSize > 0)
+    url += ".z";
+  return url;
+}
+
+void PlaceCandidate(const std::string& Candidate, const TRemoteFile& File,
+                    const std::string& Target, const std::stop_token& Stop) {
+  if (!IsVerified(Candidate, File, Stop)) {
+    RemoveFile(Candidate);
+    throw ArrivedDamaged(File.Path);
+  }
+  SetPlacedMode(Candidate);
+  if (!ReplaceFile(Candidate, Target)) {
+    const std::string reason = LastSystemErrorText();
+    throw TUpdateError("cannot replace " + File.Path + " (" + reason +
+                       ") - is the game still running?");
+  }
+}
+
 int64_t DownloadSize(const TRemoteFile& File) {
   return File.ZSize > 0 ? File.ZSize : File.Size;
 }
@@ -129,7 +142,7 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const 
     // It could never verify; cutting it off keeps a broken or hostile server from filling
     // the disk.
     RemoveFile(receiving);
-    throw TUpdateError(File.Path + KDamaged);
+    throw ArrivedDamaged(File.Path);
   } catch (const TFileWriteError&) {
     // A full disk stays full while the part of the file it took is left behind.
     RemoveFile(receiving);
@@ -141,16 +154,7 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const 
   }
   if (compressed)
     InflateCandidate(receiving, candidate, File.Size);
-  if (!IsVerified(candidate, File, FStop.get_token())) {
-    RemoveFile(candidate);
-    throw TUpdateError(File.Path + KDamaged);
-  }
-  SetPlacedMode(candidate);
-  if (!ReplaceFile(candidate, Target)) {
-    const std::string reason = LastSystemErrorText();
-    throw TUpdateError("cannot replace " + File.Path + " (" + reason +
-                       ") - is the game still running?");
-  }
+  PlaceCandidate(candidate, File, Target, FStop.get_token());
 }
 
 }  // namespace vt

@@ -7,6 +7,7 @@
 
 #include "platform/Files.h"
 #include "platform/SysError.h"
+#include "update/Delta.h"
 #include "update/Errors.h"
 #include "update/Progress.h"
 #include "update/Updater.h"
@@ -81,10 +82,13 @@ void TUpdater::DownloadWorker() {
         if (!FFailed.empty())
           return;
       }
-      const TRemoteFile file = FFiles[FQueue[position]];
-      const int64_t size = DownloadSize(file);
+      const int32_t index = FQueue[position];
+      const TRemoteFile file = FFiles[index];
+      const TChunkPlan* plan =
+          index < static_cast<int32_t>(FPlans.size()) ? FPlans[index].get() : nullptr;
+      int64_t size = plan != nullptr ? plan->FetchBytes : DownloadSize(file);
       int64_t counted = 0;  // of this file's bytes, in FInHandBytes
-      DownloadFile(*client, file, LocalPath(file.Path), [&](int64_t Received) {
+      const TReceived onReceived = [&](int64_t Received) {
         // A body may run past its download size before it is cut off; it counts up to it.
         const int64_t now = std::min(Received, size);
         if (now > counted) {
@@ -95,7 +99,19 @@ void TUpdater::DownloadWorker() {
           std::lock_guard<std::mutex> progress(FProgressLock);
           ReportDownloads(count);
         }
-      });
+      };
+      const std::string target = LocalPath(file.Path);
+      if (plan != nullptr &&
+          (FNoRanges || !DownloadChunked(*client, file, *plan, target, onReceived))) {
+        // The server sends only whole objects: this file's total grows to its object, once.
+        FNoRanges = true;
+        std::lock_guard<std::mutex> progress(FProgressLock);
+        FTotalBytes += DownloadSize(file) - size;
+        size = DownloadSize(file);
+        plan = nullptr;
+      }
+      if (plan == nullptr)
+        DownloadFile(*client, file, target, onReceived);
       std::lock_guard<std::mutex> progress(FProgressLock);
       FDoneBytes += size;
       FInHandBytes -= counted;

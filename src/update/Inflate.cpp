@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -123,6 +124,46 @@ bool TRawInflater::Inflate(std::span<const uint8_t> In, uint8_t* Out, size_t Siz
   if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
     return false;
   return stream.avail_in == 0 && stream.avail_out == 1;
+}
+
+void InflatePrefix(const std::string& SourcePath, const std::string& DestPath, int64_t Count) {
+  std::optional<TFile> source;
+  try {
+    source.emplace(TFile::OpenRead(SourcePath));
+  } catch (const std::exception&) {
+    return;
+  }
+  TFile dest = TFile::Create(DestPath);
+  TInflater inflater;
+  z_stream& stream = inflater.Stream();
+  std::vector<uint8_t> input(KInputPiece);
+  std::vector<uint8_t> output(KInflatePiece);
+  uint64_t left = static_cast<uint64_t>(std::max<int64_t>(Count, 0));
+  try {
+    while (left > 0) {
+      if (stream.avail_in == 0) {
+        const size_t got = source->Read(input.data(), input.size());
+        if (got == 0)
+          break;
+        stream.next_in = input.data();
+        stream.avail_in = static_cast<uInt>(got);
+      }
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(left, output.size()));
+      stream.next_out = output.data();
+      stream.avail_out = static_cast<uInt>(want);
+      const int status = inflate(&stream, Z_NO_FLUSH);
+      const size_t produced = want - stream.avail_out;
+      dest.Write(output.data(), produced);
+      left -= produced;
+      if (status != Z_OK)
+        break;
+    }
+  } catch (const TFileWriteError&) {
+    throw;
+  } catch (const std::exception&) {
+    // A read error ends what can be reused here.
+  }
+  dest.Close();
 }
 
 void InflateFile(const std::string& SourcePath, const std::string& DestPath, int64_t Count) {

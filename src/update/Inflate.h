@@ -37,6 +37,11 @@ class TRawInflater {
   TState* FState;
 };
 
+// Inflates what is sound of the start of the zlib stream in SourcePath, at most Count bytes, into
+// a newly created DestPath: what an interrupted download left. Raises only TFileWriteError, when
+// DestPath cannot be written.
+void InflatePrefix(const std::string& SourcePath, const std::string& DestPath, int64_t Count);
+
 // InflateStream from the file SourcePath into a newly created (truncated) DestPath. Raises
 // also when either file cannot be opened or created.
 void InflateFile(const std::string& SourcePath, const std::string& DestPath, int64_t Count);

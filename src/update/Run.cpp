@@ -87,6 +87,9 @@ void TUpdater::RunSteps(THttpClient& Client) {
   if (!QueueChangedFiles(vouching))
     return;
   if (!FQueue.empty()) {
+    PlanChunkedFiles(Client);
+    if (StopRequested())
+      return;
     CheckFreeSpace();
     DownloadQueue();
   }

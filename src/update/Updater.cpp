@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "update/Delta.h"
 #include "update/Paths.h"
 
 namespace vt {

@@ -24,6 +24,8 @@
 
 namespace vt {
 
+struct TChunkPlan;
+
 // What a run reports to, on the main thread: the launcher window, or a console loop.
 class TUpdateView {
  public:
@@ -64,6 +66,9 @@ struct TUpdaterOptions {
   // game folder is running - try again when it has finished"); true waits for it, reporting
   // that once, until the lock is free or a stop is requested.
   bool WaitForLock = false;
+  // Fetch only the changed chunks of a file whose entry has chunk data and whose old version or
+  // interrupted ".part" is on disk. False: every file travels as its whole object.
+  bool UseChunks = true;
 };
 
 // What a CheckOnly run found.
@@ -129,6 +134,15 @@ class TUpdater {
   // and SHA-256, and moves it over Target in one step.
   void DownloadFile(THttpClient& Client, const TRemoteFile& File, const std::string& Target,
                     const TReceived& OnReceived = {}) const;
+  // For every queued file with chunk data and something on disk to reuse: fetches its chunk
+  // index, plans what to fetch and counts only that in the total. Files it does not pay to
+  // assemble keep no plan.
+  void PlanChunkedFiles(THttpClient& Client);
+  // Assembles File in Target + ".part" as Plan says, fetching its missing chunks with range
+  // requests, each verified before use, then verifies the whole and moves it over Target.
+  // False, with nothing placed, when the server answers a range request with the whole object.
+  bool DownloadChunked(THttpClient& Client, const TRemoteFile& File, const TChunkPlan& Plan,
+                       const std::string& Target, const TReceived& OnReceived = {}) const;
   // Places every queued file with four workers; raises the first failure's message.
   void DownloadQueue();
   // Raises "not enough free space: ..." when the game folder's disk has less free space than
@@ -193,6 +207,8 @@ class TUpdater {
   TRemoteFile FList;
   std::vector<TRemoteFile> FFiles;
   std::vector<int32_t> FQueue;
+  std::vector<std::unique_ptr<const TChunkPlan>> FPlans;  // by index of FFiles; null: whole object
+  std::atomic<bool> FNoRanges{false};  // the server answered a range request with a whole body
   std::atomic<int32_t> FNext{0};
   std::atomic<int64_t> FDoneBytes{0};
   int64_t FTotalBytes = 0;

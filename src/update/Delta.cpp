@@ -1,0 +1,147 @@
+#include "update/Delta.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+#include "platform/Files.h"
+#include "update/Errors.h"
+
+namespace vt {
+namespace {
+
+constexpr size_t KReadPiece = 1048576;
+
+struct TDigestHash {
+  size_t operator()(const TSha256Digest& Digest) const {
+    size_t value = 0;
+    std::memcpy(&value, Digest.data(), sizeof value);
+    return value;
+  }
+};
+
+using TChunkPlaces = std::unordered_map<TSha256Digest, int64_t, TDigestHash>;
+
+// Marks the chunks that Candidate already holds at their own place. Reads it once, in order.
+void FindHeldChunks(const std::string& Candidate, TChunkPlan& Plan, const std::stop_token& Stop) {
+  TFile file = TFile::OpenRead(Candidate);
+  std::vector<uint8_t> buffer(KChunkMax);
+  int64_t offset = 0;
+  for (size_t i = 0; i < Plan.Index.Chunks.size(); ++i) {
+    if (Stop.stop_requested())
+      throw TStopped();
+    const TChunk& chunk = Plan.Index.Chunks[i];
+    const size_t got = file.ReadAt(offset, buffer.data(), chunk.Size);
+    if (got < chunk.Size)
+      return;
+    TSha256 sha;
+    sha.Update(buffer.data(), got);
+    if (sha.Final() == chunk.Hash)
+      Plan.Chunks[i].Source = TChunkSource::Part;
+    offset += chunk.Size;
+  }
+}
+
+// Where each chunk of Old, cut by the shared rule, begins (the first place of equal ones).
+TChunkPlaces CutOldVersion(const std::string& Old, const std::stop_token& Stop) {
+  TChunkPlaces places;
+  TFile file = TFile::OpenRead(Old);
+  std::vector<uint8_t> buffer(KReadPiece);
+  TChunker chunker;
+  TSha256 sha;
+  int64_t start = 0, offset = 0;
+  while (const size_t got = file.Read(buffer.data(), buffer.size())) {
+    if (Stop.stop_requested())
+      throw TStopped();
+    const uint8_t* data = buffer.data();
+    size_t left = got;
+    while (left > 0) {
+      bool cut = false;
+      const size_t taken = chunker.Scan(data, left, cut);
+      sha.Update(data, taken);
+      offset += static_cast<int64_t>(taken);
+      if (cut) {
+        places.emplace(sha.Final(), start);
+        start = offset;
+      }
+      data += taken;
+      left -= taken;
+    }
+  }
+  if (offset > start)
+    places.emplace(sha.Final(), start);
+  return places;
+}
+
+bool Missing(const TChunkPlan& Plan) {
+  return std::any_of(Plan.Chunks.begin(), Plan.Chunks.end(),
+                     [](const TPlannedChunk& Chunk) { return Chunk.Source != TChunkSource::Part; });
+}
+
+}  // namespace
+
+TChunkPlan PlanChunks(TChunkIndex Index, const std::string& Candidate, const std::string& Old,
+                      const std::stop_token& Stop) {
+  TChunkPlan plan;
+  plan.Index = std::move(Index);
+  plan.Chunks.resize(plan.Index.Chunks.size());
+  int64_t size = 0, time = 0;
+  // Whatever cannot be read is fetched instead; verification guards the result either way.
+  try {
+    if (GetFileInfo(Candidate, size, time) && size > 0)
+      FindHeldChunks(Candidate, plan, Stop);
+  } catch (const TStopped&) {
+    throw;
+  } catch (const std::exception&) {
+  }
+  TChunkPlaces old;
+  try {
+    if (Missing(plan) && GetFileInfo(Old, size, time) && size > 0)
+      old = CutOldVersion(Old, Stop);
+  } catch (const TStopped&) {
+    throw;
+  } catch (const std::exception&) {
+    old.clear();
+  }
+
+  TChunkPlaces earlier;  // first place of each chunk in the new version
+  int64_t offset = 0;
+  for (size_t i = 0; i < plan.Chunks.size(); ++i) {
+    const TChunk& chunk = plan.Index.Chunks[i];
+    TPlannedChunk& planned = plan.Chunks[i];
+    const auto [first, isFirst] = earlier.emplace(chunk.Hash, offset);
+    if (planned.Source != TChunkSource::Part) {
+      if (const auto found = old.find(chunk.Hash); found != old.end()) {
+        planned = {TChunkSource::Old, found->second};
+      } else if (!isFirst) {
+        planned = {TChunkSource::Self, first->second};
+      } else {
+        planned.Source = TChunkSource::Fetch;
+        plan.FetchBytes += chunk.Stored;
+      }
+    }
+    offset += chunk.Size;
+  }
+  return plan;
+}
+
+bool ReusesAny(const TChunkPlan& Plan) {
+  return std::any_of(Plan.Chunks.begin(), Plan.Chunks.end(), [](const TPlannedChunk& Chunk) {
+    return Chunk.Source != TChunkSource::Fetch;
+  });
+}
+
+std::vector<TFetchRun> FetchRuns(const TChunkPlan& Plan) {
+  std::vector<TFetchRun> runs;
+  for (size_t i = 0; i < Plan.Chunks.size(); ++i) {
+    if (Plan.Chunks[i].Source != TChunkSource::Fetch)
+      continue;
+    if (!runs.empty() && runs.back().End == i)
+      runs.back().End = i + 1;
+    else
+      runs.push_back({i, i + 1});
+  }
+  return runs;
+}
+
+}  // namespace vt

@@ -1,0 +1,50 @@
+#pragma once
+// Delta downloads of chunked files: which chunks of the new version are already on disk (in a
+// ".part" left by an earlier attempt, in the old version, or earlier in the new one), and which
+// must travel.
+
+#include <cstddef>
+#include <cstdint>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "update/Chunks.h"
+
+namespace vt {
+
+enum class TChunkSource : uint8_t {
+  Part,   // already right at its own place in the candidate
+  Old,    // copied from the old version at From
+  Self,   // copied from an earlier place in the candidate, From, once that is filled
+  Fetch,  // fetched from the object
+};
+
+struct TPlannedChunk {
+  TChunkSource Source = TChunkSource::Fetch;
+  int64_t From = 0;
+};
+
+struct TChunkPlan {
+  TChunkIndex Index;
+  std::vector<TPlannedChunk> Chunks;  // one per chunk of Index, in file order
+  int64_t FetchBytes = 0;             // stored bytes of the fetched chunks
+};
+
+// Plans the assembly of the file that Index describes in Candidate, from what Candidate already
+// holds at each chunk's place and from the chunks of Old cut by the same rule. A missing or
+// unreadable Candidate or Old is simply not reused. Raises TStopped once Stop is requested.
+TChunkPlan PlanChunks(TChunkIndex Index, const std::string& Candidate, const std::string& Old,
+                      const std::stop_token& Stop);
+
+// True when the plan takes anything from the disk.
+bool ReusesAny(const TChunkPlan& Plan);
+
+// Consecutive fetched chunks [First, End), which travel in one range request.
+struct TFetchRun {
+  size_t First = 0;
+  size_t End = 0;
+};
+std::vector<TFetchRun> FetchRuns(const TChunkPlan& Plan);
+
+}  // namespace vt
