@@ -10,10 +10,12 @@
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/Files.h"
 #include "platform/SysError.h"
+#include "publish/ChunkedObject.h"
 #include "publish/GameTree.h"
 #include "publish/ObjectFiles.h"
 #include "publish/PackCache.h"
@@ -86,14 +88,85 @@ void MakeFolder(const std::string& Path) {
 // Raised inside a packing thread once another one has failed.
 struct TPackAbandoned {};
 
+// What the releases the tree keeps say about chunk data: the chunk index of each object that
+// had one, and the hashes of all their chunks.
+struct TStoreChunks {
+  std::map<std::string, TChunkRef> Refs;   // by object name
+  std::unordered_set<std::string> Hashes;  // SHA-256 of chunks, as 32 raw bytes
+};
+
+std::string DigestKey(const TSha256Digest& Digest) {
+  return std::string(reinterpret_cast<const char*>(Digest.data()), Digest.size());
+}
+
+// The index Ref names in Store (a folder ending in the separator) for a file of Size bytes,
+// when it is there with Ref's size and SHA-256 and reads.
+std::optional<TChunkIndex> StoredIndex(const std::string& Store, const TChunkRef& Ref,
+                                       int64_t Size) {
+  const std::string path = Store + ChunkIndexName(Ref.Hash);
+  int64_t size = 0, time = 0;
+  if (!GetFileInfo(path, size, time) || size != Ref.Size)
+    return std::nullopt;
+  try {
+    const TBytes bytes = ReadFileBytes(path);
+    if (Sha256Hex(bytes) != Ref.Hash)
+      return std::nullopt;
+    return ReadChunkIndex(bytes, Size);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+// Reads the live release and those of the history. One that does not read adds nothing: the
+// counts are a report, and reuse checks every index it takes.
+TStoreChunks ReadStoreChunks(const std::string& OutDir) {
+  TStoreChunks known;
+  std::vector<TBytes> manifests;
+  try {
+    if (std::optional<TBytes> live = LiveManifest(OutDir))
+      manifests.push_back(std::move(*live));
+    for (const THistoryEntry& entry : ReadHistory(OutDir))
+      manifests.push_back(ReadFileBytes(entry.Path));
+  } catch (const std::exception&) {
+  }
+  std::set<std::string> lists, indexes;
+  for (const TBytes& manifest : manifests) {
+    TTreeRelease release;
+    try {
+      release = ReadTreeRelease(OutDir, manifest);
+    } catch (const std::exception&) {
+      continue;
+    }
+    if (!lists.insert(release.Manifest.List.Path).second)
+      continue;
+    const std::string store = (fs::path(OutDir) / release.StoreFolder).string();
+    for (const TRemoteFile& file : release.Files) {
+      if (file.Chunks.Hash.empty())
+        continue;
+      known.Refs.emplace(ObjectName(file.Hash, file.ZSize > 0), file.Chunks);
+      if (!indexes.insert(file.Chunks.Hash).second)
+        continue;
+      if (const std::optional<TChunkIndex> index = StoredIndex(store, file.Chunks, file.Size)) {
+        for (const TChunk& chunk : index->Chunks)
+          known.Hashes.insert(DigestKey(chunk.Hash));
+      }
+    }
+  }
+  return known;
+}
+
 // Writes one release's objects into the store folder, reusing what is already there, with
 // several files in work at once. Each file's object depends on its bytes alone and every
 // entry keeps its file's place, so the outcome does not depend on the threads.
 class TPacker {
  public:
   TPacker(std::string Store, const TPackOptions& Options, const TPackCache& Cache,
-          TPackResult& Result)
-      : FStore(std::move(Store)), FOptions(Options), FCache(Cache), FResult(Result) {}
+          const TStoreChunks& Known, TPackResult& Result)
+      : FStore(std::move(Store)),
+        FOptions(Options),
+        FCache(Cache),
+        FKnown(Known),
+        FResult(Result) {}
 
   // The entries of Files in their order, each with its object in the store.
   std::vector<TRemoteFile> PackAll(const std::vector<TGameFile>& Files) {
@@ -117,6 +190,7 @@ class TPacker {
     for (const TRemoteFile& entry : FEntries) {
       FResult.Bytes += entry.Size;
       FResult.Compressed += entry.ZSize > 0 ? 1 : 0;
+      FResult.Chunked += entry.Chunks.Hash.empty() ? 0 : 1;
       FResult.StoredBytes += ObjectBytes(entry);
     }
     FResult.Files = static_cast<int64_t>(FEntries.size());
@@ -127,11 +201,26 @@ class TPacker {
   std::map<std::string, TCachedFile> CacheFiles(const std::vector<TGameFile>& Files) const {
     std::map<std::string, TCachedFile> cached;
     for (size_t i = 0; i < Files.size(); ++i)
-      cached[Files[i].Path] = {FEntries[i].Size, FTimes[i], FEntries[i].Hash};
+      cached[Files[i].Path] = {FEntries[i].Size, FTimes[i], FEntries[i].Hash, FEntries[i].Chunks};
     return cached;
   }
 
  private:
+  // Bytes of the file at hand counted so far, in whichever reading of it got furthest.
+  struct TShown {
+    int64_t Bytes = 0;
+  };
+
+  // How the work on one entry's object ended, for the counts.
+  struct TOutcome {
+    bool Written = false;       // the object was written
+    bool Reused = false;        // it was in the store
+    bool Unread = false;        // the file was not read: the cache knew it
+    bool IndexWritten = false;  // its chunk index was written
+    bool WithoutChunks = false;
+    int64_t HeldChunks = 0;  // bytes of its new chunks that kept releases had already
+  };
+
   void Work(const std::vector<TGameFile>& Files) {
     try {
       for (size_t i = FNext++; i < Files.size() && !FStop; i = FNext++) {
@@ -155,63 +244,161 @@ class TPacker {
     TRemoteFile& entry = FEntries[Index];
     entry.Path = File.Path;
     TShown shown;
-    if (const std::optional<std::string> hash = FCache.Hash(File.Path, size, time)) {
+    if (const std::optional<TCachedFile> cached = FCache.Find(File.Path, size, time)) {
       entry.Size = size;
-      entry.Hash = *hash;
-      if (ClaimObject(entry, true) == TClaim::Reuse)
+      entry.Hash = cached->Hash;
+      if (ClaimObject(entry)) {
+        Reused(File, entry, cached->Chunks, true, shown);
         return;
+      }
       // The object named by the cache is gone: read the file after all.
-      Release(entry, false);
+      Release(entry, {});
       entry.ZSize = 0;
     }
     const TFileDigest digest = DigestFile(File.LocalPath, OnPiece(File, shown));
     entry.Size = digest.Size;
     entry.Hash = digest.Hash;
-    if (ClaimObject(entry, false) == TClaim::Reuse)
+    if (ClaimObject(entry)) {
+      Reused(File, entry, {}, false, shown);
       return;
+    }
+    TOutcome outcome;
     try {
-      WriteObject(File, entry, shown);
+      WriteObject(File, entry, shown, outcome);
     } catch (...) {
-      Release(entry, false);
+      Release(entry, {});
       throw;
     }
-    Release(entry, true);
+    Release(entry, outcome);
   }
 
-  enum class TClaim { Reuse, Write };
+  bool WantsChunks(const TRemoteFile& Entry) const {
+    return FOptions.Chunks == TChunks::Auto && Entry.Size > 0 &&
+           Entry.Size >= std::max<int64_t>(FOptions.ChunkFrom, 1);
+  }
 
-  // Reuse when the object is in the store (counted, and as unread when Cached); else claims
-  // the writing of it, so that two threads never write one object. Waits while another
-  // thread writes the same object.
-  TClaim ClaimObject(TRemoteFile& Entry, bool Cached) {
+  // Claims the work on Entry's object, so that two threads never write one object or its
+  // index; waits while another thread has it. True when the object is in the store already.
+  bool ClaimObject(TRemoteFile& Entry) {
     std::unique_lock lock(FLock);
     FObjectDone.wait(lock, [&] { return FStop || !FWriting.count(Entry.Hash); });
     if (FStop)
       throw TPackAbandoned();
-    if (Reuse(Entry)) {
-      ++FResult.ObjectsReused;
-      FResult.FromCache += Cached ? 1 : 0;
-      FResult.UnreadBytes += Cached ? Entry.Size : 0;
-      return TClaim::Reuse;
-    }
     FWriting.insert(Entry.Hash);
-    if (const std::string folder = FStore + Entry.Hash.substr(0, 2); FFolders.insert(folder).second)
-      MakeFolder(folder);
-    return TClaim::Write;
+    if (Reuse(Entry))
+      return true;
+    MakeStoreFolder(Entry.Hash);
+    return false;
   }
 
-  // Ends the claim on Entry's object; Written counts it.
-  void Release(const TRemoteFile& Entry, bool Written) {
+  // Makes the store folder for Hash once. Called under FLock.
+  void MakeStoreFolder(const std::string& Hash) {
+    if (const std::string folder = FStore + Hash.substr(0, 2); FFolders.insert(folder).second)
+      MakeFolder(folder);
+  }
+
+  // Ends the claim on Entry's object and counts how its work went.
+  void Release(const TRemoteFile& Entry, const TOutcome& Outcome) {
     std::lock_guard lock(FLock);
-    FResult.ObjectsWritten += Written ? 1 : 0;
+    const std::string name = ObjectName(Entry.Hash, Entry.ZSize > 0);
+    if (Outcome.Written) {
+      ++FResult.ObjectsWritten;
+      FWritten.insert(name);
+      FResult.HeldChunks += Outcome.HeldChunks;
+    }
+    if (Outcome.Reused) {
+      ++FResult.ObjectsReused;
+      FResult.FromCache += Outcome.Unread ? 1 : 0;
+      FResult.UnreadBytes += Outcome.Unread ? Entry.Size : 0;
+      // One written earlier in this pack was not held before it.
+      FResult.HeldWhole += FWritten.count(name) ? 0 : Entry.Size;
+    }
+    FResult.IndexesWritten += Outcome.IndexWritten ? 1 : 0;
+    FResult.WithoutChunks += Outcome.WithoutChunks ? 1 : 0;
+    if (!Entry.Chunks.Hash.empty())
+      FRefs[name] = Entry.Chunks;
     FWriting.erase(Entry.Hash);
     FObjectDone.notify_all();
   }
 
-  // Bytes of the file at hand counted so far, in whichever reading of it got furthest.
-  struct TShown {
-    int64_t Bytes = 0;
-  };
+  // Completes an entry whose object is in the store (Cached: as the cache said): its chunk
+  // data, taken from an index already there when one fits, else made when the object is plain.
+  // A zlib object stored without chunk data is kept as it is; rewriting it would change bytes
+  // that live lists describe.
+  void Reused(const TGameFile& File, TRemoteFile& Entry, const TChunkRef& CachedRef, bool Cached,
+              TShown& Shown) {
+    TOutcome outcome;
+    outcome.Reused = true;
+    outcome.Unread = Cached;
+    try {
+      if (WantsChunks(Entry)) {
+        if (std::optional<TChunkRef> ref = FittingRef(Entry, CachedRef)) {
+          Entry.Chunks = *ref;
+        } else if (Entry.ZSize == 0) {
+          TFileDigest digest;
+          const TChunkIndex index = PlainChunkIndex(File.LocalPath, digest, OnPiece(File, Shown));
+          Check(File, Entry, digest);
+          outcome.Unread = false;
+          WriteIndex(Entry, index, outcome);
+        } else {
+          outcome.WithoutChunks = true;
+        }
+      }
+    } catch (...) {
+      Release(Entry, {});
+      throw;
+    }
+    Release(Entry, outcome);
+  }
+
+  // A chunk index already in the store that describes Entry's object: one this pack took for
+  // it, the cache's, or one a kept release gave it.
+  std::optional<TChunkRef> FittingRef(const TRemoteFile& Entry, const TChunkRef& CachedRef) {
+    const std::string name = ObjectName(Entry.Hash, Entry.ZSize > 0);
+    std::vector<TChunkRef> candidates;
+    {
+      std::lock_guard lock(FLock);
+      if (const auto found = FRefs.find(name); found != FRefs.end())
+        candidates.push_back(found->second);
+    }
+    candidates.push_back(CachedRef);
+    if (const auto found = FKnown.Refs.find(name); found != FKnown.Refs.end())
+      candidates.push_back(found->second);
+    for (const TChunkRef& ref : candidates) {
+      if (ref.Hash.empty())
+        continue;
+      const std::optional<TChunkIndex> index = StoredIndex(FStore, ref, Entry.Size);
+      if (index && IndexFitsObject(*index, ObjectBytes(Entry)))
+        return ref;
+    }
+    return std::nullopt;
+  }
+
+  // Writes Index as Entry's chunk index (unless the store holds it already) and gives Entry
+  // its reference.
+  void WriteIndex(TRemoteFile& Entry, const TChunkIndex& Index, TOutcome& Outcome) {
+    const TBytes bytes = WriteChunkIndex(Index);
+    const TChunkRef ref{static_cast<int64_t>(bytes.size()), Sha256Hex(bytes)};
+    const std::string path = FStore + ChunkIndexName(ref.Hash);
+    int64_t size = 0, time = 0;
+    if (!GetFileInfo(path, size, time) || size != ref.Size) {
+      {
+        std::lock_guard lock(FLock);
+        MakeStoreFolder(ref.Hash);
+      }
+      WriteFileAtomically(path, bytes);
+      Outcome.IndexWritten = true;
+    }
+    Entry.Chunks = ref;
+  }
+
+  // Bytes of Index's chunks that an index of a kept release had already.
+  int64_t HeldChunks(const TChunkIndex& Index) const {
+    int64_t held = 0;
+    for (const TChunk& chunk : Index.Chunks)
+      held += FKnown.Hashes.count(DigestKey(chunk.Hash)) ? chunk.Size : 0;
+    return held;
+  }
 
   void Finished(const TGameFile& File) {
     std::lock_guard lock(FLock);
@@ -246,23 +433,47 @@ class TPacker {
            GetFileInfo(ObjectPath(Entry, false), size, time) && size == Entry.Size;
   }
 
-  void WriteObject(const TGameFile& File, TRemoteFile& Entry, TShown& Shown) {
-    if (FOptions.Compress != TCompress::Never && WriteCompressed(File, Entry, Shown))
-      return;
-    TPendingFile pending(ObjectPath(Entry, false));
-    Check(File, Entry, CopyAndDigest(File.LocalPath, pending.Path(), OnPiece(File, Shown)));
-    pending.Commit();
+  void WriteObject(const TGameFile& File, TRemoteFile& Entry, TShown& Shown, TOutcome& Outcome) {
+    const bool chunks = WantsChunks(Entry);
+    if (!(FOptions.Compress != TCompress::Never && WriteCompressed(File, Entry, Shown, Outcome))) {
+      TPendingFile pending(ObjectPath(Entry, false));
+      if (chunks) {
+        const TChunkedResult result =
+            WriteChunkedObject(File.LocalPath, pending.Path(), false, 0, {}, OnPiece(File, Shown));
+        Check(File, Entry, result.Input);
+        pending.Commit();
+        WriteIndex(Entry, result.Index, Outcome);
+        Outcome.HeldChunks = HeldChunks(result.Index);
+      } else {
+        Check(File, Entry, CopyAndDigest(File.LocalPath, pending.Path(), OnPiece(File, Shown)));
+        pending.Commit();
+      }
+    }
+    Outcome.Written = true;
   }
 
   // Writes the zlib object unless Auto finds it does not pay off; true when it was written.
-  bool WriteCompressed(const TGameFile& File, TRemoteFile& Entry, TShown& Shown) {
+  bool WriteCompressed(const TGameFile& File, TRemoteFile& Entry, TShown& Shown,
+                       TOutcome& Outcome) {
     const bool always = FOptions.Compress == TCompress::Always;
     if (!always && !TrialPays(File.LocalPath, Entry.Size, FOptions.Level))
       return false;
     TPendingFile pending(ObjectPath(Entry, true));
-    const TDeflateResult result =
-        DeflateAndDigest(File.LocalPath, pending.Path(), FOptions.Level,
-                         always ? TGiveUpTest() : AutoGiveUp(Entry.Size), OnPiece(File, Shown));
+    const TGiveUpTest giveUp = always ? TGiveUpTest() : AutoGiveUp(Entry.Size);
+    if (WantsChunks(Entry)) {
+      const TChunkedResult result = WriteChunkedObject(
+          File.LocalPath, pending.Path(), true, FOptions.Level, giveUp, OnPiece(File, Shown));
+      if (result.Abandoned)
+        return false;
+      Check(File, Entry, result.Input);
+      pending.Commit();
+      Entry.ZSize = result.Written;
+      WriteIndex(Entry, result.Index, Outcome);
+      Outcome.HeldChunks = HeldChunks(result.Index);
+      return true;
+    }
+    const TDeflateResult result = DeflateAndDigest(File.LocalPath, pending.Path(), FOptions.Level,
+                                                   giveUp, OnPiece(File, Shown));
     if (result.Abandoned)
       return false;
     Check(File, Entry, result.Input);
@@ -299,6 +510,7 @@ class TPacker {
   const std::string FStore;  // ends in the separator
   const TPackOptions& FOptions;
   const TPackCache& FCache;
+  const TStoreChunks& FKnown;
   TPackResult& FResult;
   std::vector<TRemoteFile> FEntries;  // by the files' index
   std::vector<int64_t> FTimes;        // the files' last-write times, by index
@@ -307,8 +519,10 @@ class TPacker {
 
   std::mutex FLock;  // guards what follows, the result's counts and the progress callback
   std::condition_variable FObjectDone;
-  std::set<std::string> FWriting;                // hashes of objects being written now
+  std::set<std::string> FWriting;                // hashes of objects in work now
   std::set<std::string> FFolders;                // store folders made
+  std::set<std::string> FWritten;                // names of objects this pack wrote
+  std::map<std::string, TChunkRef> FRefs;        // chunk indexes given so far, by object name
   std::map<const TGameFile*, int64_t> FCounted;  // bytes of files in work counted so far
   TTreeProgress FProgress;
   std::exception_ptr FError;  // the first failure
@@ -411,7 +625,9 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
   MakeFolder(store);
   const int64_t started = FileTimeNow();
   const TPackCache cache = TPackCache::Load(OutDir, GameDir);
-  TPacker packer(store, Options, cache, result);
+  const TStoreChunks known =
+      Options.Chunks == TChunks::Auto ? ReadStoreChunks(OutDir) : TStoreChunks();
+  TPacker packer(store, Options, cache, known, result);
   const std::vector<TRemoteFile> entries = packer.PackAll(listing.Files);
 
   result.List = WriteList(out, entries, Options.Compress);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "publish/Signer.h"
+#include "update/Chunks.h"
 #include "update/RemoteFile.h"
 
 namespace vt {
@@ -23,6 +24,11 @@ enum class TCompress { Auto, Always, Never };
 constexpr int64_t KAutoSavingPercent = 5;
 constexpr int64_t KAutoProbeBytes = 1048576;
 constexpr int64_t KAutoProbePercent = 2;
+
+// Which files get chunk data (a chunk index beside an object written as a chunk store, so that
+// a client can fetch only the chunks it lacks): Auto gives it to every file of at least
+// TPackOptions::ChunkFrom bytes.
+enum class TChunks { Auto, Never };
 
 // Each packing thread holds about 4 MiB of buffers and zlib state whatever the file sizes;
 // this many keep a pack under 64 MiB.
@@ -44,6 +50,10 @@ struct TPackOptions {
   std::string Objects;
   TCompress Compress = TCompress::Auto;
   int Level = 6;  // zlib level of objects; the list always gets 9
+  TChunks Chunks = TChunks::Auto;
+  // The least size of a file with chunk data (at least 1); below KChunkedFileMin only for
+  // tests that want chunks of small files. The cut rule is the same whatever it is.
+  int64_t ChunkFrom = KChunkedFileMin;
   // Files hashed and compressed at once; 0 takes one per core, up to KMaxPackThreads. The
   // tree written is the same byte for byte whatever the count.
   int Threads = 0;
@@ -69,6 +79,15 @@ struct TPackResult {
   int64_t FromCache = 0;       // entries whose file was not read: the cache knew it
   int64_t UnreadBytes = 0;     // their size
   int64_t Excluded = 0;        // files and folders the patterns left out
+  int64_t Chunked = 0;         // entries with chunk data
+  int64_t IndexesWritten = 0;  // chunk indexes this pack wrote
+  // Entries of ChunkFrom bytes or more without chunk data: their zlib object was in the store
+  // already, written without chunk data, and is kept as it is (live lists give its size).
+  int64_t WithoutChunks = 0;
+  // Of Bytes, what the store held before this pack: files whose object was there, and chunks
+  // of newly written objects that an index of a release the tree keeps already had.
+  int64_t HeldWhole = 0;
+  int64_t HeldChunks = 0;
   std::vector<std::string> LeftOutVcs;   // version-control folders left out
   std::optional<int32_t> PreviousBuild;  // the build OutDir served before
   std::string CacheProblem;              // why the cache could not be saved, when it could not

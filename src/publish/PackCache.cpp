@@ -14,8 +14,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// First line: this tag and the game folder; then "size time hash path" lines. Paths of a
-// release hold no control characters, so tabs and line ends cannot occur in them.
+// First line: this tag and the game folder; then "size time hash[ index-size index-hash]\tpath"
+// lines. Paths of a release hold no control characters, so tabs and line ends cannot occur in
+// them. A cache with chunk indexes reads as damaged (so as none) to a pack that knows nothing
+// of them, which then reads every file: a slower pack, never a wrong one.
 constexpr const char* KTag = "vtpublish-cache-1";
 
 std::string CachePath(const std::string& OutDir) {
@@ -51,21 +53,24 @@ TPackCache TPackCache::Load(const std::string& OutDir, const std::string& GameDi
     std::istringstream fields(line);
     TCachedFile file;
     std::string path;
-    if (!(fields >> file.Size >> file.Time >> file.Hash) || fields.get() != '\t' ||
-        !std::getline(fields, path) || file.Hash.size() != 64) {
+    if (!(fields >> file.Size >> file.Time >> file.Hash) || file.Hash.size() != 64)
       return TPackCache();
-    }
+    if (fields.peek() == ' ' &&
+        (!(fields >> file.Chunks.Size >> file.Chunks.Hash) || file.Chunks.Hash.size() != 64))
+      return TPackCache();
+    if (fields.get() != '\t' || !std::getline(fields, path))
+      return TPackCache();
     cache.FFiles[path] = file;
   }
   return cache;
 }
 
-std::optional<std::string> TPackCache::Hash(const std::string& Path, int64_t Size,
+std::optional<TCachedFile> TPackCache::Find(const std::string& Path, int64_t Size,
                                             int64_t Time) const {
   const auto found = FFiles.find(Path);
   if (found == FFiles.end() || found->second.Size != Size || found->second.Time != Time)
     return std::nullopt;
-  return found->second.Hash;
+  return found->second;
 }
 
 void TPackCache::Save(const std::string& OutDir, const std::string& GameDir,
@@ -74,8 +79,10 @@ void TPackCache::Save(const std::string& OutDir, const std::string& GameDir,
   for (const auto& [path, file] : Files) {
     if (file.Time > Now - KRacyTicks)
       continue;
-    text += std::to_string(file.Size) + ' ' + std::to_string(file.Time) + ' ' + file.Hash + '\t' +
-            path + '\n';
+    text += std::to_string(file.Size) + ' ' + std::to_string(file.Time) + ' ' + file.Hash;
+    if (!file.Chunks.Hash.empty())
+      text += ' ' + std::to_string(file.Chunks.Size) + ' ' + file.Chunks.Hash;
+    text += '\t' + path + '\n';
   }
   CreateFolders((fs::path(OutDir) / KPrivateFolder).string());
   WriteFileAtomically(CachePath(OutDir),

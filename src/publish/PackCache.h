@@ -20,6 +20,7 @@ struct TCachedFile {
   int64_t Size = 0;
   int64_t Time = 0;  // last-write time as GetFileInfo gives it
   std::string Hash;
+  TChunkRef Chunks;  // the chunk index of its object, when it has one
 };
 
 class TPackCache {
@@ -28,10 +29,11 @@ class TPackCache {
   // another game folder, or it does not read.
   static TPackCache Load(const std::string& OutDir, const std::string& GameDir);
 
-  // The digest recorded for Path when its size and time are still those recorded.
-  std::optional<std::string> Hash(const std::string& Path, int64_t Size, int64_t Time) const;
+  // What was recorded for Path when its size and time are still those recorded.
+  std::optional<TCachedFile> Find(const std::string& Path, int64_t Size, int64_t Time) const;
 
-  // Replaces the cache in OutDir with Files (paths with their size, time and hash). Entries
+  // Replaces the cache in OutDir with Files (paths with their size, time, hash and chunk
+  // index). Entries
   // written less than KRacyTicks after the file's last write are dropped: a change within
   // the file system's time resolution would not show. Raises when it cannot be written.
   static void Save(const std::string& OutDir, const std::string& GameDir,

@@ -18,14 +18,16 @@ bool IsHex(std::string_view Text, size_t Count) {
   return Text.size() == Count && Text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
-// Names as pack writes them: "<sha256>.json[.z]" for lists, "<sha256>[.z]" for objects.
+// Names as pack writes them: "<sha256>.json[.z]" for lists, "<sha256>[.z]" for objects and
+// "<sha256>.ci" for chunk indexes.
 bool IsListName(const std::string& Name) {
   return (Name.ends_with(".json") && IsHex(Name.substr(0, Name.size() - 5), 64)) ||
          (Name.ends_with(".json.z") && IsHex(Name.substr(0, Name.size() - 7), 64));
 }
 
 bool IsObjectName(const std::string& Name) {
-  return IsHex(Name, 64) || (Name.ends_with(".z") && IsHex(Name.substr(0, Name.size() - 2), 64));
+  return IsHex(Name, 64) || (Name.ends_with(".z") && IsHex(Name.substr(0, Name.size() - 2), 64)) ||
+         (Name.ends_with(".ci") && IsHex(Name.substr(0, Name.size() - 3), 64));
 }
 
 class TPruner {

@@ -26,6 +26,17 @@ void AppendRemoteFile(std::string& Out, const TRemoteFile& File) {
     AppendJsonName(Out, "z");
     AppendJsonInt(Out, File.ZSize);
   }
+  if (!File.Chunks.Hash.empty()) {
+    Out += ',';
+    AppendJsonName(Out, "c");
+    Out += '{';
+    AppendJsonName(Out, "s");
+    AppendJsonInt(Out, File.Chunks.Size);
+    Out += ',';
+    AppendJsonName(Out, "h");
+    AppendJsonString(Out, File.Chunks.Hash);
+    Out += '}';
+  }
   Out += '}';
 }
 

@@ -14,7 +14,8 @@ namespace vt {
 // The manifest text, format 2. An empty Objects leaves the member out (the reader's default).
 std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::string& Objects = {});
 
-// The file list text: {"files":[{"p":..,"s":..,"h":..,"z":..},...]}; "z" only when > 0.
+// The file list text: {"files":[{"p":..,"s":..,"h":..,"z":..,"c":{"s":..,"h":..}},...]}; "z"
+// only when > 0, "c" (the chunk index) only when the entry has one.
 std::string FileListJson(const std::vector<TRemoteFile>& Files);
 
 // A zlib stream (RFC 1950) of Data at Level (the best by default).

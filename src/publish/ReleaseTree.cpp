@@ -11,6 +11,7 @@
 #include "publish/ObjectFiles.h"
 #include "publish/PackCache.h"
 #include "publish/Release.h"
+#include "update/Chunks.h"
 #include "update/Digest.h"
 #include "update/Streams.h"
 
@@ -67,8 +68,11 @@ TTreeRelease ReadTreeRelease(const std::string& OutDir, const TBytes& Manifest) 
 
 std::vector<std::string> ReleaseNeeds(const TTreeRelease& Release) {
   std::vector<std::string> needs{Release.Manifest.List.Path};
-  for (const TRemoteFile& file : Release.Files)
+  for (const TRemoteFile& file : Release.Files) {
     needs.push_back(Release.StoreFolder + ObjectName(file.Hash, file.ZSize > 0));
+    if (!file.Chunks.Hash.empty())
+      needs.push_back(Release.StoreFolder + ChunkIndexName(file.Chunks.Hash));
+  }
   return needs;
 }
 

@@ -36,8 +36,8 @@ TTreeRelease ReadTreeRelease(const std::string& OutDir, const TBytes& Manifest);
 std::string StoreFolderOf(const TManifest& Manifest);
 
 // Every file of the tree, relative to it with "/" separators, that a client installing
-// Release may request besides "version" and "version.sig": its list and its objects. The one
-// place that says so, for prune and diff alike.
+// Release may request besides "version" and "version.sig": its list, its objects and their
+// chunk indexes. The one place that says so, for prune and diff alike.
 std::vector<std::string> ReleaseNeeds(const TTreeRelease& Release);
 
 // The stored size of the object of Entry (its zlib size when compressed).

@@ -3,12 +3,15 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 
 #include "platform/Files.h"
+#include "publish/ChunkedObject.h"
 #include "publish/ObjectFiles.h"
 #include "publish/Release.h"
 #include "publish/ReleaseTree.h"
+#include "update/Chunks.h"
 #include "update/Digest.h"
 #include "update/Inflate.h"
 #include "update/Paths.h"
@@ -49,15 +52,23 @@ std::string Mismatch(const char* What, int64_t Found, const char* Member, int64_
          "\" says " + std::to_string(Listed);
 }
 
-// What is wrong with the object of Entry stored at Local, or nothing.
-std::string CheckObject(const std::string& Local, const TRemoteFile& Entry) {
+// What is wrong with the object of Entry stored at Local, or nothing. With Index, the object
+// is read as the chunk store it describes, which checks it whole as well.
+std::string CheckObject(const std::string& Local, const TRemoteFile& Entry,
+                        const TChunkIndex* Index) {
   int64_t size = 0, time = 0;
   if (!GetFileInfo(Local, size, time))
     return "its object is missing";
+  if (Entry.ZSize > 0 && size != Entry.ZSize)
+    return Mismatch("its object", size, "z", Entry.ZSize);
+  if (Entry.ZSize <= 0 && size != Entry.Size)
+    return Mismatch("its object", size, "s", Entry.Size);
+  if (Index != nullptr) {
+    TFileReader source(Local);
+    return CheckChunkedObject(source, size, *Index, Entry.Hash);
+  }
   std::string hash;
   if (Entry.ZSize > 0) {
-    if (size != Entry.ZSize)
-      return Mismatch("its object", size, "z", Entry.ZSize);
     TFileReader source(Local);
     THashSink sink;
     try {
@@ -68,11 +79,32 @@ std::string CheckObject(const std::string& Local, const TRemoteFile& Entry) {
     }
     hash = sink.Hex();
   } else {
-    if (size != Entry.Size)
-      return Mismatch("its object", size, "s", Entry.Size);
     hash = DigestFile(Local).Hash;
   }
   return hash == Entry.Hash ? std::string() : "its object does not have the listed SHA-256";
+}
+
+// What is wrong with the chunk index that Entry's "c" names in Folder, or nothing; Index
+// receives it when it is sound.
+std::string CheckIndex(const std::string& Folder, const TRemoteFile& Entry, TChunkIndex& Index) {
+  const std::string path = Folder + ChunkIndexName(Entry.Chunks.Hash);
+  int64_t size = 0, time = 0;
+  if (!GetFileInfo(path, size, time))
+    return "its chunk index is missing";
+  if (size != Entry.Chunks.Size)
+    return Mismatch("its chunk index", size, "c.s", Entry.Chunks.Size);
+  const TBytes bytes = ReadFileBytes(path);
+  if (Sha256Hex(bytes) != Entry.Chunks.Hash)
+    return "its chunk index does not have the SHA-256 of \"c.h\"";
+  try {
+    Index = ReadChunkIndex(bytes, Entry.Size);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  if (Index.Zlib != (Entry.ZSize > 0))
+    return std::string("its chunk index describes a ") + (Index.Zlib ? "zlib" : "plain") +
+           " object, but the list gives a " + (Entry.ZSize > 0 ? "zlib" : "plain") + " one";
+  return {};
 }
 
 class TVerifier {
@@ -175,24 +207,61 @@ class TVerifier {
     if (File.Size < 0)
       return Problem(File.Path + ": \"s\" is negative");
     const std::string name = ObjectName(File.Hash, File.ZSize > 0);
-    auto [known, added] = FChecked.emplace(name, std::string());
+    const bool chunked = !File.Chunks.Hash.empty();
+    if (chunked) {
+      FReport.Chunked += 1;
+      const std::string indexName = ChunkIndexName(File.Chunks.Hash);
+      auto [known, added] = FIndexes.emplace(name + " " + indexName, TCheckedIndex());
+      if (added) {
+        try {
+          known->second.Problem = CheckIndex(Folder, File, known->second.Index);
+        } catch (const std::exception& e) {
+          known->second.Problem = e.what();
+        }
+        ++FReport.Indexes;
+      }
+      if (!known->second.Problem.empty()) {
+        Problem(File.Path + ": " + known->second.Problem + " (" + indexName + ")");
+      } else {
+        // The object is checked through the index: every chunk, and the whole.
+        return CheckedObject(Folder, name + " " + indexName, name, File, &known->second.Index);
+      }
+    }
+    CheckedObject(Folder, name, name, File, nullptr);
+  }
+
+  // Checks the object Name of File once per Key (the object alone, or with an index).
+  void CheckedObject(const std::string& Folder, const std::string& Key, const std::string& Name,
+                     const TRemoteFile& File, const TChunkIndex* Index) {
+    auto [known, added] = FChecked.emplace(Key, std::string());
     if (added) {
       try {
-        known->second = CheckObject(Folder + name, File);
+        known->second = CheckObject(Folder + Name, File, Index);
       } catch (const std::exception& e) {
         known->second = e.what();
       }
-      ++FReport.Objects;
-      FReport.Compressed += File.ZSize > 0 ? 1 : 0;
+      if (FCounted.insert(Name).second) {
+        ++FReport.Objects;
+        FReport.Compressed += File.ZSize > 0 ? 1 : 0;
+      }
     }
     if (!known->second.empty())
-      Problem(File.Path + ": " + known->second + " (" + name + ")");
+      Problem(File.Path + ": " + known->second + " (" + Name + ")");
   }
 
   const std::string FOut;  // ends in the separator
   TVerifyReport& FReport;
   const TProgressCallback& FProgress;
-  std::map<std::string, std::string> FChecked;  // object name to its problem ("" when sound)
+  struct TCheckedIndex {
+    std::string Problem;  // "" when sound
+    TChunkIndex Index;
+  };
+
+  // Object name (with the index name it was read through) to its problem ("" when sound).
+  std::map<std::string, std::string> FChecked;
+  std::set<std::string> FCounted;  // object names counted in the report
+  // "<object name> <index name>" to what was found of that index for that object.
+  std::map<std::string, TCheckedIndex> FIndexes;
 };
 
 }  // namespace

@@ -20,11 +20,15 @@ struct TVerifyReport {
   int64_t Bytes = 0;       // their installed size
   int64_t Objects = 0;     // distinct objects read and checked
   int64_t Compressed = 0;  // of those, zlib-compressed ones
+  int64_t Chunked = 0;     // list entries with chunk data
+  int64_t Indexes = 0;     // distinct chunk indexes read and checked
 };
 
 // Checks OutDir as a launcher with the key (X, Y as hex) would: the signature of "version",
 // the manifest, the file list against the manifest, and every object against the list
-// (present under its name, inflating to the listed size with the listed SHA-256). Problems
+// (present under its name, inflating to the listed size with the listed SHA-256), and the
+// chunk data of each entry with some: the index as "c" pins it, and every chunk's stored bytes
+// as the index gives them (see CheckChunkedObject). Problems
 // that leave nothing further to check (a bad signature, an unreadable manifest or list) end
 // the check; the others are all collected. Objects of an absolute base are checked in
 // OutDir/o/ when that folder exists, where Pack puts them for upload. Never raises: a file

@@ -22,7 +22,7 @@ const char* const KKeygenUsage = "vtpublish keygen [KEY_FILE]";
 const char* const KPackUsage =
     "vtpublish pack GAME_DIR OUT_DIR --build N --key KEY_FILE [--objects BASE]\n"
     "                    [--compress auto|always|never] [--exclude PATTERN]...\n"
-    "                    [--threads N] [--allow-same-or-lower]";
+    "                    [--chunks auto|never] [--threads N] [--allow-same-or-lower]";
 const char* const KVerifyUsage = "vtpublish verify OUT_DIR [--key KEY_FILE | --key-x X --key-y Y]";
 
 namespace {
@@ -66,6 +66,30 @@ std::string ParseKeyCoordinate(const TArgs& Args, const std::string& Name) {
   if (value.size() != 64 || value.find_first_not_of("0123456789abcdefABCDEF") != value.npos)
     throw TUsageError("--" + Name + " takes 64 hex digits, or " + variable + "=<64 hex digits>");
   return value;
+}
+
+TChunks ParseChunks(const std::string& Text) {
+  if (Text == "auto")
+    return TChunks::Auto;
+  if (Text == "never")
+    return TChunks::Never;
+  throw TUsageError("--chunks takes auto or never, not \"" + Text + "\"");
+}
+
+// "The store already held 3993.6 MB of this build's 4096.0 MB (97 %): ..." The percentage is
+// rounded down, so that 100 % means all of it.
+void PrintHeld(const TPackResult& Result) {
+  const int64_t held = Result.HeldWhole + Result.HeldChunks;
+  const int64_t percent =
+      held >= Result.Bytes
+          ? 100
+          : std::min<int64_t>(99, static_cast<int64_t>(static_cast<double>(held) * 100.0 /
+                                                       static_cast<double>(Result.Bytes)));
+  std::printf(
+      "The store already held %s of this build's %s (%lld %%): %s as whole files, %s as "
+      "chunks of earlier builds' files\n",
+      Megabytes(held).c_str(), Megabytes(Result.Bytes).c_str(), static_cast<long long>(percent),
+      Megabytes(Result.HeldWhole).c_str(), Megabytes(Result.HeldChunks).c_str());
 }
 
 int ParseThreads(const std::string& Text) {
@@ -137,9 +161,9 @@ int KeygenCommand(const TWords& Words) {
 }
 
 int PackCommand(const TWords& Words) {
-  const TArgs args = ParseArgs(
-      Words,
-      {{"build", "key", "objects", "compress", "threads"}, {"exclude"}, {"allow-same-or-lower"}});
+  const TArgs args = ParseArgs(Words, {{"build", "key", "objects", "compress", "chunks", "threads"},
+                                       {"exclude"},
+                                       {"allow-same-or-lower"}});
   if (args.Help) {
     PrintUsage(
         KPackUsage,
@@ -156,7 +180,12 @@ int PackCommand(const TWords& Words) {
         "any depth, one with \"/\" the path from the top. GAME_DIR/.vtpublishignore\n"
         "holds more, one a line; .git, .svn and .hg are always left out.\n"
         "A build not greater than the live one is refused unless --allow-same-or-lower\n"
-        "is given (a rollback on purpose). --threads N packs N files at once (default:\n"
+        "is given (a rollback on purpose).\n"
+        "--chunks auto (the default) gives every file of 4 MiB or more chunk data: its\n"
+        "object is written as a store of content-defined chunks, with a chunk index\n"
+        "beside it, so that players fetch only the chunks they lack; clients that know\n"
+        "nothing of chunks fetch the same object whole. --chunks never leaves it out.\n"
+        "--threads N packs N files at once (default:\n"
         "one per core, at most 8; the tree is the same either way). OUT_DIR/.vtpublish/ keeps the\n"
         "history of published manifests and a cache that spares re-reading unchanged\n"
         "files; clients never request it.\n");
@@ -168,6 +197,7 @@ int PackCommand(const TWords& Words) {
   TPackOptions options;
   options.Build = ParseBuild(args.Option("build"));
   options.Compress = ParseCompress(args.Option("compress", "auto"));
+  options.Chunks = ParseChunks(args.Option("chunks", "auto"));
   options.Objects = args.Option("objects");
   options.AllowSameOrLower = args.Flags.count("allow-same-or-lower") > 0;
   if (args.Has("threads"))
@@ -197,17 +227,24 @@ int PackCommand(const TWords& Words) {
   if (result.PreviousBuild && *result.PreviousBuild >= options.Build)
     std::printf("note: build %d replaces the higher or equal build %d (--allow-same-or-lower)\n",
                 options.Build, *result.PreviousBuild);
+  if (result.WithoutChunks > 0)
+    std::printf(
+        "note: %lld files of 4 MiB or more keep their zlib object, stored earlier without "
+        "chunk data; they get it when they change\n",
+        static_cast<long long>(result.WithoutChunks));
   if (!result.CacheProblem.empty())
     std::printf("note: the pack cache was not saved (%s); the next pack reads every file\n",
                 result.CacheProblem.c_str());
   std::printf(
       "Packed build %d: %lld files, %s; objects %lld written, %lld reused; "
-      "%lld compressed, %s stored; %lld files unread (unchanged); %.1f s (%.1f MB/s read)\n",
+      "%lld compressed, %lld with chunk data, %s stored; %lld files unread (unchanged); "
+      "%.1f s (%.1f MB/s read)\n",
       options.Build, static_cast<long long>(result.Files), Megabytes(result.Bytes).c_str(),
       static_cast<long long>(result.ObjectsWritten), static_cast<long long>(result.ObjectsReused),
-      static_cast<long long>(result.Compressed), Megabytes(result.StoredBytes).c_str(),
-      static_cast<long long>(result.FromCache), seconds,
+      static_cast<long long>(result.Compressed), static_cast<long long>(result.Chunked),
+      Megabytes(result.StoredBytes).c_str(), static_cast<long long>(result.FromCache), seconds,
       static_cast<double>(result.Bytes - result.UnreadBytes) / 1048576.0 / std::max(seconds, 1e-3));
+  PrintHeld(result);
   if (result.UploadObjects) {
     std::printf("Upload the objects in %s to %s before publishing \"version\".\n",
                 (fs::path(out) / result.ObjectsFolder).string().c_str(), options.Objects.c_str());
@@ -222,7 +259,8 @@ int VerifyCommand(const TWords& Words) {
                "Checks a tree made by pack as the launcher would read it: the signature of\n"
                "\"version\" (by default against the release key built into this program; or the\n"
                "public half of KEY_FILE, or X and Y as keygen prints them), the\n"
-               "manifest, the file list, and every object's size and SHA-256. Lists every\n"
+               "manifest, the file list, every object's size and SHA-256, and the chunk data\n"
+               "of files that have it (the chunk index, and every chunk on its own). Lists every\n"
                "problem found and exits with 1 when there is any.\n");
     return 0;
   }
@@ -256,10 +294,12 @@ int VerifyCommand(const TWords& Words) {
                  report.Problems.size(), report.Problems.size() == 1 ? "" : "s");
     return 1;
   }
-  std::printf("%s: build %d is sound: %lld files (%s), %lld objects checked (%lld compressed)\n",
-              out.c_str(), report.Build, static_cast<long long>(report.Files),
-              Megabytes(report.Bytes).c_str(), static_cast<long long>(report.Objects),
-              static_cast<long long>(report.Compressed));
+  std::printf(
+      "%s: build %d is sound: %lld files (%s), %lld objects checked (%lld compressed), %lld "
+      "chunk indexes checked\n",
+      out.c_str(), report.Build, static_cast<long long>(report.Files),
+      Megabytes(report.Bytes).c_str(), static_cast<long long>(report.Objects),
+      static_cast<long long>(report.Compressed), static_cast<long long>(report.Indexes));
   return 0;
 }
 
