@@ -97,7 +97,9 @@ void TTestServer::Serve(const std::string& Path, const std::vector<uint8_t>& Bod
 void TTestServer::ServeStatus(const std::string& Path, int Status, std::string Body) {
   SetHandler(
       Path, [Status, Body = std::move(Body)](const httplib::Request&, httplib::Response& Response) {
-        Response.status = Status;
+        // Left unset for 200, so that a range request gets its 206 as from a static server.
+        if (Status != 200)
+          Response.status = Status;
         Response.set_content(Body, KOctets);
       });
 }
