@@ -54,7 +54,8 @@ make_build_a() {
   done
 }
 
-# B: two big files changed (one of them compressible), one dropped, one added; every second
+# B: three big files changed (one of them compressible, one edited in place), one dropped, one
+# added; every second
 # small file changed (some to a new size), every tenth one of the rest dropped, 25 added.
 make_build_b() {
   local a="$1" g="$2" i kind
@@ -63,6 +64,16 @@ make_build_b() {
   e2e_make_file "$g/paks/big4.pak" $((5 * 1048576)) text big4-b
   rm "$g/paks/big5.pak"
   e2e_make_file "$g/paks/big7.pak" $((4 * 1048576)) random big7-b
+  # big6 edited in place and grown: big enough for chunk data, so its update assembles the new
+  # version from the old one's chunks and the fetched ones (kills land in that too).
+  local at
+  for at in 3 40 77; do
+    e2e_make_file "$W/edit.bin" 65536 random "big6-edit$at"
+    dd if="$W/edit.bin" of="$g/paks/big6.pak" bs=65536 seek="$at" conv=notrunc status=none
+  done
+  e2e_make_file "$W/edit.bin" 300000 random big6-append
+  cat "$W/edit.bin" >>"$g/paks/big6.pak"
+  rm "$W/edit.bin"
   for i in $(seq 1 230); do
     kind=random
     [ $((i % 3)) -eq 0 ] && kind=text
@@ -180,6 +191,8 @@ start="$(now_ms)"
   { cat "$W/probe.out" >&2; e2e_die "the A to B run failed"; }
 FULL_MS=$(($(now_ms) - start))
 e2e_same_tree "$W/game-b" "$W/probe" --no-record || e2e_die "the A to B run did not give B"
+grep -q "^Comparing paks/big6.pak with the new version" "$W/probe.out" ||
+  e2e_die "the A to B run did not assemble paks/big6.pak from chunks"
 echo "one full A to B run: $FULL_MS ms; kills are spread over [0, $FULL_MS] ms"
 rm -rf "$W/probe"
 
