@@ -26,8 +26,8 @@ class TFile {
   static TFile OpenRead(const std::string& Path);
   // Create for writing, truncating an existing file. Raises like OpenRead.
   static TFile Create(const std::string& Path);
-  // Open for reading and writing at any offset, made when missing, never truncated. Raises like
-  // OpenRead.
+  // Open for reading and writing at any offset, made when missing, never truncated; several
+  // handles may write to one file at once. Raises like OpenRead.
   static TFile OpenReadWrite(const std::string& Path);
 
   TFile(TFile&& Other) noexcept;

@@ -59,7 +59,9 @@ TFile TFile::Create(const std::string& Path) {
 }
 
 TFile TFile::OpenReadWrite(const std::string& Path) {
-  return TFile(OpenOrRaise(Path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS), Path);
+  return TFile(OpenOrRaise(Path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           OPEN_ALWAYS),
+               Path);
 }
 
 TFile::TFile(TFile&& Other) noexcept

@@ -131,17 +131,24 @@ bool ReusesAny(const TChunkPlan& Plan) {
   });
 }
 
-std::vector<TFetchRun> FetchRuns(const TChunkPlan& Plan) {
-  std::vector<TFetchRun> runs;
+std::vector<TFetchPiece> SplitFetch(const TChunkPlan& Plan, int Pieces, int64_t MinBytes) {
+  const int64_t count =
+      std::clamp<int64_t>(Plan.FetchBytes / std::max<int64_t>(MinBytes, 1), 1, Pieces);
+  const int64_t share = (Plan.FetchBytes + count - 1) / count;
+  std::vector<TFetchPiece> pieces(1);
   for (size_t i = 0; i < Plan.Chunks.size(); ++i) {
     if (Plan.Chunks[i].Source != TChunkSource::Fetch)
       continue;
-    if (!runs.empty() && runs.back().End == i)
-      runs.back().End = i + 1;
+    if (pieces.back().Bytes >= share && static_cast<int64_t>(pieces.size()) < count)
+      pieces.emplace_back();
+    TFetchPiece& piece = pieces.back();
+    if (!piece.Runs.empty() && piece.Runs.back().End == i)
+      piece.Runs.back().End = i + 1;
     else
-      runs.push_back({i, i + 1});
+      piece.Runs.push_back({i, i + 1});
+    piece.Bytes += Plan.Index.Chunks[i].Stored;
   }
-  return runs;
+  return pieces;
 }
 
 }  // namespace vt

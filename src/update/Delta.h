@@ -3,6 +3,7 @@
 // ".part" left by an earlier attempt, in the old version, or earlier in the new one), and which
 // must travel.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <stop_token>
@@ -45,6 +46,24 @@ struct TFetchRun {
   size_t First = 0;
   size_t End = 0;
 };
-std::vector<TFetchRun> FetchRuns(const TChunkPlan& Plan);
+
+// A share of a file's fetched chunks that one worker fetches: runs in file order.
+struct TFetchPiece {
+  std::vector<TFetchRun> Runs;
+  int64_t Bytes = 0;  // stored bytes
+};
+
+// Cuts the fetched chunks into at most Pieces shares of about equal bytes, each at least
+// MinBytes unless the whole is smaller (one share then); a run may be cut between its chunks.
+std::vector<TFetchPiece> SplitFetch(const TChunkPlan& Plan, int Pieces, int64_t MinBytes);
+
+// A queued file that the download step assembles: its plan, its shares and how they end.
+struct TPlannedFile {
+  TChunkPlan Plan;
+  std::vector<TFetchPiece> Pieces;
+  std::atomic<int32_t> Left{0};    // shares not yet fetched; the worker that ends the last one
+                                   // assembles the file
+  std::atomic<bool> Whole{false};  // a range was answered with the whole object: fetch that
+};
 
 }  // namespace vt

@@ -18,10 +18,12 @@ namespace vt {
 namespace {
 
 // Thrown by a range's body sink on bytes that cannot be right; not a std::exception, so that
-// nothing between the sink and DownloadChunked mistakes it for another failure.
+// nothing between the sink and FetchChunkPiece mistakes it for another failure.
 struct TBadChunk {};
 
 constexpr int KPartialContent = 206;
+// A share of one file's chunks is worth its own connection from this size.
+constexpr int64_t KMinPieceBytes = 1024 * 1024;
 
 bool HasFile(const std::string& Path) {
   int64_t size = 0, time = 0;
@@ -108,6 +110,7 @@ void TUpdater::PlanChunkedFiles(THttpClient& Client) {
   FPlans.resize(FFiles.size());
   if (!FOptions.UseChunks)
     return;
+  bool probed = false;
   for (const int32_t index : FQueue) {
     const TRemoteFile& file = FFiles[index];
     if (file.Chunks.Hash.empty() || StopRequested())
@@ -117,6 +120,17 @@ void TUpdater::PlanChunkedFiles(THttpClient& Client) {
     ResumeCompressed(names, file.Size);
     if (!HasFile(target) && !HasFile(names.Candidate))
       continue;
+    if (!probed) {
+      // One byte tells whether the server answers ranges at all; one that does not gets
+      // whole objects only, with honest totals from the start.
+      probed = true;
+      const std::string url = ObjectUrl(FObjects, file);
+      const int status = Client.GetRange(url, {0, 1}, [](const uint8_t*, size_t) {});
+      if (status == 200)
+        return;
+      if (status != KPartialContent)
+        throw TUpdateError(url + ": HTTP " + std::to_string(status));
+    }
     Report("Comparing " + file.Path + " with the new version...", 0, 0);
     const std::string damaged = ArrivedDamaged(file.Path).what();
     const TBytes bytes = HttpGetBytes(Client, FObjects + ChunkIndexName(file.Chunks.Hash),
@@ -137,72 +151,99 @@ void TUpdater::PlanChunkedFiles(THttpClient& Client) {
         (zlib && StoredOffset(chunks, chunks.Chunks.size()) > static_cast<uint64_t>(file.ZSize))) {
       throw ArrivedDamaged(file.Path);
     }
-    auto plan = std::make_unique<TChunkPlan>(
-        PlanChunks(std::move(chunks), names.Candidate, target, FStop.get_token()));
-    if (!ReusesAny(*plan) || plan->FetchBytes >= DownloadSize(file))
+    auto planned = std::make_unique<TPlannedFile>();
+    planned->Plan = PlanChunks(std::move(chunks), names.Candidate, target, FStop.get_token());
+    const TChunkPlan& plan = planned->Plan;
+    if (!ReusesAny(plan) || plan.FetchBytes >= DownloadSize(file))
       continue;
-    FTotalBytes += plan->FetchBytes - DownloadSize(file);
-    FPlans[index] = std::move(plan);
+    planned->Pieces = SplitFetch(plan, KWorkerCount, KMinPieceBytes);
+    planned->Left = static_cast<int32_t>(planned->Pieces.size());
+    FTotalBytes += plan.FetchBytes - DownloadSize(file);
+    FPlans[index] = std::move(planned);
   }
 }
 
-bool TUpdater::DownloadChunked(THttpClient& Client, const TRemoteFile& File, const TChunkPlan& Plan,
-                               const std::string& Target, const TReceived& OnReceived) const {
-  const std::string candidate = ReceivingNames(Target).Candidate;
+bool TUpdater::FetchChunkPiece(THttpClient& Client, const TRemoteFile& File,
+                               const TPlannedFile& Planned, size_t Piece, const std::string& Target,
+                               const TReceived& OnReceived) const {
+  const TChunkIndex& index = Planned.Plan.Index;
   const std::string url = ObjectUrl(FObjects, File);
+  // Every share's worker sizes the candidate alike, so the order they start in does not matter.
+  TFile file = TFile::OpenReadWrite(ReceivingNames(Target).Candidate);
+  file.Resize(File.Size);
+  int64_t received = 0;
+  // Where chunk `next` begins in the file and in the object; runs come in file order.
+  size_t next = 0;
+  int64_t offset = 0;
+  uint64_t from = index.DataOffset;
+  const auto advance = [&](size_t To) {
+    for (; next < To; ++next) {
+      offset += index.Chunks[next].Size;
+      from += index.Chunks[next].Stored;
+    }
+  };
+  try {
+    for (const TFetchRun& run : Planned.Pieces[Piece].Runs) {
+      if (StopRequested())
+        throw TStopped();
+      advance(run.First);
+      TRunReceiver receiver(index, run, file, offset);
+      const uint64_t begin = from;
+      advance(run.End);
+      const uint64_t to = from;
+      int status = 0;
+      try {
+        status =
+            Client.GetRange(url, {static_cast<int64_t>(begin), static_cast<int64_t>(to - begin)},
+                            [&](const uint8_t* Data, size_t Size) {
+                              receiver.Take(Data, Size);
+                              received += static_cast<int64_t>(Size);
+                              if (OnReceived)
+                                OnReceived(received);
+                              Throttle(Size);
+                            });
+      } catch (const THttpBodyCut&) {
+        status = KPartialContent;  // the chunks that arrived whole are kept; the rest is missing
+      }
+      if (status == 200)
+        return false;
+      if (status != KPartialContent)
+        throw TUpdateError(File.Path + ": HTTP " + std::to_string(status));
+      if (!receiver.Complete())
+        throw TBadChunk();
+    }
+  } catch (const TBadChunk&) {
+    throw ArrivedDamaged(File.Path);
+  }
+  file.Close();
+  return true;
+}
+
+void TUpdater::AssembleChunked(const TRemoteFile& File, const TChunkPlan& Plan,
+                               const std::string& Target) const {
+  const std::string candidate = ReceivingNames(Target).Candidate;
   const std::vector<TChunk>& chunks = Plan.Index.Chunks;
-  std::vector<int64_t> offsets(chunks.size() + 1, 0);
-  for (size_t i = 0; i < chunks.size(); ++i)
-    offsets[i + 1] = offsets[i] + chunks[i].Size;
   {
     TFile file = TFile::OpenReadWrite(candidate);
     file.Resize(File.Size);
+    std::vector<uint8_t> buffer;
+    std::optional<TFile> old;
     try {
-      // Fetched chunks first: they find a bad server before the copying, and what arrives stays
-      // in the candidate for the next attempt whatever fails later.
-      int64_t received = 0;
-      for (const TFetchRun& run : FetchRuns(Plan)) {
-        if (StopRequested())
-          throw TStopped();
-        const uint64_t from = StoredOffset(Plan.Index, run.First);
-        const uint64_t to = StoredOffset(Plan.Index, run.End);
-        TRunReceiver receiver(Plan.Index, run, file, offsets[run.First]);
-        int status = 0;
-        try {
-          status =
-              Client.GetRange(url, {static_cast<int64_t>(from), static_cast<int64_t>(to - from)},
-                              [&](const uint8_t* Data, size_t Size) {
-                                receiver.Take(Data, Size);
-                                received += static_cast<int64_t>(Size);
-                                if (OnReceived)
-                                  OnReceived(received);
-                                Throttle(Size);
-                              });
-        } catch (const THttpBodyCut&) {
-          status = KPartialContent;  // the chunks that arrived whole are kept; the rest is missing
-        }
-        if (status == 200)
-          return false;
-        if (status != KPartialContent)
-          throw TUpdateError(File.Path + ": HTTP " + std::to_string(status));
-        if (!receiver.Complete())
-          throw TBadChunk();
-      }
-      std::vector<uint8_t> buffer;
-      std::optional<TFile> old;
-      for (size_t i = 0; i < chunks.size(); ++i) {
+      int64_t offset = 0;
+      for (size_t i = 0; i < chunks.size(); offset += chunks[i].Size, ++i) {
         if (Plan.Chunks[i].Source != TChunkSource::Old)
           continue;
         if (StopRequested())
           throw TStopped();
         if (!old)
           old.emplace(TFile::OpenRead(Target));
-        CopyRange(*old, Plan.Chunks[i].From, file, offsets[i], chunks[i].Size, buffer);
+        CopyRange(*old, Plan.Chunks[i].From, file, offset, chunks[i].Size, buffer);
       }
       // Last: a copy within the new version reads a place that is filled by now.
-      for (size_t i = 0; i < chunks.size(); ++i) {
+      offset = 0;
+      for (size_t i = 0; i < chunks.size(); offset += chunks[i].Size, ++i) {
         if (Plan.Chunks[i].Source == TChunkSource::Self)
-          CopyRange(file, Plan.Chunks[i].From, file, offsets[i], chunks[i].Size, buffer);
+          CopyRange(file, Plan.Chunks[i].From, file, offset, chunks[i].Size, buffer);
       }
     } catch (const TBadChunk&) {
       throw ArrivedDamaged(File.Path);
@@ -210,7 +251,6 @@ bool TUpdater::DownloadChunked(THttpClient& Client, const TRemoteFile& File, con
     file.Close();
   }
   PlaceCandidate(candidate, File, Target, FStop.get_token());
-  return true;
 }
 
 }  // namespace vt

@@ -42,6 +42,18 @@ void TUpdater::DownloadQueue() {
     previous = folder;
   }
 
+  // A planned file's shares follow one another, so that the workers take them up together.
+  FItems.clear();
+  for (const int32_t index : FQueue) {
+    const TPlannedFile* planned =
+        index < static_cast<int32_t>(FPlans.size()) ? FPlans[index].get() : nullptr;
+    if (planned == nullptr) {
+      FItems.push_back({index, -1});
+      continue;
+    }
+    for (size_t piece = 0; piece < planned->Pieces.size(); ++piece)
+      FItems.push_back({index, static_cast<int32_t>(piece)});
+  }
   FNext = 0;
   {
     std::lock_guard<std::mutex> progress(FProgressLock);
@@ -71,23 +83,23 @@ void TUpdater::DownloadQueue() {
 void TUpdater::DownloadWorker() {
   try {
     const std::unique_ptr<THttpClient> client = NewHttpClient(FOptions.Worker);
-    const auto count = static_cast<int32_t>(FQueue.size());
+    const auto files = static_cast<int32_t>(FQueue.size());
+    const auto items = static_cast<int32_t>(FItems.size());
     // A stop is also seen inside a transfer: the client cuts it short.
     while (!StopRequested()) {
       const int32_t position = FNext.fetch_add(1);
-      if (position >= count)
+      if (position >= items)
         return;
       {
         std::lock_guard<std::mutex> lock(FLock);
         if (!FFailed.empty())
           return;
       }
-      const int32_t index = FQueue[position];
-      const TRemoteFile file = FFiles[index];
-      const TChunkPlan* plan =
-          index < static_cast<int32_t>(FPlans.size()) ? FPlans[index].get() : nullptr;
-      int64_t size = plan != nullptr ? plan->FetchBytes : DownloadSize(file);
-      int64_t counted = 0;  // of this file's bytes, in FInHandBytes
+      const TWorkItem item = FItems[position];
+      const TRemoteFile file = FFiles[item.File];
+      TPlannedFile* planned = item.Piece >= 0 ? FPlans[item.File].get() : nullptr;
+      int64_t size = planned != nullptr ? planned->Pieces[item.Piece].Bytes : DownloadSize(file);
+      int64_t counted = 0;  // of this transfer's bytes, in FInHandBytes
       const TReceived onReceived = [&](int64_t Received) {
         // A body may run past its download size before it is cut off; it counts up to it.
         const int64_t now = std::min(Received, size);
@@ -97,27 +109,49 @@ void TUpdater::DownloadWorker() {
         }
         if (FPace.TryTake()) {
           std::lock_guard<std::mutex> progress(FProgressLock);
-          ReportDownloads(count);
+          ReportDownloads(files);
         }
       };
-      const std::string target = LocalPath(file.Path);
-      if (plan != nullptr &&
-          (FNoRanges || !DownloadChunked(*client, file, *plan, target, onReceived))) {
-        // The server sends only whole objects: this file's total grows to its object, once.
-        FNoRanges = true;
+      // The transfer's bytes become done ones.
+      const auto settle = [&] {
         std::lock_guard<std::mutex> progress(FProgressLock);
-        FTotalBytes += DownloadSize(file) - size;
-        size = DownloadSize(file);
-        plan = nullptr;
-      }
-      if (plan == nullptr)
+        FDoneBytes += size;
+        FInHandBytes -= counted;
+        counted = 0;
+      };
+      const std::string target = LocalPath(file.Path);
+      if (planned == nullptr) {
         DownloadFile(*client, file, target, onReceived);
+        settle();
+      } else {
+        if (FNoRanges ||
+            !FetchChunkPiece(*client, file, *planned, item.Piece, target, onReceived)) {
+          // The server sends only whole objects after all: this share will not travel.
+          FNoRanges = true;
+          planned->Whole = true;
+          std::lock_guard<std::mutex> progress(FProgressLock);
+          FTotalBytes -= size - counted;
+          size = counted;
+        }
+        settle();
+        if (planned->Left.fetch_sub(1) != 1)
+          continue;  // another worker ends this file
+        if (planned->Whole) {
+          {
+            std::lock_guard<std::mutex> progress(FProgressLock);
+            FTotalBytes += DownloadSize(file);
+          }
+          size = DownloadSize(file);
+          DownloadFile(*client, file, target, onReceived);
+          settle();
+        } else {
+          AssembleChunked(file, planned->Plan, target);
+        }
+      }
       std::lock_guard<std::mutex> progress(FProgressLock);
-      FDoneBytes += size;
-      FInHandBytes -= counted;
       ++FDoneFiles;
       FPace.Note();
-      ReportDownloads(count);
+      ReportDownloads(files);
     }
   } catch (const std::exception& Failure) {
     // A transfer cut by the stop is no failure: the run ends as a stopped one.

@@ -25,6 +25,7 @@
 namespace vt {
 
 struct TChunkPlan;
+struct TPlannedFile;
 
 // What a run reports to, on the main thread: the launcher window, or a console loop.
 class TUpdateView {
@@ -136,13 +137,18 @@ class TUpdater {
                     const TReceived& OnReceived = {}) const;
   // For every queued file with chunk data and something on disk to reuse: fetches its chunk
   // index, plans what to fetch and counts only that in the total. Files it does not pay to
-  // assemble keep no plan.
+  // assemble, or all when the server does not answer range requests, keep no plan.
   void PlanChunkedFiles(THttpClient& Client);
-  // Assembles File in Target + ".part" as Plan says, fetching its missing chunks with range
-  // requests, each verified before use, then verifies the whole and moves it over Target.
-  // False, with nothing placed, when the server answers a range request with the whole object.
-  bool DownloadChunked(THttpClient& Client, const TRemoteFile& File, const TChunkPlan& Plan,
-                       const std::string& Target, const TReceived& OnReceived = {}) const;
+  // Fetches share Piece of a planned file's missing chunks into Target + ".part" with range
+  // requests, each chunk verified before it is written. False when the server answered with the
+  // whole object instead.
+  bool FetchChunkPiece(THttpClient& Client, const TRemoteFile& File, const TPlannedFile& Planned,
+                       size_t Piece, const std::string& Target,
+                       const TReceived& OnReceived = {}) const;
+  // Once every share has arrived: copies the reused chunks into Target + ".part", verifies the
+  // whole and moves it over Target.
+  void AssembleChunked(const TRemoteFile& File, const TChunkPlan& Plan,
+                       const std::string& Target) const;
   // Places every queued file with four workers; raises the first failure's message.
   void DownloadQueue();
   // Raises "not enough free space: ..." when the game folder's disk has less free space than
@@ -207,7 +213,13 @@ class TUpdater {
   TRemoteFile FList;
   std::vector<TRemoteFile> FFiles;
   std::vector<int32_t> FQueue;
-  std::vector<std::unique_ptr<const TChunkPlan>> FPlans;  // by index of FFiles; null: whole object
+  std::vector<std::unique_ptr<TPlannedFile>> FPlans;  // by index of FFiles; null: whole object
+  // What the workers take in turn: a whole file, or one share of a planned file's chunks.
+  struct TWorkItem {
+    int32_t File = 0;
+    int32_t Piece = -1;
+  };
+  std::vector<TWorkItem> FItems;
   std::atomic<bool> FNoRanges{false};  // the server answered a range request with a whole body
   std::atomic<int32_t> FNext{0};
   std::atomic<int64_t> FDoneBytes{0};

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <random>
+#include <set>
 
 #include "publish/ChunkedObject.h"
 #include "publish/Release.h"
@@ -80,6 +83,8 @@ class DeltaTest : public test::TReleaseRunTest {
       if (!request.Path.starts_with("/o/") || request.Path.ends_with(".ci"))
         continue;
       const int64_t length = RangeLength(request);
+      if (length == 1)
+        continue;  // the probe for range support
       if (length > 0) {
         ++traffic.Ranges;
         traffic.RangeBytes += length;
@@ -228,28 +233,55 @@ TEST_F(DeltaTest, InterruptedDownloadsResumeFromWhatArrived) {
 
 TEST_F(DeltaTest, ClientsThatIgnoreChunksOrServersThatIgnoreRangesGetWholeObjects) {
   const std::string next = Edited(KOld);
-  for (const bool ranges : {false, true}) {
+  enum class TMode { NoChunks, NoRanges, NoRangesAfterTheFirst };
+  for (const TMode mode : {TMode::NoChunks, TMode::NoRanges, TMode::NoRangesAfterTheFirst}) {
+    SCOPED_TRACE(static_cast<int>(mode));
     fs::remove_all(Dir);
     Publish({{"game.pak", KOld}}, 1);
     ASSERT_EQ(Run().Error, "");
     const TRemoteFile entry = Publish({{"game.pak", next}}, 2)[0];
     TUpdaterOptions options;
-    options.UseChunks = ranges;
-    if (ranges) {
-      // A server without range support answers with the whole body.
+    options.UseChunks = mode != TMode::NoChunks;
+    if (mode != TMode::NoChunks) {
+      // A server without range support answers with the whole body (here: to all but the first
+      // range request, too).
       const std::vector<uint8_t> object = MakeChunkedObject(Bytes(next), Compress).Object;
+      auto ranges = std::make_shared<std::atomic<int>>(0);  // handlers are copied per request
       Server.SetHandler(test::ObjectPath(entry),
-                        [body = std::string(object.begin(), object.end())](
+                        [body = std::string(object.begin(), object.end()), mode, ranges](
                             const httplib::Request&, httplib::Response& Response) {
-                          Response.status = 200;
+                          if (mode == TMode::NoRanges || (*ranges)++ > 0)
+                            Response.status = 200;
                           Response.set_content(body, "application/octet-stream");
                         });
     }
     Server.ClearRequests();
-    ASSERT_EQ(Run(options).Error, "");
+    const auto result = Run(options);
+    ASSERT_EQ(result.Error, "");
     EXPECT_TRUE(ReadAll(Dir / "game.pak") == next);
     EXPECT_EQ(Traffic().Whole, 1);
+    // The bar ends full: the total followed what travelled.
+    const auto& last = result.Lines[result.Lines.size() - 2];
+    EXPECT_EQ(last.Done, last.Total);
   }
+}
+
+TEST_F(DeltaTest, OneBigFileUsesSeveralConnections) {
+  const std::string old = Noise(12 << 20, 11);
+  const std::string next = old.substr(0, 3 << 20) + Noise(6 << 20, 12) + old.substr(9 << 20);
+  Publish({{"game.pak", old}}, 1);
+  ASSERT_EQ(Run().Error, "");
+  Server.ClearRequests();
+  Publish({{"game.pak", next}}, 2);
+  ASSERT_EQ(Run().Error, "");
+  EXPECT_TRUE(ReadAll(Dir / "game.pak") == next);
+  std::set<int> connections;
+  for (const auto& request : Server.Requests()) {
+    if (RangeLength(request) > 1)
+      connections.insert(request.RemotePort);
+  }
+  EXPECT_GE(connections.size(), 2u);
+  EXPECT_LE(Traffic().Ranges, 4 + 1);  // four shares, the changed run cut in between
 }
 
 }  // namespace
