@@ -22,8 +22,22 @@ struct TDigestHash {
 
 using TChunkPlaces = std::unordered_map<TSha256Digest, int64_t, TDigestHash>;
 
+// Counts the bytes read for the caller's progress.
+struct TScanCount {
+  const TScanned& OnScanned;
+  int64_t Done = 0;
+  int64_t Total = 0;
+
+  void Add(size_t Bytes) {
+    Done += static_cast<int64_t>(Bytes);
+    if (OnScanned)
+      OnScanned(std::min(Done, Total), Total);
+  }
+};
+
 // Marks the chunks that Candidate already holds at their own place. Reads it once, in order.
-void FindHeldChunks(const std::string& Candidate, TChunkPlan& Plan, const std::stop_token& Stop) {
+void FindHeldChunks(const std::string& Candidate, TChunkPlan& Plan, const std::stop_token& Stop,
+                    TScanCount& Count) {
   TFile file = TFile::OpenRead(Candidate);
   std::vector<uint8_t> buffer(KChunkMax);
   int64_t offset = 0;
@@ -32,6 +46,7 @@ void FindHeldChunks(const std::string& Candidate, TChunkPlan& Plan, const std::s
       throw TStopped();
     const TChunk& chunk = Plan.Index.Chunks[i];
     const size_t got = file.ReadAt(offset, buffer.data(), chunk.Size);
+    Count.Add(got);
     if (got < chunk.Size)
       return;
     TSha256 sha;
@@ -43,7 +58,7 @@ void FindHeldChunks(const std::string& Candidate, TChunkPlan& Plan, const std::s
 }
 
 // Where each chunk of Old, cut by the shared rule, begins (the first place of equal ones).
-TChunkPlaces CutOldVersion(const std::string& Old, const std::stop_token& Stop) {
+TChunkPlaces CutOldVersion(const std::string& Old, const std::stop_token& Stop, TScanCount& Count) {
   TChunkPlaces places;
   TFile file = TFile::OpenRead(Old);
   std::vector<uint8_t> buffer(KReadPiece);
@@ -53,6 +68,7 @@ TChunkPlaces CutOldVersion(const std::string& Old, const std::stop_token& Stop) 
   while (const size_t got = file.Read(buffer.data(), buffer.size())) {
     if (Stop.stop_requested())
       throw TStopped();
+    Count.Add(got);
     const uint8_t* data = buffer.data();
     size_t left = got;
     while (left > 0) {
@@ -81,23 +97,28 @@ bool Missing(const TChunkPlan& Plan) {
 }  // namespace
 
 TChunkPlan PlanChunks(TChunkIndex Index, const std::string& Candidate, const std::string& Old,
-                      const std::stop_token& Stop) {
+                      const std::stop_token& Stop, const TScanned& OnScanned) {
   TChunkPlan plan;
   plan.Index = std::move(Index);
   plan.Chunks.resize(plan.Index.Chunks.size());
-  int64_t size = 0, time = 0;
+  int64_t held = 0, oldSize = 0, time = 0;
+  if (!GetFileInfo(Candidate, held, time))
+    held = 0;
+  if (!GetFileInfo(Old, oldSize, time))
+    oldSize = 0;
+  TScanCount count{OnScanned, 0, held + oldSize};
   // Whatever cannot be read is fetched instead; verification guards the result either way.
   try {
-    if (GetFileInfo(Candidate, size, time) && size > 0)
-      FindHeldChunks(Candidate, plan, Stop);
+    if (held > 0)
+      FindHeldChunks(Candidate, plan, Stop, count);
   } catch (const TStopped&) {
     throw;
   } catch (const std::exception&) {
   }
   TChunkPlaces old;
   try {
-    if (Missing(plan) && GetFileInfo(Old, size, time) && size > 0)
-      old = CutOldVersion(Old, Stop);
+    if (Missing(plan) && oldSize > 0)
+      old = CutOldVersion(Old, Stop, count);
   } catch (const TStopped&) {
     throw;
   } catch (const std::exception&) {

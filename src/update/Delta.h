@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -32,11 +33,14 @@ struct TChunkPlan {
   int64_t FetchBytes = 0;             // stored bytes of the fetched chunks
 };
 
+// Told the bytes read so far of all there is to read.
+using TScanned = std::function<void(int64_t Done, int64_t Total)>;
+
 // Plans the assembly of the file that Index describes in Candidate, from what Candidate already
 // holds at each chunk's place and from the chunks of Old cut by the same rule. A missing or
 // unreadable Candidate or Old is simply not reused. Raises TStopped once Stop is requested.
 TChunkPlan PlanChunks(TChunkIndex Index, const std::string& Candidate, const std::string& Old,
-                      const std::stop_token& Stop);
+                      const std::stop_token& Stop, const TScanned& OnScanned = {});
 
 // True when the plan takes anything from the disk.
 bool ReusesAny(const TChunkPlan& Plan);

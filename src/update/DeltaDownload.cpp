@@ -12,6 +12,7 @@
 #include "update/Inflate.h"
 #include "update/Paths.h"
 #include "update/Placing.h"
+#include "update/Progress.h"
 #include "update/Updater.h"
 
 namespace vt {
@@ -124,14 +125,15 @@ void TUpdater::PlanChunkedFiles(THttpClient& Client) {
       // One byte tells whether the server answers ranges at all; one that does not gets
       // whole objects only, with honest totals from the start.
       probed = true;
-      const std::string url = ObjectUrl(FObjects, file);
-      const int status = Client.GetRange(url, {0, 1}, [](const uint8_t*, size_t) {});
+      const int status =
+          Client.GetRange(ObjectUrl(FObjects, file), {0, 1}, [](const uint8_t*, size_t) {});
       if (status == 200)
         return;
       if (status != KPartialContent)
-        throw TUpdateError(url + ": HTTP " + std::to_string(status));
+        throw TUpdateError(file.Path + ": HTTP " + std::to_string(status));
     }
-    Report("Comparing " + file.Path + " with the new version...", 0, 0);
+    const std::string comparing = "Comparing " + file.Path + " with the new version...";
+    Report(comparing, 0, 0);
     const std::string damaged = ArrivedDamaged(file.Path).what();
     const TBytes bytes = HttpGetBytes(Client, FObjects + ChunkIndexName(file.Chunks.Hash),
                                       file.Chunks.Size, damaged);
@@ -152,7 +154,12 @@ void TUpdater::PlanChunkedFiles(THttpClient& Client) {
       throw ArrivedDamaged(file.Path);
     }
     auto planned = std::make_unique<TPlannedFile>();
-    planned->Plan = PlanChunks(std::move(chunks), names.Candidate, target, FStop.get_token());
+    TProgressPace pace;
+    planned->Plan = PlanChunks(std::move(chunks), names.Candidate, target, FStop.get_token(),
+                               [&](int64_t Done, int64_t Total) {
+                                 if (pace.TryTake())
+                                   Report(comparing, Done, Total);
+                               });
     const TChunkPlan& plan = planned->Plan;
     if (!ReusesAny(plan) || plan.FetchBytes >= DownloadSize(file))
       continue;
