@@ -7,6 +7,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -258,6 +259,23 @@ class Server {
     return true;
   }
 
+  // One "bytes=a-b" range of a body whose status the handler left to the server becomes a 206,
+  // as cpp-httplib does it.
+  static void ApplyRange(const Request& Req, Response& Res) {
+    const auto range = Req.headers.find("Range");
+    unsigned long long from = 0, to = 0;
+    if (range == Req.headers.end() || Res.status >= 0 || Res.provider || Res.chunked ||
+        std::sscanf(range->second.c_str(), "bytes=%llu-%llu", &from, &to) != 2 || from > to ||
+        from >= Res.body.size()) {
+      return;
+    }
+    to = std::min<unsigned long long>(to, Res.body.size() - 1);
+    Res.set_header("Content-Range", "bytes " + std::to_string(from) + "-" + std::to_string(to) +
+                                        "/" + std::to_string(Res.body.size()));
+    Res.body = Res.body.substr(from, to - from + 1);
+    Res.status = 206;
+  }
+
   // Sends the response; false when the connection must close after it.
   bool Respond(SOCKET Client, Response& Res, bool KeepAlive) {
     if (Res.status < 0)
@@ -324,6 +342,7 @@ class Server {
           break;
         }
       }
+      ApplyRange(request, response);
       const bool keepAlive = count < FKeepAliveMax;
       if (!Respond(Client, response, keepAlive))
         break;
