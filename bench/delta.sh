@@ -13,7 +13,7 @@
 # Also a fresh install of the new build into an empty folder, from the tree above and from the
 # same build packed as whole objects only (`--chunks never`), and the growth of each server tree
 # by the new build. Warm cache: the files were just written, nothing is dropped. Best wall time
-# of VT_BENCH_ROUNDS rounds (default 2), tools round-robin; bytes and requests of the last round.
+# of VT_BENCH_ROUNDS rounds (default 3), tools round-robin; bytes and requests of the last round.
 #
 # Goals: bytes at most 1.2 x casync's; requests at most 2 x the changed regions + a constant;
 # wall time below both peers'; tree growth at most 1.2 x casync's store growth + the new build's
@@ -27,7 +27,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 mib=1024
 [ "$small" != 1 ] || mib=64
-rounds="${VT_BENCH_ROUNDS:-2}"
+rounds="${VT_BENCH_ROUNDS:-3}"
 regions=18
 # Requests of ours beyond two per changed region: manifest, signature, list, chunk index, and
 # two to spare.
@@ -81,7 +81,8 @@ changed_mib=$((16 * 64 / 1024 + 1 + 2))
 
 # Bytes of every file below $1 that a client may fetch (vtpublish's own .vtpublish/ left out).
 tree_bytes() {
-  find "$1" -name .vtpublish -prune -o -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }'
+  find "$1" -name .vtpublish -prune -o -type f -printf '%s\n' |
+    awk '{ s += $1 } END { printf "%.0f\n", s }'
 }
 # "<path> <size>" of every object below $1, sorted.
 object_sizes() { (cd "$1" && find o -type f -printf '%p %s\n' 2>/dev/null | LC_ALL=C sort); }
@@ -120,7 +121,7 @@ ours_growth=$(($(tree_bytes "$www/ours") - before_bytes))
 object_sizes "$www/ours" >"$work/objects.after"
 # Whole objects the new build added: every new object but the chunk indexes.
 ours_whole="$(LC_ALL=C comm -13 "$work/objects.before" "$work/objects.after" |
-  awk '$1 !~ /\.ci$/ { s += $2 } END { print s + 0 }')"
+  awk '$1 !~ /\.ci$/ { s += $2 } END { printf "%.0f\n", s }')"
 
 if [ "$chunks_switch" = 1 ]; then
   pack "$src/new" "$www/whole" 2 --chunks never
@@ -160,7 +161,9 @@ measure() {
   read -r "sent[$name]" "requests[$name]" "partial[$name]" "connections[$name]" < <(
     tail -n +$((mark + 1)) "$log" | awk '
       { b += $1; n++; if ($2 == 206) p++; c[$3] = 1 }
-      END { printf "%d %d %d %d\n", b, n, p, length(c) }')
+      END { printf "%.0f %d %d %d\n", b, n, p, length(c) }')
+  awk -v n="$ns" -v b="${sent[$name]}" -v r="${requests[$name]}" -v t="$name" \
+    'BEGIN { printf "  %-32s %8.3f s %10.2f MiB %5d requests\n", t, n / 1e9, b / 1048576, r }'
 }
 
 # The output must be the new build, byte for byte.
