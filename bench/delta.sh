@@ -142,6 +142,13 @@ cp "$new_file" "$www/zsync/package.pak"
 zsync_control="$(stat -c %s "$www/zsync/package.pak.zsync")"
 chmod -R a+rX "$www"
 mkdir -p "$work/out"
+# A failed sum above only prints an error; the figures must be whole numbers to go on.
+for figure in ours_growth ours_whole casync_growth casync_index zsync_control; do
+  [[ "${!figure:-}" =~ ^[0-9]+$ ]] || {
+    echo "could not measure $figure: '${!figure:-}'" >&2
+    exit 1
+  }
+done
 sync
 
 # ---- runs ---------------------------------------------------------------------------------
