@@ -61,13 +61,14 @@ bench_workdir() {
 
 # Serves folder $1 on a free port of 127.0.0.1; sets $url (ending in "/"). With a second
 # argument, every request is logged to that file as "<bytes sent, headers included> <status>
-# <connection number> <method> <URI>", one a line.
+# <connection number> <method> <URI> <time> <seconds taken>", one a line.
 bench_serve() {
   local tree="$1" log="${2:-}" conf="$work/nginx" port user="" access="access_log off;"
   mkdir -p "$conf"
   [ "$(id -u)" -ne 0 ] || user="user root;"
   if [ -n "$log" ]; then
-    access="log_format bench '\$bytes_sent \$status \$connection \$request_method \$request_uri';
+    access="log_format bench
+    '\$bytes_sent \$status \$connection \$request_method \$request_uri \$msec \$request_time';
   access_log $log bench;"
   fi
   for _ in $(seq 1 20); do

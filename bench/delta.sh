@@ -21,6 +21,7 @@
 #
 #   bench/delta.sh                  1 GiB package; about 12 GiB of scratch space
 #   VT_BENCH_SMALL=1 bench/delta.sh 64 MiB package (see common.sh for the other variables)
+#   VT_BENCH_LOG=FILE               also keeps nginx's access log, every request with its time
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -220,15 +221,16 @@ run_fresh() {
   check "$work/target/$pak" "$name"
 }
 
+run_fresh_ours() { run_fresh "$fresh" ours; }
+run_fresh_whole() { run_fresh "$whole" whole; }
+# Each round starts one tool later, so that no tool always follows the same one.
+runs=(run_ours run_casync run_zsync run_fresh_ours run_fresh_whole)
 for r in $(seq 1 "$rounds"); do
   echo "round $r of $rounds"
-  run_ours
-  run_casync
-  run_zsync
-  run_fresh "$fresh" ours
-  run_fresh "$whole" whole
+  for k in "${!runs[@]}"; do "${runs[(k + r - 1) % ${#runs[@]}]}"; done
 done
 rm -rf "$work/target" "$work/out"
+if [ -n "${VT_BENCH_LOG:-}" ]; then cp "$log" "$VT_BENCH_LOG"; fi
 
 # ---- report -------------------------------------------------------------------------------
 
