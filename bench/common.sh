@@ -59,11 +59,18 @@ bench_workdir() {
   chmod 755 "$work"
 }
 
-# Serves folder $1 on a free port of 127.0.0.1; sets $url (ending in "/").
+# Serves folder $1 on a free port of 127.0.0.1; sets $url (ending in "/"). With a second
+# argument, every request is logged to that file as "<bytes sent, headers included> <status>
+# <connection number> <method> <URI> <time> <seconds taken>", one a line.
 bench_serve() {
-  local tree="$1" conf="$work/nginx" port user=""
+  local tree="$1" log="${2:-}" conf="$work/nginx" port user="" access="access_log off;"
   mkdir -p "$conf"
   [ "$(id -u)" -ne 0 ] || user="user root;"
+  if [ -n "$log" ]; then
+    access="log_format bench
+    '\$bytes_sent \$status \$connection \$request_method \$request_uri \$msec \$request_time';
+  access_log $log bench;"
+  fi
   for _ in $(seq 1 20); do
     port=$((20000 + RANDOM % 40000))
     if ss -Hltn "sport = :$port" 2>/dev/null | grep -q .; then continue; fi
@@ -75,7 +82,7 @@ pid $conf/nginx.pid;
 error_log $conf/error.log warn;
 events { worker_connections 256; }
 http {
-  access_log off;
+  $access
   sendfile on;
   tcp_nopush on;
   keepalive_requests 100000;
