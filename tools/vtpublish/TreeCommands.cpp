@@ -121,10 +121,11 @@ int DiffCommand(const TWords& Words) {
   if (diff.ChunkedFiles == 0)
     std::printf("With chunk reuse: the same; no changed file has chunk data in both builds\n");
   else
-    std::printf("With chunk reuse: %s (%lld bytes); %lld changed files fetch only the chunks they "
-                "lack\n",
-                Megabytes(diff.ChunkedBytes).c_str(), static_cast<long long>(diff.ChunkedBytes),
-                static_cast<long long>(diff.ChunkedFiles));
+    std::printf(
+        "With chunk reuse: %s (%lld bytes); %lld changed files fetch only the chunks they "
+        "lack\n",
+        Megabytes(diff.ChunkedBytes).c_str(), static_cast<long long>(diff.ChunkedBytes),
+        static_cast<long long>(diff.ChunkedFiles));
   return 0;
 }
 
