@@ -10,7 +10,6 @@
 #include <set>
 #include <stdexcept>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/Files.h"
@@ -89,15 +88,23 @@ void MakeFolder(const std::string& Path) {
 struct TPackAbandoned {};
 
 // What the releases the tree keeps say about chunk data: the chunk index of each object that
-// had one, and the hashes of all their chunks.
+// had one, and the hashes of all their chunks. The hashes only feed a report, so their first
+// 64 bits stand for them (a false match among millions of chunks is far below one in a
+// million), which keeps a tree of hundreds of GiB within a few tens of MiB.
 struct TStoreChunks {
-  std::map<std::string, TChunkRef> Refs;   // by object name
-  std::unordered_set<std::string> Hashes;  // SHA-256 of chunks, as 32 raw bytes
-};
+  std::map<std::string, TChunkRef> Refs;  // by object name
+  std::vector<uint64_t> Hashes;           // sorted, each once
 
-std::string DigestKey(const TSha256Digest& Digest) {
-  return std::string(reinterpret_cast<const char*>(Digest.data()), Digest.size());
-}
+  bool Holds(const TSha256Digest& Hash) const {
+    return std::binary_search(Hashes.begin(), Hashes.end(), HashKey(Hash));
+  }
+  static uint64_t HashKey(const TSha256Digest& Hash) {
+    uint64_t key = 0;
+    for (size_t i = 0; i < 8; ++i)
+      key = (key << 8) | Hash[i];
+    return key;
+  }
+};
 
 // The index Ref names in Store (a folder ending in the separator) for a file of Size bytes,
 // when it is there with Ref's size and SHA-256 and reads.
@@ -148,9 +155,11 @@ TStoreChunks ReadStoreChunks(const std::string& OutDir) {
         continue;
       if (const std::optional<TChunkIndex> index = StoredIndex(store, file.Chunks, file.Size)) {
         for (const TChunk& chunk : index->Chunks)
-          known.Hashes.insert(DigestKey(chunk.Hash));
+          known.Hashes.push_back(TStoreChunks::HashKey(chunk.Hash));
       }
     }
+    std::sort(known.Hashes.begin(), known.Hashes.end());
+    known.Hashes.erase(std::unique(known.Hashes.begin(), known.Hashes.end()), known.Hashes.end());
   }
   return known;
 }
@@ -396,7 +405,7 @@ class TPacker {
   int64_t HeldChunks(const TChunkIndex& Index) const {
     int64_t held = 0;
     for (const TChunk& chunk : Index.Chunks)
-      held += FKnown.Hashes.count(DigestKey(chunk.Hash)) ? chunk.Size : 0;
+      held += FKnown.Holds(chunk.Hash) ? chunk.Size : 0;
     return held;
   }
 
