@@ -158,9 +158,9 @@ TStoreChunks ReadStoreChunks(const std::string& OutDir) {
           known.Hashes.push_back(TStoreChunks::HashKey(chunk.Hash));
       }
     }
-    std::sort(known.Hashes.begin(), known.Hashes.end());
-    known.Hashes.erase(std::unique(known.Hashes.begin(), known.Hashes.end()), known.Hashes.end());
   }
+  std::sort(known.Hashes.begin(), known.Hashes.end());
+  known.Hashes.erase(std::unique(known.Hashes.begin(), known.Hashes.end()), known.Hashes.end());
   return known;
 }
 
