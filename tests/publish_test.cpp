@@ -484,6 +484,9 @@ TEST_F(Publish, ToolShowsKeysPrunesDiffsAndRefusesWhatWouldHurtPlayers) {
       {"prune " + out + " --keep 1 --dry-run", 0, "Would free"},
       {"prune " + out + " --keep 1", 0, "kept builds: 10"},
       {"verify " + out + " --key " + key, 0, "build 10 is sound"},
+      {pack + " --build 11 --chunks often", 2, "--chunks takes auto or never, not \"often\""},
+      {pack + " --build 11 --chunks never", 0,
+       "The store already held 0.4 MB of this build's 0.4 MB (100 %)"},
   };
   for (const TCase& c : cases) {
     const auto [status, text] = run(c.Args);

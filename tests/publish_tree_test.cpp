@@ -122,9 +122,11 @@ TEST_F(PublishTree, AParallelPackWritesTheSameTreeAsAOneThreadPack) {
   for (const int threads : {1, 4}) {
     TPackOptions options;
     options.Threads = threads;
+    options.ChunkFrom = 1048576;  // the big files get chunk data
     const fs::path out = FRoot / ("out" + std::to_string(threads));
     const TPackResult result = PackBuild(5, options, out);
     EXPECT_EQ(result.ObjectsWritten + result.ObjectsReused, result.Files);
+    EXPECT_EQ(result.Chunked, 2);
     EXPECT_TRUE(Problems(out).empty()) << testing::PrintToString(Problems(out));
     std::map<std::string, std::string>& tree = trees[threads == 1 ? 0 : 1];
     tree = TreeFiles(out);

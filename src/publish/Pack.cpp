@@ -10,7 +10,6 @@
 #include <set>
 #include <stdexcept>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/Files.h"
@@ -89,15 +88,23 @@ void MakeFolder(const std::string& Path) {
 struct TPackAbandoned {};
 
 // What the releases the tree keeps say about chunk data: the chunk index of each object that
-// had one, and the hashes of all their chunks.
+// had one, and the hashes of all their chunks. The hashes only feed a report, so their first
+// 64 bits stand for them (a false match among millions of chunks is far below one in a
+// million), which keeps a tree of hundreds of GiB within a few tens of MiB.
 struct TStoreChunks {
-  std::map<std::string, TChunkRef> Refs;   // by object name
-  std::unordered_set<std::string> Hashes;  // SHA-256 of chunks, as 32 raw bytes
-};
+  std::map<std::string, TChunkRef> Refs;  // by object name
+  std::vector<uint64_t> Hashes;           // sorted, each once
 
-std::string DigestKey(const TSha256Digest& Digest) {
-  return std::string(reinterpret_cast<const char*>(Digest.data()), Digest.size());
-}
+  bool Holds(const TSha256Digest& Hash) const {
+    return std::binary_search(Hashes.begin(), Hashes.end(), HashKey(Hash));
+  }
+  static uint64_t HashKey(const TSha256Digest& Hash) {
+    uint64_t key = 0;
+    for (size_t i = 0; i < 8; ++i)
+      key = (key << 8) | Hash[i];
+    return key;
+  }
+};
 
 // The index Ref names in Store (a folder ending in the separator) for a file of Size bytes,
 // when it is there with Ref's size and SHA-256 and reads.
@@ -148,10 +155,12 @@ TStoreChunks ReadStoreChunks(const std::string& OutDir) {
         continue;
       if (const std::optional<TChunkIndex> index = StoredIndex(store, file.Chunks, file.Size)) {
         for (const TChunk& chunk : index->Chunks)
-          known.Hashes.insert(DigestKey(chunk.Hash));
+          known.Hashes.push_back(TStoreChunks::HashKey(chunk.Hash));
       }
     }
   }
+  std::sort(known.Hashes.begin(), known.Hashes.end());
+  known.Hashes.erase(std::unique(known.Hashes.begin(), known.Hashes.end()), known.Hashes.end());
   return known;
 }
 
@@ -161,11 +170,11 @@ TStoreChunks ReadStoreChunks(const std::string& OutDir) {
 class TPacker {
  public:
   TPacker(std::string Store, const TPackOptions& Options, const TPackCache& Cache,
-          const TStoreChunks& Known, TPackResult& Result)
+          std::string OutDir, TPackResult& Result)
       : FStore(std::move(Store)),
         FOptions(Options),
         FCache(Cache),
-        FKnown(Known),
+        FOutDir(std::move(OutDir)),
         FResult(Result) {}
 
   // The entries of Files in their order, each with its object in the store.
@@ -355,22 +364,25 @@ class TPacker {
   // it, the cache's, or one a kept release gave it.
   std::optional<TChunkRef> FittingRef(const TRemoteFile& Entry, const TChunkRef& CachedRef) {
     const std::string name = ObjectName(Entry.Hash, Entry.ZSize > 0);
-    std::vector<TChunkRef> candidates;
+    const auto fits = [&](const TChunkRef& Ref) {
+      if (Ref.Hash.empty())
+        return false;
+      const std::optional<TChunkIndex> index = StoredIndex(FStore, Ref, Entry.Size);
+      return index && IndexFitsObject(*index, ObjectBytes(Entry));
+    };
+    TChunkRef taken;
     {
       std::lock_guard lock(FLock);
       if (const auto found = FRefs.find(name); found != FRefs.end())
-        candidates.push_back(found->second);
+        taken = found->second;
     }
-    candidates.push_back(CachedRef);
-    if (const auto found = FKnown.Refs.find(name); found != FKnown.Refs.end())
-      candidates.push_back(found->second);
-    for (const TChunkRef& ref : candidates) {
-      if (ref.Hash.empty())
-        continue;
-      const std::optional<TChunkIndex> index = StoredIndex(FStore, ref, Entry.Size);
-      if (index && IndexFitsObject(*index, ObjectBytes(Entry)))
-        return ref;
-    }
+    if (fits(taken))
+      return taken;
+    if (fits(CachedRef))
+      return CachedRef;
+    if (const auto found = Known().Refs.find(name);
+        found != Known().Refs.end() && fits(found->second))
+      return found->second;
     return std::nullopt;
   }
 
@@ -392,11 +404,18 @@ class TPacker {
     Entry.Chunks = ref;
   }
 
+  // What the kept releases say about chunk data, read when first asked: a pack whose big files
+  // all come from the cache never reads their lists.
+  const TStoreChunks& Known() {
+    std::call_once(FKnownRead, [this] { FKnown = ReadStoreChunks(FOutDir); });
+    return FKnown;
+  }
+
   // Bytes of Index's chunks that an index of a kept release had already.
-  int64_t HeldChunks(const TChunkIndex& Index) const {
+  int64_t HeldChunks(const TChunkIndex& Index) {
     int64_t held = 0;
     for (const TChunk& chunk : Index.Chunks)
-      held += FKnown.Hashes.count(DigestKey(chunk.Hash)) ? chunk.Size : 0;
+      held += Known().Holds(chunk.Hash) ? chunk.Size : 0;
     return held;
   }
 
@@ -510,7 +529,9 @@ class TPacker {
   const std::string FStore;  // ends in the separator
   const TPackOptions& FOptions;
   const TPackCache& FCache;
-  const TStoreChunks& FKnown;
+  const std::string FOutDir;
+  std::once_flag FKnownRead;
+  TStoreChunks FKnown;
   TPackResult& FResult;
   std::vector<TRemoteFile> FEntries;  // by the files' index
   std::vector<int64_t> FTimes;        // the files' last-write times, by index
@@ -625,9 +646,7 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
   MakeFolder(store);
   const int64_t started = FileTimeNow();
   const TPackCache cache = TPackCache::Load(OutDir, GameDir);
-  const TStoreChunks known =
-      Options.Chunks == TChunks::Auto ? ReadStoreChunks(OutDir) : TStoreChunks();
-  TPacker packer(store, Options, cache, known, result);
+  TPacker packer(store, Options, cache, OutDir, result);
   const std::vector<TRemoteFile> entries = packer.PackAll(listing.Files);
 
   result.List = WriteList(out, entries, Options.Compress);

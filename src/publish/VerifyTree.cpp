@@ -207,27 +207,30 @@ class TVerifier {
     if (File.Size < 0)
       return Problem(File.Path + ": \"s\" is negative");
     const std::string name = ObjectName(File.Hash, File.ZSize > 0);
-    const bool chunked = !File.Chunks.Hash.empty();
-    if (chunked) {
-      FReport.Chunked += 1;
-      const std::string indexName = ChunkIndexName(File.Chunks.Hash);
-      auto [known, added] = FIndexes.emplace(name + " " + indexName, TCheckedIndex());
-      if (added) {
-        try {
-          known->second.Problem = CheckIndex(Folder, File, known->second.Index);
-        } catch (const std::exception& e) {
-          known->second.Problem = e.what();
-        }
-        ++FReport.Indexes;
+    if (File.Chunks.Hash.empty())
+      return CheckedObject(Folder, name, name, File, nullptr);
+    // The object is checked through a sound index: every chunk, and the whole; with a
+    // damaged one, the object alone.
+    ++FReport.Chunked;
+    const std::string indexName = ChunkIndexName(File.Chunks.Hash);
+    const std::string key = name + " " + indexName;
+    auto [known, added] = FIndexes.emplace(key, std::string());
+    std::optional<TChunkIndex> index;
+    if (added) {
+      index.emplace();
+      try {
+        known->second = CheckIndex(Folder, File, *index);
+      } catch (const std::exception& e) {
+        known->second = e.what();
       }
-      if (!known->second.Problem.empty()) {
-        Problem(File.Path + ": " + known->second.Problem + " (" + indexName + ")");
-      } else {
-        // The object is checked through the index: every chunk, and the whole.
-        return CheckedObject(Folder, name + " " + indexName, name, File, &known->second.Index);
-      }
+      ++FReport.Indexes;
     }
-    CheckedObject(Folder, name, name, File, nullptr);
+    if (!known->second.empty()) {
+      Problem(File.Path + ": " + known->second + " (" + indexName + ")");
+      return CheckedObject(Folder, name, name, File, nullptr);
+    }
+    // Only the first entry of this object and index reads it; the index is not kept.
+    CheckedObject(Folder, key, name, File, index ? &*index : nullptr);
   }
 
   // Checks the object Name of File once per Key (the object alone, or with an index).
@@ -252,16 +255,11 @@ class TVerifier {
   const std::string FOut;  // ends in the separator
   TVerifyReport& FReport;
   const TProgressCallback& FProgress;
-  struct TCheckedIndex {
-    std::string Problem;  // "" when sound
-    TChunkIndex Index;
-  };
-
   // Object name (with the index name it was read through) to its problem ("" when sound).
   std::map<std::string, std::string> FChecked;
   std::set<std::string> FCounted;  // object names counted in the report
-  // "<object name> <index name>" to what was found of that index for that object.
-  std::map<std::string, TCheckedIndex> FIndexes;
+  // "<object name> <index name>" to the problem of that index for that object ("" when sound).
+  std::map<std::string, std::string> FIndexes;
 };
 
 }  // namespace

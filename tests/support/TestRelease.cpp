@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "platform/Files.h"
+#include "publish/ChunkedObject.h"
 #include "publish/Release.h"
 #include "update/Digest.h"
 #include "update/ReleaseKey.h"
@@ -58,13 +59,24 @@ std::string ObjectPath(const TRemoteFile& File) {
   return "/o/" + File.Hash.substr(0, 2) + "/" + File.Hash + (File.ZSize > 0 ? ".z" : "");
 }
 
+std::string ChunkIndexPath(const TRemoteFile& File) {
+  return "/o/" + ChunkIndexName(File.Chunks.Hash);
+}
+
 std::vector<TRemoteFile> PublishRelease(TTestServer& Server, const TGameFiles& Files, int32_t Build,
-                                        bool Compress) {
+                                        bool Compress, int64_t ChunkFrom) {
   std::vector<TRemoteFile> entries;
   for (const auto& [path, content] : Files) {
     const std::vector<uint8_t> bytes(content.begin(), content.end());
     TRemoteFile entry{path, static_cast<int64_t>(bytes.size()), Sha256Hex(bytes), 0, {}};
-    if (Compress) {
+    if (ChunkFrom > 0 && entry.Size >= ChunkFrom) {
+      const TChunkedObject object = MakeChunkedObject(bytes, Compress);
+      const std::vector<uint8_t> index = WriteChunkIndex(object.Index);
+      entry.ZSize = Compress ? static_cast<int64_t>(object.Object.size()) : 0;
+      entry.Chunks = {static_cast<int64_t>(index.size()), Sha256Hex(index)};
+      Server.Serve(ObjectPath(entry), object.Object);
+      Server.Serve(ChunkIndexPath(entry), index);
+    } else if (Compress) {
       const std::vector<uint8_t> z = ZlibCompress(bytes);
       entry.ZSize = static_cast<int64_t>(z.size());
       Server.Serve(ObjectPath(entry), z);

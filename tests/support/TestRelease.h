@@ -31,9 +31,14 @@ TRemoteFile PublishList(TTestServer& Server, const std::string& ListText, bool C
 using TGameFiles = std::map<std::string, std::string>;
 
 // Serves Files as objects under /o/ (zlib-compressed when Compress), a compressed list and a
-// signed manifest for Build; returns the list's entries in the order served.
+// signed manifest for Build; returns the list's entries in the order served. Files of at least
+// ChunkFrom bytes (when it is above 0) get chunk data as vtpublish pack writes it: the object
+// as a chunk store, its chunk index under /o/ and "c" in the entry.
 std::vector<TRemoteFile> PublishRelease(TTestServer& Server, const TGameFiles& Files, int32_t Build,
-                                        bool Compress);
+                                        bool Compress, int64_t ChunkFrom = 0);
+
+// The URL path of an entry's chunk index ("/o/cd/cd...ci"); the entry must have one.
+std::string ChunkIndexPath(const TRemoteFile& File);
 
 // Data deflated with the given zlib window bits: 15 is a zlib stream, 15 + 16 gzip, -15 raw
 // deflate; for showing which forms the engine refuses.

@@ -165,30 +165,29 @@ int PackCommand(const TWords& Words) {
                                        {"exclude"},
                                        {"allow-same-or-lower"}});
   if (args.Help) {
-    PrintUsage(
-        KPackUsage,
-        "Turns GAME_DIR into the tree an update server serves, in OUT_DIR: the objects\n"
-        "(named by SHA-256, zlib-compressed as --compress says; auto keeps a compressed\n"
-        "object only when it is at least 5% smaller), the file list, the manifest\n"
-        "\"version\" for build N and its signature \"version.sig\" made with KEY_FILE.\n"
-        "Objects already in OUT_DIR are reused; the manifest is written last.\n"
-        "--objects BASE sets where the launcher looks for objects: a folder below the\n"
-        "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
-        "objects then go to OUT_DIR/o/ for you to upload there).\n"
-        "--exclude PATTERN (repeatable) leaves out matching files and folders: \"*\"\n"
-        "within a name, \"**\" across folders; a pattern without \"/\" matches a name at\n"
-        "any depth, one with \"/\" the path from the top. GAME_DIR/.vtpublishignore\n"
-        "holds more, one a line; .git, .svn and .hg are always left out.\n"
-        "A build not greater than the live one is refused unless --allow-same-or-lower\n"
-        "is given (a rollback on purpose).\n"
-        "--chunks auto (the default) gives every file of 4 MiB or more chunk data: its\n"
-        "object is written as a store of content-defined chunks, with a chunk index\n"
-        "beside it, so that players fetch only the chunks they lack; clients that know\n"
-        "nothing of chunks fetch the same object whole. --chunks never leaves it out.\n"
-        "--threads N packs N files at once (default:\n"
-        "one per core, at most 8; the tree is the same either way). OUT_DIR/.vtpublish/ keeps the\n"
-        "history of published manifests and a cache that spares re-reading unchanged\n"
-        "files; clients never request it.\n");
+    PrintUsage(KPackUsage,
+               "Turns GAME_DIR into the tree an update server serves, in OUT_DIR: the objects\n"
+               "(named by SHA-256, zlib-compressed as --compress says; auto keeps a compressed\n"
+               "object only when it is at least 5% smaller), the file list, the manifest\n"
+               "\"version\" for build N and its signature \"version.sig\" made with KEY_FILE.\n"
+               "Objects already in OUT_DIR are reused; the manifest is written last.\n"
+               "--objects BASE sets where the launcher looks for objects: a folder below the\n"
+               "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
+               "objects then go to OUT_DIR/o/ for you to upload there).\n"
+               "--exclude PATTERN (repeatable) leaves out matching files and folders: \"*\"\n"
+               "within a name, \"**\" across folders; a pattern without \"/\" matches a name at\n"
+               "any depth, one with \"/\" the path from the top. GAME_DIR/.vtpublishignore\n"
+               "holds more, one a line; .git, .svn and .hg are always left out.\n"
+               "A build not greater than the live one is refused unless --allow-same-or-lower\n"
+               "is given (a rollback on purpose).\n"
+               "--chunks auto (the default) gives every file of 4 MiB or more chunk data: its\n"
+               "object is written as a store of content-defined chunks, with a chunk index\n"
+               "beside it, so that players fetch only the chunks they lack; clients that know\n"
+               "nothing of chunks fetch the same object whole. --chunks never leaves it out.\n"
+               "--threads N packs N files at once (default: one per core, at most 8; the\n"
+               "tree is the same either way). OUT_DIR/.vtpublish/ keeps the history of\n"
+               "published manifests and a cache that spares re-reading unchanged files;\n"
+               "clients never request it.\n");
     return 0;
   }
   RequirePositional(args, 2, 2, KPackUsage);
@@ -259,9 +258,9 @@ int VerifyCommand(const TWords& Words) {
                "Checks a tree made by pack as the launcher would read it: the signature of\n"
                "\"version\" (by default against the release key built into this program; or the\n"
                "public half of KEY_FILE, or X and Y as keygen prints them), the\n"
-               "manifest, the file list, every object's size and SHA-256, and the chunk data\n"
-               "of files that have it (the chunk index, and every chunk on its own). Lists every\n"
-               "problem found and exits with 1 when there is any.\n");
+               "manifest, the file list, every object's size and SHA-256, and the chunk\n"
+               "data of files that have it (the chunk index, and every chunk on its own).\n"
+               "Lists every problem found and exits with 1 when there is any.\n");
     return 0;
   }
   RequirePositional(args, 1, 1, KVerifyUsage);

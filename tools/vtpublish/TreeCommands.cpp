@@ -118,7 +118,14 @@ int DiffCommand(const TWords& Words) {
   std::printf("A player on build %d downloads %lld files, %s (%lld bytes)\n", from,
               static_cast<long long>(diff.DownloadFiles), Megabytes(diff.DownloadBytes).c_str(),
               static_cast<long long>(diff.DownloadBytes));
-  std::printf("With chunk reuse: the same; this tree holds whole-file objects only\n");
+  if (diff.ChunkedFiles == 0)
+    std::printf("With chunk reuse: the same; no changed file has chunk data in both builds\n");
+  else
+    std::printf(
+        "With chunk reuse: %s (%lld bytes); %lld changed files fetch only the chunks they "
+        "lack\n",
+        Megabytes(diff.ChunkedBytes).c_str(), static_cast<long long>(diff.ChunkedBytes),
+        static_cast<long long>(diff.ChunkedFiles));
   return 0;
 }
 
