@@ -20,8 +20,8 @@ namespace vt {
 // The cut rule's bounds (bytes). Cuts aim at KChunkAverage; none is made before KChunkMin bytes,
 // and one is forced at KChunkMax.
 constexpr uint32_t KChunkMin = 16 * 1024;
-constexpr uint32_t KChunkAverage = 64 * 1024;
-constexpr uint32_t KChunkMax = 256 * 1024;
+constexpr uint32_t KChunkAverage = 32 * 1024;
+constexpr uint32_t KChunkMax = 128 * 1024;
 
 // Files from this size get chunk data when packed.
 constexpr int64_t KChunkedFileMin = 4 * 1024 * 1024;
