@@ -23,6 +23,8 @@ namespace {
 struct TBadChunk {};
 
 constexpr int KPartialContent = 206;
+// The most the assembly reads at once.
+constexpr uint32_t KAssemblyPiece = 1024 * 1024;
 // A share of one file's chunks is worth its own connection from this size.
 constexpr int64_t KMinPieceBytes = 1024 * 1024;
 
@@ -96,12 +98,37 @@ class TRunReceiver {
   TRawInflater FInflater;
 };
 
-void CopyRange(TFile& From, int64_t FromOffset, TFile& To, int64_t ToOffset, uint32_t Size,
-               std::vector<uint8_t>& Buffer) {
-  Buffer.resize(Size);
-  if (From.ReadAt(FromOffset, Buffer.data(), Size) != Size)
-    throw TBadChunk();  // the old version changed since it was planned
-  To.WriteAt(ToOffset, Buffer.data(), Size);
+// Bytes that the assembly reads at From (in the old version for Old, else in the candidate)
+// and that belong at To in the candidate.
+struct TSpan {
+  TChunkSource Source = TChunkSource::Part;
+  int64_t From = 0;
+  int64_t To = 0;
+  uint32_t Size = 0;
+};
+
+// The plan's chunks in file order, neighbours that read on from one another joined up to
+// KAssemblyPiece bytes.
+std::vector<TSpan> Spans(const TChunkPlan& Plan) {
+  std::vector<TSpan> spans;
+  int64_t to = 0;
+  for (size_t i = 0; i < Plan.Chunks.size(); ++i) {
+    const TPlannedChunk& chunk = Plan.Chunks[i];
+    const uint32_t size = Plan.Index.Chunks[i].Size;
+    // Fetched chunks and those the candidate held lie at their own place already.
+    const bool inPlace = chunk.Source == TChunkSource::Part || chunk.Source == TChunkSource::Fetch;
+    const TChunkSource source = inPlace ? TChunkSource::Part : chunk.Source;
+    const int64_t from = inPlace ? to : chunk.From;
+    TSpan* last = spans.empty() ? nullptr : &spans.back();
+    if (last != nullptr && last->Source == source && source != TChunkSource::Self &&
+        last->From + last->Size == from && last->Size + size <= KAssemblyPiece) {
+      last->Size += size;
+    } else {
+      spans.push_back({source, from, to, size});
+    }
+    to += size;
+  }
+  return spans;
 }
 
 }  // namespace
@@ -229,35 +256,43 @@ bool TUpdater::FetchChunkPiece(THttpClient& Client, const TRemoteFile& File,
 void TUpdater::AssembleChunked(const TRemoteFile& File, const TChunkPlan& Plan,
                                const std::string& Target) const {
   const std::string candidate = ReceivingNames(Target).Candidate;
-  const std::vector<TChunk>& chunks = Plan.Index.Chunks;
+  std::string hash;
   {
     TFile file = TFile::OpenReadWrite(candidate);
     file.Resize(File.Size);
-    std::vector<uint8_t> buffer;
     std::optional<TFile> old;
+    std::vector<uint8_t> buffer(KAssemblyPiece);
+    TSha256 sha;
+    // One pass in file order: each span is read from where it lies (a copy is written to its
+    // place) and hashed, so the whole is checked without reading the candidate again. A copy
+    // within the new version reads a place that this pass has filled by now.
     try {
-      int64_t offset = 0;
-      for (size_t i = 0; i < chunks.size(); offset += chunks[i].Size, ++i) {
-        if (Plan.Chunks[i].Source != TChunkSource::Old)
-          continue;
+      for (const TSpan& span : Spans(Plan)) {
         if (StopRequested())
           throw TStopped();
-        if (!old)
-          old.emplace(TFile::OpenRead(Target));
-        CopyRange(*old, Plan.Chunks[i].From, file, offset, chunks[i].Size, buffer);
-      }
-      // Last: a copy within the new version reads a place that is filled by now.
-      offset = 0;
-      for (size_t i = 0; i < chunks.size(); offset += chunks[i].Size, ++i) {
-        if (Plan.Chunks[i].Source == TChunkSource::Self)
-          CopyRange(file, Plan.Chunks[i].From, file, offset, chunks[i].Size, buffer);
+        TFile* from = &file;
+        if (span.Source == TChunkSource::Old) {
+          if (!old)
+            old.emplace(TFile::OpenRead(Target));
+          from = &*old;
+        }
+        if (from->ReadAt(span.From, buffer.data(), span.Size) != span.Size)
+          throw TBadChunk();  // a file changed since it was planned
+        if (span.From != span.To || from != &file)
+          file.WriteAt(span.To, buffer.data(), span.Size);
+        sha.Update(buffer.data(), span.Size);
       }
     } catch (const TBadChunk&) {
       throw ArrivedDamaged(File.Path);
     }
     file.Close();
+    hash = BytesToHex(sha.Final());
   }
-  PlaceCandidate(candidate, File, Target, FStop.get_token());
+  if (hash != File.Hash) {
+    RemoveFile(candidate);
+    throw ArrivedDamaged(File.Path);
+  }
+  PlaceVerified(candidate, File, Target);
 }
 
 }  // namespace vt

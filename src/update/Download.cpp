@@ -109,6 +109,11 @@ void PlaceCandidate(const std::string& Candidate, const TRemoteFile& File,
     RemoveFile(Candidate);
     throw ArrivedDamaged(File.Path);
   }
+  PlaceVerified(Candidate, File, Target);
+}
+
+void PlaceVerified(const std::string& Candidate, const TRemoteFile& File,
+                   const std::string& Target) {
   SetPlacedMode(Candidate);
   if (!ReplaceFile(Candidate, Target)) {
     const std::string reason = LastSystemErrorText();

@@ -17,5 +17,8 @@ std::string ObjectUrl(const std::string& Objects, const TRemoteFile& File);
 // in one step.
 void PlaceCandidate(const std::string& Candidate, const TRemoteFile& File,
                     const std::string& Target, const std::stop_token& Stop);
+// The same for a candidate already checked against File.
+void PlaceVerified(const std::string& Candidate, const TRemoteFile& File,
+                   const std::string& Target);
 
 }  // namespace vt
