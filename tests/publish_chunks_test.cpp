@@ -39,14 +39,6 @@ const TSigningKey& Key() {
   return key;
 }
 
-std::string Random(size_t Size, uint32_t Seed) {
-  std::mt19937 generator(Seed);
-  std::string bytes(Size, '\0');
-  for (char& c : bytes)
-    c = static_cast<char>(generator());
-  return bytes;
-}
-
 // Text that deflates well but not to nothing, so that Auto keeps the zlib object.
 std::string Words(size_t Size, uint32_t Seed) {
   std::mt19937 generator(Seed);
@@ -97,7 +89,7 @@ class PublishChunks : public testing::Test {
     Add("vt.exe", "MZ not really a program");
     Add("data/small.txt", Words(KChunkFrom - 1, 1));
     Add("data/text.pak", Words(1536 * 1024, 2));
-    Add("data/random.pak", Random(1024 * 1024 + 77, 3));
+    Add("data/random.pak", test::RandomBytes(1024 * 1024 + 77, 3));
   }
   void TearDown() override { fs::remove_all(FRoot); }
 

@@ -36,14 +36,6 @@ const TSigningKey& Key() {
   return key;
 }
 
-std::string Random(size_t Size, uint32_t Seed) {
-  std::mt19937 generator(Seed);
-  std::string bytes(Size, '\0');
-  for (char& c : bytes)
-    c = static_cast<char>(generator());
-  return bytes;
-}
-
 std::string Lines(size_t Size, int Seed) {
   std::string text;
   for (int i = 0; text.size() < Size; ++i)
@@ -83,7 +75,7 @@ class PublishTree : public testing::Test {
     FOut = FRoot / "out";
     Add("vt.exe", "MZ not really a program");
     Add("data/text.txt", Lines(200000, 1));
-    Add("data/random.bin", Random(50000, 1));
+    Add("data/random.bin", test::RandomBytes(50000, 1));
   }
   void TearDown() override { fs::remove_all(FRoot); }
 
@@ -109,13 +101,14 @@ TEST_F(PublishTree, AParallelPackWritesTheSameTreeAsAOneThreadPack) {
   for (int i = 0; i < 24; ++i) {
     const std::string name = "data/f" + std::to_string(i);
     Add(name + ".txt", Lines(static_cast<size_t>(1000 + i * 7919), i + 2));
-    Add(name + ".bin", Random(static_cast<size_t>(500 + i * 3001), static_cast<uint32_t>(i)));
+    Add(name + ".bin",
+        test::RandomBytes(static_cast<size_t>(500 + i * 3001), static_cast<uint32_t>(i)));
   }
   // The same bytes under several names: threads must not write one object twice at once.
   for (int i = 0; i < 6; ++i)
     Add("copies/c" + std::to_string(i) + ".txt", Lines(300000, 99));
-  Add("big/text.pak", Lines(3 * 1048576 + 5, 7));      // past the trial: compressed
-  Add("big/random.pak", Random(2 * 1048576 + 9, 77));  // past the trial: stored plain
+  Add("big/text.pak", Lines(3 * 1048576 + 5, 7));                 // past the trial: compressed
+  Add("big/random.pak", test::RandomBytes(2 * 1048576 + 9, 77));  // past the trial: stored plain
   Add("empty", "");
 
   std::map<std::string, std::string> trees[2];
@@ -152,7 +145,7 @@ TEST_F(PublishTree, ARepackReadsOnlyChangedFilesAndTrustsTheCacheOnlyWithItsObje
   EXPECT_EQ(result.ObjectsWritten, 1);
 
   // An object removed behind the cache's back is written again from the file.
-  const std::string random = Random(50000, 1);
+  const std::string random = test::RandomBytes(50000, 1);
   fs::remove(FOut / "o" / ObjectName(Sha256Hex(TBytes(random.begin(), random.end())), false));
   result = PackBuild(3);
   EXPECT_EQ(result.FromCache, 2);
@@ -338,7 +331,7 @@ TEST_F(PublishTree, DiffCountsWhatAPlayerDownloads) {
   fs::remove(FGame / "gone.txt");
   Add("data/text.txt", Lines(200000, 5));
   Add("new/a.txt", "new");
-  Add("new/copy.bin", Random(50000, 1));  // bytes that build 1 had under another name
+  Add("new/copy.bin", test::RandomBytes(50000, 1));  // bytes that build 1 had under another name
   PackBuild(2);
   const TBuildDiff diff = DiffBuilds(FOut.string(), 1, 2);
   EXPECT_EQ(diff.Added, (std::vector<std::string>{"new/a.txt", "new/copy.bin"}));
@@ -391,7 +384,7 @@ TEST_F(PublishTree, AReaderNeverSeesAManifestWhoseListOrObjectsAreMissing) {
   });
   for (int build = 1; build <= KBuilds && !failed.load(); ++build) {
     Add("data/b" + std::to_string(build % 4) + ".txt", Lines(40000 + build * 101, build));
-    Add("data/r.bin", Random(30000, static_cast<uint32_t>(build)));
+    Add("data/r.bin", test::RandomBytes(30000, static_cast<uint32_t>(build)));
     PackBuild(build);
   }
   done = true;

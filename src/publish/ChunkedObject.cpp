@@ -20,15 +20,6 @@ constexpr int64_t KAdlerBytes = 4;
 constexpr int64_t KLeastFinalBlock = 2;
 constexpr int64_t KMostFinalBlock = 32;
 
-class TFileSink : public TByteSink {
- public:
-  explicit TFileSink(TFile& File) : FFile(File) {}
-  void Write(const uint8_t* Data, size_t Size) override { FFile.Write(Data, Size); }
-
- private:
-  TFile& FFile;
-};
-
 class TNullSink : public TByteSink {
  public:
   void Write(const uint8_t*, size_t) override {}
@@ -127,22 +118,18 @@ void TChunkedWriter::Deflate(const uint8_t* Data, size_t Size, int Flush) {
 }
 
 void TChunkedWriter::Feed(const uint8_t* Data, size_t Size) {
-  while (Size > 0) {
-    bool cut = false;
-    const size_t taken = FChunker.Scan(Data, Size, cut);
-    FSha.Update(Data, taken);
-    FLength += static_cast<uint32_t>(taken);
+  FChunker.Split(Data, Size, [this](const uint8_t* Piece, size_t Length, bool Cut) {
+    FSha.Update(Piece, Length);
+    FLength += static_cast<uint32_t>(Length);
     if (FDeflate) {
-      Deflate(Data, taken, Z_NO_FLUSH);
+      Deflate(Piece, Length, Z_NO_FLUSH);
     } else {
-      FOut.Write(Data, taken);
-      FWritten += static_cast<int64_t>(taken);
+      FOut.Write(Piece, Length);
+      FWritten += static_cast<int64_t>(Length);
     }
-    if (cut)
+    if (Cut)
       EndChunk();
-    Data += taken;
-    Size -= taken;
-  }
+  });
 }
 
 void TChunkedWriter::EndChunk() {

@@ -161,16 +161,12 @@ uint64_t StoredOffset(const TChunkIndex& Index, size_t First) {
 }
 
 void TChunkHasher::Feed(const uint8_t* Data, size_t Size) {
-  while (Size > 0) {
-    bool cut = false;
-    const size_t taken = FChunker.Scan(Data, Size, cut);
-    FSha.Update(Data, taken);
-    FLength += static_cast<uint32_t>(taken);
-    if (cut)
+  FChunker.Split(Data, Size, [this](const uint8_t* Piece, size_t Length, bool Cut) {
+    FSha.Update(Piece, Length);
+    FLength += static_cast<uint32_t>(Length);
+    if (Cut)
       EndChunk();
-    Data += taken;
-    Size -= taken;
-  }
+  });
 }
 
 void TChunkHasher::EndChunk() {

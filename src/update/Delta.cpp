@@ -69,20 +69,14 @@ TChunkPlaces CutOldVersion(const std::string& Old, const std::stop_token& Stop, 
     if (Stop.stop_requested())
       throw TStopped();
     Count.Add(got);
-    const uint8_t* data = buffer.data();
-    size_t left = got;
-    while (left > 0) {
-      bool cut = false;
-      const size_t taken = chunker.Scan(data, left, cut);
-      sha.Update(data, taken);
-      offset += static_cast<int64_t>(taken);
-      if (cut) {
+    chunker.Split(buffer.data(), got, [&](const uint8_t* Piece, size_t Length, bool Cut) {
+      sha.Update(Piece, Length);
+      offset += static_cast<int64_t>(Length);
+      if (Cut) {
         places.emplace(sha.Final(), start);
         start = offset;
       }
-      data += taken;
-      left -= taken;
-    }
+    });
   }
   if (offset > start)
     places.emplace(sha.Final(), start);

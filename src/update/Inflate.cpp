@@ -37,25 +37,6 @@ class TInflater {
   z_stream FStream{};
 };
 
-// Source reader for TFile, so InflateStream serves files as well as memory.
-class TFileSource : public TByteSource {
- public:
-  explicit TFileSource(TFile& File) : FFile(File) {}
-  size_t Read(uint8_t* Buffer, size_t Size) override { return FFile.Read(Buffer, Size); }
-
- private:
-  TFile& FFile;
-};
-
-class TFileSink : public TByteSink {
- public:
-  explicit TFileSink(TFile& File) : FFile(File) {}
-  void Write(const uint8_t* Data, size_t Size) override { FFile.Write(Data, Size); }
-
- private:
-  TFile& FFile;
-};
-
 }  // namespace
 
 void InflateStream(TByteSource& Source, TByteSink& Dest, int64_t Count) {

@@ -32,4 +32,12 @@ std::string ReadWholeFile(const std::string& Path, int64_t SizeHint) {
   return text;
 }
 
+size_t TFileSource::Read(uint8_t* Buffer, size_t Size) {
+  return FFile.Read(Buffer, Size);
+}
+
+void TFileSink::Write(const uint8_t* Data, size_t Size) {
+  FFile.Write(Data, Size);
+}
+
 }  // namespace vt

@@ -9,6 +9,8 @@
 
 namespace vt {
 
+class TFile;
+
 class TByteSource {
  public:
   virtual ~TByteSource() = default;
@@ -41,6 +43,25 @@ class TMemorySink : public TByteSink {
 
  private:
   std::vector<uint8_t>& FData;
+};
+
+// Reads from and writes to a file owned by someone else.
+class TFileSource : public TByteSource {
+ public:
+  explicit TFileSource(TFile& File) : FFile(File) {}
+  size_t Read(uint8_t* Buffer, size_t Size) override;
+
+ private:
+  TFile& FFile;
+};
+
+class TFileSink : public TByteSink {
+ public:
+  explicit TFileSink(TFile& File) : FFile(File) {}
+  void Write(const uint8_t* Data, size_t Size) override;
+
+ private:
+  TFile& FFile;
 };
 
 // The whole content of the file at Path; SizeHint (when known) saves reallocations. Raises with

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <set>
 
 #include "publish/ChunkedObject.h"
@@ -24,15 +23,7 @@ namespace fs = std::filesystem;
 using test::ReadAll;
 using test::WriteAll;
 
-std::string Noise(size_t Size, uint64_t Seed) {
-  std::mt19937_64 random(Seed);
-  std::string out(Size, '\0');
-  for (char& c : out)
-    c = static_cast<char>(random() & 0xFF);
-  return out;
-}
-
-const std::string KOld = Noise(3 << 20, 1);
+const std::string KOld = test::RandomBytes(3 << 20, 1);
 
 std::span<const uint8_t> Bytes(const std::string& Text) {
   return {reinterpret_cast<const uint8_t*>(Text.data()), Text.size()};
@@ -100,12 +91,12 @@ class DeltaTest : public test::TReleaseRunTest {
 
 std::string Edited(std::string Text) {
   for (size_t at : {size_t{200000}, size_t{900000}, size_t{1700000}, size_t{2900000}})
-    Text.replace(at, 100, Noise(100, at));
+    Text.replace(at, 100, test::RandomBytes(100, static_cast<uint32_t>(at)));
   return Text;
 }
 
 TEST_F(DeltaTest, ChangedFilesFetchOnlyTheirNewChunks) {
-  const std::string shared = Noise(1 << 20, 7);
+  const std::string shared = test::RandomBytes(1 << 20, 7);
   struct TCase {
     const char* Name;
     test::TGameFiles Old, New;
@@ -115,12 +106,15 @@ TEST_F(DeltaTest, ChangedFilesFetchOnlyTheirNewChunks) {
       {"scattered edits", {{"game.pak", KOld}}, {{"game.pak", Edited(KOld)}}, true},
       {"insertion near the start",
        {{"game.pak", KOld}},
-       {{"game.pak", KOld.substr(0, 100000) + Noise(10000, 2) + KOld.substr(100000)}},
+       {{"game.pak", KOld.substr(0, 100000) + test::RandomBytes(10000, 2) + KOld.substr(100000)}},
        true},
-      {"append", {{"game.pak", KOld}}, {{"game.pak", KOld + Noise(300000, 3)}}, true},
+      {"append", {{"game.pak", KOld}}, {{"game.pak", KOld + test::RandomBytes(300000, 3)}}, true},
       {"truncation", {{"game.pak", KOld}}, {{"game.pak", KOld.substr(0, 2 << 20)}}, true},
       {"smaller than one chunk", {{"game.pak", KOld}}, {{"game.pak", KOld.substr(0, 9000)}}, false},
-      {"new file", {{"a.pak", KOld}}, {{"a.pak", KOld}, {"b.pak", Noise(1 << 20, 4)}}, false},
+      {"new file",
+       {{"a.pak", KOld}},
+       {{"a.pak", KOld}, {"b.pak", test::RandomBytes(1 << 20, 4)}},
+       false},
       {"identical chunks inside and across files",
        {{"a.pak", shared}},
        {{"a.pak", shared + shared}, {"b.pak", shared}},
@@ -154,7 +148,7 @@ TEST_F(DeltaTest, ChangedFilesFetchOnlyTheirNewChunks) {
 }
 
 TEST_F(DeltaTest, DuplicateChunksAreFetchedOnce) {
-  const std::string piece = Noise(1 << 20, 9);
+  const std::string piece = test::RandomBytes(1 << 20, 9);
   Publish({{"game.pak", KOld}}, 1);
   ASSERT_EQ(Run().Error, "");
   Server.ClearRequests();
@@ -210,7 +204,7 @@ TEST_F(DeltaTest, TamperedChunkOrIndexFailsAndTheRepairedServerConverges) {
 }
 
 TEST_F(DeltaTest, InterruptedDownloadsResumeFromWhatArrived) {
-  const std::string next = Noise(3 << 20, 5);
+  const std::string next = test::RandomBytes(3 << 20, 5);
   for (const bool compress : {true, false}) {
     SCOPED_TRACE(compress ? "zlib" : "plain");
     Compress = compress;
@@ -267,8 +261,9 @@ TEST_F(DeltaTest, ClientsThatIgnoreChunksOrServersThatIgnoreRangesGetWholeObject
 }
 
 TEST_F(DeltaTest, OneBigFileUsesSeveralConnections) {
-  const std::string old = Noise(12 << 20, 11);
-  const std::string next = old.substr(0, 3 << 20) + Noise(6 << 20, 12) + old.substr(9 << 20);
+  const std::string old = test::RandomBytes(12 << 20, 11);
+  const std::string next =
+      old.substr(0, 3 << 20) + test::RandomBytes(6 << 20, 12) + old.substr(9 << 20);
   Publish({{"game.pak", old}}, 1);
   ASSERT_EQ(Run().Error, "");
   Server.ClearRequests();

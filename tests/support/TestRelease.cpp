@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "platform/Files.h"
 #include "publish/ChunkedObject.h"
@@ -107,6 +108,14 @@ TRunResult RunUpdate(const std::string& Dir, const std::string& Url, TUpdaterOpt
     result.Restart = view.Outcomes.back().second;
   }
   return result;
+}
+
+std::string RandomBytes(size_t Size, uint32_t Seed) {
+  std::mt19937 generator(Seed);
+  std::string bytes(Size, '\0');
+  for (char& c : bytes)
+    c = static_cast<char>(generator());
+  return bytes;
 }
 
 std::string ReadAll(const std::filesystem::path& Path) {

@@ -44,6 +44,9 @@ std::string ChunkIndexPath(const TRemoteFile& File);
 // deflate; for showing which forms the engine refuses.
 std::vector<uint8_t> DeflateAs(const std::vector<uint8_t>& Data, int WindowBits);
 
+// Size pseudo-random bytes, the same for the same Seed.
+std::string RandomBytes(size_t Size, uint32_t Seed);
+
 // The whole content of a file ("" when it cannot be read).
 std::string ReadAll(const std::filesystem::path& Path);
 // Writes Content to Path, making its folders.
