@@ -127,6 +127,7 @@ fi
 # ---- the builds -----------------------------------------------------------------------------
 
 e2e_require nginx openssl
+e2e_require_dev_key
 e2e_setup
 e2e_find_programs "$@"
 KEY="$(e2e_dev_key)"

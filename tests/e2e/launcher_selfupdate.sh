@@ -15,6 +15,7 @@ HERE="$(cd "$(dirname "$0")" && pwd)"
 . "$HERE/lib.sh"
 
 e2e_require Xvfb nginx pgrep
+e2e_require_dev_key
 BIN="$(cd "${1:?usage: launcher_selfupdate.sh BUILD_DIR}" && pwd)"
 VTPUBLISH="$(e2e_find_program vtpublish "$BIN")" || e2e_die "vtpublish not found in $BIN"
 for program in vtlaunch vtlaunch-next; do

@@ -15,6 +15,7 @@ HERE="$(cd "$(dirname "$0")" && pwd)"
 . "$HERE/lib.sh"
 
 e2e_require Xvfb xdotool import convert nginx dbus-run-session
+e2e_require_dev_key
 if ! "$E2E_PYTHON" -c 'import gi; gi.require_version("Atspi", "2.0")' 2>/dev/null; then
   e2e_log "SKIP: the AT-SPI Python bindings (gir1.2-atspi-2.0, python3-gi) are not installed"
   exit "$E2E_SKIP"

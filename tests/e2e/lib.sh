@@ -115,6 +115,15 @@ e2e_require() {
   done
 }
 
+# Exits with the skip status in a build that trusts another release key than the development
+# key these runs sign with (CTest sets VT_E2E_FOREIGN_KEY there).
+e2e_require_dev_key() {
+  if [ "${VT_E2E_FOREIGN_KEY:-0}" = 1 ]; then
+    e2e_log "SKIP: built with another release key; these runs sign with the development key"
+    exit "$E2E_SKIP"
+  fi
+}
+
 # Starts PROGRAM with ARGS in the background, its standard output to OUT (standard error to
 # OUT.err), and sets E2E_BUSY_PID once it has printed its first download line, so that the run is
 # surely mid-transfer; fails when none comes within 30 s. The process is tracked.

@@ -12,6 +12,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 e2e_require nginx openssl
+e2e_require_dev_key
 e2e_setup
 e2e_find_programs "$@"
 KEY="$(e2e_dev_key)"

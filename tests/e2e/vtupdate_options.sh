@@ -16,6 +16,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
 e2e_require nginx openssl python3
+e2e_require_dev_key
 e2e_setup
 if [ -z "${VTUPDATE:-}" ] || [ -z "${VTPUBLISH:-}" ]; then
   e2e_find_programs "$@"

@@ -87,11 +87,12 @@ case_pack_verify_own_key() {
 case_cross_platform_trees() {
   vtpublish_exe pack "$(winpath "$W/game")" "$(winpath "$W/srv")" --build 1 \
     --key "$(winpath "$KEY")" >/dev/null &&
-    vtpublish_exe verify "$(winpath "$W/srv")" >/dev/null || return 1
+    vtpublish_exe verify "$(winpath "$W/srv")" --key "$(winpath "$KEY")" >/dev/null || return 1
   [ -n "$LINUX_VTPUBLISH" ] || return 0
-  "$LINUX_VTPUBLISH" verify "$W/srv" >/dev/null &&
+  # Checked against the signing key itself, so that either build may trust another release key.
+  "$LINUX_VTPUBLISH" verify "$W/srv" --key "$KEY" >/dev/null &&
     "$LINUX_VTPUBLISH" pack "$W/game" "$W/linux" --build 1 --key "$KEY" >/dev/null &&
-    vtpublish_exe verify "$(winpath "$W/linux")" >/dev/null
+    vtpublish_exe verify "$(winpath "$W/linux")" --key "$(winpath "$KEY")" >/dev/null
 }
 
 case_vtupdate_installs() {

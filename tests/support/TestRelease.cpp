@@ -128,8 +128,12 @@ void WriteAll(const std::filesystem::path& Path, const std::string& Content) {
   std::ofstream(Path, std::ios::binary) << Content;
 }
 
+bool BuiltWithDevKey() {
+  return KReleaseKeyX == DevKey().PublicX();
+}
+
 void TReleaseRunTest::SetUp() {
-  if (KReleaseKeyX != DevKey().PublicX())
+  if (!BuiltWithDevKey())
     GTEST_SKIP() << "built with another release key";
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
   Dir = std::filesystem::temp_directory_path() / ("vt_run_" + std::to_string(::getpid()) + "_" +

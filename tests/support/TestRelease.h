@@ -18,6 +18,8 @@ namespace vt::test {
 
 // The committed development key, which default builds trust.
 const TSigningKey& DevKey();
+// True when this build trusts DevKey(); tests that sign with it skip otherwise.
+bool BuiltWithDevKey();
 
 // Serves ManifestText at /version and its dev-key signature at /version.sig.
 void PublishManifest(TTestServer& Server, const std::string& ManifestText);
