@@ -3,7 +3,11 @@
 // static bodies, whole folders, chosen status codes, redirects and injected faults (cut,
 // stalled and endless bodies), with a log of every request it received.
 
+#ifdef _WIN32
+#include "support/win32/WinsockHttpServer.h"
+#else
 #include <httplib.h>
+#endif
 
 #include <atomic>
 #include <condition_variable>
