@@ -27,14 +27,6 @@ std::string CheckingLine(int32_t Index, int32_t Count) {
   return "Checking files: " + std::to_string(Index) + " of " + std::to_string(Count);
 }
 
-// The record's "files" when the record is an object and that member is one too.
-const TJsonValue* PreviousFiles(const TJsonValue* Root) {
-  if (Root == nullptr || !Root->IsObject())
-    return nullptr;
-  const TJsonValue* files = Root->Member("files");
-  return files != nullptr && files->IsObject() ? files : nullptr;
-}
-
 }  // namespace
 
 void TUpdater::Execute() {
@@ -63,12 +55,11 @@ void TUpdater::RunSteps(THttpClient& Client) {
   const std::optional<TFolderLock> lock = LockGameFolder();
   if (!lock)
     return;
-  const std::optional<TJsonValue> record = ReadInstalledRecord(LocalPath(KInstalledName));
-  const TJsonValue* root = record ? &*record : nullptr;
-  const TJsonValue* previous = PreviousFiles(root);
+  const std::optional<TInstalledRecord> record = ReadInstalledRecord(LocalPath(KInstalledName));
+  const TInstalledRecord* root = record ? &*record : nullptr;
   // A verifying run lets the record vouch for no file, yet still learns from it which files
   // the previous build had.
-  const TJsonValue* vouching = FOptions.Verify ? nullptr : previous;
+  const TInstalledRecord* vouching = FOptions.Verify ? nullptr : root;
   if (!FOptions.Verify && IsUpToDate(root)) {
     Report(UpToDateLine(FBuild), 1, 1);
     return;
@@ -92,12 +83,12 @@ void TUpdater::RunSteps(THttpClient& Client) {
   }
   if (StopRequested())
     return;
-  RemoveObsoleteFiles(previous);
+  RemoveObsoleteFiles(root);
   SaveInstalled();
   Report(UpToDateLine(FBuild), 1, 1);
 }
 
-bool TUpdater::QueueChangedFiles(const TJsonValue* Vouching) {
+bool TUpdater::QueueChangedFiles(const TInstalledRecord* Vouching) {
   FQueue.clear();
   FTotalBytes = 0;
   const auto count = static_cast<int32_t>(FFiles.size());

@@ -17,6 +17,7 @@
 #include "platform/Http.h"
 #include "update/CallQueue.h"
 #include "update/Digest.h"
+#include "update/InstalledRecord.h"
 #include "update/Json.h"
 #include "update/Progress.h"
 #include "update/RateLimit.h"
@@ -112,14 +113,14 @@ class TUpdater {
   void FetchFileList(THttpClient& Client);
 
   // True when the record (may be null) names FBuild and FList.
-  bool RecordNamesRelease(const TJsonValue* Root) const;
+  bool RecordNamesRelease(const TInstalledRecord* Root) const;
   // True when the record (may be null) vouches for FBuild and FList with every file unchanged.
-  bool IsUpToDate(const TJsonValue* Root) const;
+  bool IsUpToDate(const TInstalledRecord* Root) const;
   // True when the local copy of File is right; hashes only when size matches and the previous
-  // files (may be null) do not vouch for it.
-  bool IsFileCurrent(const TRemoteFile& File, const TJsonValue* Previous) const;
+  // record's files (the record may be null) do not vouch for it.
+  bool IsFileCurrent(const TRemoteFile& File, const TInstalledRecord* Previous) const;
   // Deletes the files the previous record named and FFiles lacks ("vtlaunch.exe" spared).
-  void RemoveObsoleteFiles(const TJsonValue* Previous) const;
+  void RemoveObsoleteFiles(const TInstalledRecord* Previous) const;
   // Writes "installed.json" for FBuild, FList and FFiles.
   void SaveInstalled() const;
 
@@ -172,7 +173,7 @@ class TUpdater {
   void RunSteps(THttpClient& Client);
   void RunCheck(THttpClient& Client);
   // The checking pass: queues every entry that differs from the disk; false on a stop.
-  bool QueueChangedFiles(const TJsonValue* Vouching);
+  bool QueueChangedFiles(const TInstalledRecord* Vouching);
   // The game folder's lock, held by the caller to the end of the run; nothing when a stop was
   // requested while it waited. Raises when another run holds it and WaitForLock is false.
   std::optional<TFolderLock> LockGameFolder();
@@ -237,7 +238,7 @@ std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop =
 
 // The record in "installed.json" at Path: nothing when the file is missing or is not one
 // complete JSON value. Raises when it cannot be read, or is not valid UTF-8.
-std::optional<TJsonValue> ReadInstalledRecord(const std::string& Path);
+std::optional<TInstalledRecord> ReadInstalledRecord(const std::string& Path);
 
 // The manifest's fields once its signature has been checked.
 struct TManifest {
