@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/FileInfo.h"
 #include "platform/Files.h"
 #include "platform/SysError.h"
 #include "update/Digest.h"
@@ -117,12 +118,13 @@ bool TUpdater::IsUpToDate(const TInstalledRecord* Root) const {
   // An empty record would vouch for a folder from which everything was deleted.
   if (!Root->HasFiles() || Root->Files().empty())
     return false;
+  TFileInfoReader info(FDir);
   for (const TInstalledRecord::TEntry& entry : Root->Files()) {
     const std::string_view name = TInstalledRecord::NameOf(entry);
     if (!entry.IsObject || !IsSafeRelativePath(name))
       return false;
     int64_t size = 0, time = 0;
-    if (!GetFileInfo(LocalPath(name), size, time))
+    if (!info.Get(name, size, time))
       return false;
     if (!RecordMatches(*Root, entry, size, time))
       return false;
@@ -131,17 +133,41 @@ bool TUpdater::IsUpToDate(const TInstalledRecord* Root) const {
 }
 
 bool TUpdater::IsFileCurrent(const TRemoteFile& File, const TInstalledRecord* Previous) const {
-  const std::string local = LocalPath(File.Path);
+  TFileInfoReader info(FDir);
+  switch (KnownWithoutHashing(File, Previous, info)) {
+    case TKnown::NotCurrent:
+      return false;
+    case TKnown::Current:
+      return true;
+    case TKnown::Hash:
+      break;
+  }
+  return HashMatches(File, FStop.get_token());
+}
+
+TUpdater::TKnown TUpdater::KnownWithoutHashing(const TRemoteFile& File,
+                                               const TInstalledRecord* Previous,
+                                               TFileInfoReader& Info) const {
   int64_t size = 0, time = 0;
-  if (!GetFileInfo(local, size, time) || size != File.Size)
-    return false;
+  if (!Info.Get(File.Path, size, time) || size != File.Size)
+    return TKnown::NotCurrent;
   const TInstalledRecord::TEntry* entry =
       Previous != nullptr && Previous->HasFiles() ? Previous->Find(File.Path) : nullptr;
   if (entry != nullptr && RecordMatches(*Previous, *entry, size, time) &&
       SameIgnoringAsciiCase(Previous->HashOf(*entry), File.Hash)) {
-    return true;
+    return TKnown::Current;
   }
-  return FileSha256Hex(local, FStop.get_token()) == File.Hash;
+  return TKnown::Hash;
+}
+
+bool TUpdater::HashMatches(const TRemoteFile& File, const std::stop_token& Stop) const {
+  const std::string local = LocalPath(File.Path);
+  // Asked once more: on Windows the pass's answer came from a folder listing made earlier, and
+  // a file gone since then is not current, as it was not when asked one by one.
+  int64_t size = 0, time = 0;
+  if (!GetFileInfo(local, size, time) || size != File.Size)
+    return false;
+  return FileSha256Hex(local, Stop) == File.Hash;
 }
 
 void TUpdater::RemoveObsoleteFiles(const TInstalledRecord* Previous) const {
@@ -175,9 +201,10 @@ void TUpdater::SaveInstalled() const {
   AppendJsonName(text, "files");
   text += '{';
   bool first = true;
+  TFileInfoReader info(FDir);
   for (const TRemoteFile& file : FFiles) {
     int64_t size = 0, time = 0;
-    if (!GetFileInfo(LocalPath(file.Path), size, time))
+    if (!info.Get(file.Path, size, time))
       continue;
     if (!first)
       text += ',';

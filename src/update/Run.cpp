@@ -14,17 +14,11 @@ namespace vt {
 
 namespace {
 
-// Entries per progress line of the checking pass.
-constexpr int32_t KCheckingStride = 100;
 // How often a run that waits for the folder's lock tries again.
 constexpr std::chrono::milliseconds KLockRetry{100};
 
 std::string UpToDateLine(int32_t Build) {
   return "Up to date (build " + std::to_string(Build) + ").";
-}
-
-std::string CheckingLine(int32_t Index, int32_t Count) {
-  return "Checking files: " + std::to_string(Index) + " of " + std::to_string(Count);
 }
 
 }  // namespace
@@ -86,25 +80,6 @@ void TUpdater::RunSteps(THttpClient& Client) {
   RemoveObsoleteFiles(root);
   SaveInstalled();
   Report(UpToDateLine(FBuild), 1, 1);
-}
-
-bool TUpdater::QueueChangedFiles(const TInstalledRecord* Vouching) {
-  FQueue.clear();
-  FTotalBytes = 0;
-  const auto count = static_cast<int32_t>(FFiles.size());
-  for (int32_t i = 0; i < count; ++i) {
-    if (StopRequested())
-      return false;
-    if (i % KCheckingStride == 0)
-      Report(CheckingLine(i, count), i, count);
-    if (IsLauncherEntry(FFiles[i]))
-      continue;
-    if (!IsFileCurrent(FFiles[i], Vouching)) {
-      FQueue.push_back(i);
-      FTotalBytes += DownloadSize(FFiles[i]);
-    }
-  }
-  return true;
 }
 
 std::optional<TFolderLock> TUpdater::LockGameFolder() {

@@ -25,6 +25,8 @@
 
 namespace vt {
 
+class TFileInfoReader;
+
 // What a run reports to, on the main thread: the launcher window, or a console loop.
 class TUpdateView {
  public:
@@ -119,6 +121,9 @@ class TUpdater {
   // True when the local copy of File is right; hashes only when size matches and the previous
   // record's files (the record may be null) do not vouch for it.
   bool IsFileCurrent(const TRemoteFile& File, const TInstalledRecord* Previous) const;
+  // IsFileCurrent's last step: the file as it is now has File's size and digest. Safe on any
+  // thread: it reads only FDir and the file.
+  bool HashMatches(const TRemoteFile& File, const std::stop_token& Stop) const;
   // Deletes the files the previous record named and FFiles lacks ("vtlaunch.exe" spared).
   void RemoveObsoleteFiles(const TInstalledRecord* Previous) const;
   // Writes "installed.json" for FBuild, FList and FFiles.
@@ -172,8 +177,14 @@ class TUpdater {
   void Execute();
   void RunSteps(THttpClient& Client);
   void RunCheck(THttpClient& Client);
-  // The checking pass: queues every entry that differs from the disk; false on a stop.
+  // The checking pass: queues every entry that differs from the disk; false on a stop. Hashes
+  // on several threads, with the lines, the queue and the first failure as in list order.
   bool QueueChangedFiles(const TInstalledRecord* Vouching);
+  // IsFileCurrent in two steps: what the attributes and the record tell, and the hashing.
+  enum class TKnown { NotCurrent, Current, Hash };
+  TKnown KnownWithoutHashing(const TRemoteFile& File, const TInstalledRecord* Previous,
+                             TFileInfoReader& Info) const;
+
   // The game folder's lock, held by the caller to the end of the run; nothing when a stop was
   // requested while it waited. Raises when another run holds it and WaitForLock is false.
   std::optional<TFolderLock> LockGameFolder();
