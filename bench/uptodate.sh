@@ -56,7 +56,7 @@ for count in $counts; do
       awk -v digest="$(printf '' | sha256sum | cut -c1-64)" '
         {
           split($3, t, ".")
-          time = (t[1] + 11644473600) "" substr(t[2] "0000000", 1, 7)
+          time = sprintf("%.0f%s", t[1] + 11644473600, substr(t[2] "0000000", 1, 7))
           name = "maps/" $1
           gsub("/", "\\/", name)
           printf "%s\"%s\":{\"s\":%s,\"t\":%s,\"h\":\"%s\"}", (NR > 1 ? "," : ""), name, $2, time,
