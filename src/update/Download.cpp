@@ -15,6 +15,8 @@ namespace vt {
 namespace {
 
 constexpr const char* KDamaged = " arrived damaged - try again";
+// Write-back is started every this many bytes while a body arrives.
+constexpr int64_t KWriteBackStep = 8 << 20;
 
 // Thrown by the body sink when the object outgrows what could still pass verification. Not a
 // std::exception, so that nothing between the sink and DownloadFile mistakes it for another
@@ -35,6 +37,7 @@ int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& 
                 int64_t Limit, const TUpdater::TReceived& OnReceived, const TUpdater& Run) {
   TFile file = TFile::Create(Receiving);
   int64_t received = 0;
+  int64_t writing = 0;  // bytes whose write-back has been started
   int status = 200;
   try {
     status = Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
@@ -42,6 +45,11 @@ int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& 
       if (received > Limit)
         throw TOversized();
       file.Write(Data, Size);
+      // So that the flush before the move finds most of the file on the disk already.
+      if (received - writing >= KWriteBackStep) {
+        file.StartWriteBack(writing, received - writing);
+        writing = received;
+      }
       if (OnReceived)
         OnReceived(received);
       Run.Throttle(Size);
@@ -146,7 +154,7 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const 
     throw TUpdateError(File.Path + KDamaged);
   }
   SetPlacedMode(candidate);
-  if (!ReplaceFile(candidate, Target)) {
+  if (!PlaceVerified(candidate, Target)) {
     const std::string reason = LastSystemErrorText();
     throw TUpdateError("cannot replace " + File.Path + " (" + reason +
                        ") - is the game still running?");

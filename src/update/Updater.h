@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <stop_token>
 #include <string>
@@ -190,6 +191,19 @@ class TUpdater {
   std::optional<TFolderLock> LockGameFolder();
   bool IsLauncherEntry(const TRemoteFile& File) const;
   void DownloadWorker();
+  // Moves a verified candidate over Target. While a TFolderFlushes lives the folder's entry is
+  // flushed when it ends, once per folder; otherwise at once, as ReplaceFile does.
+  bool PlaceVerified(const std::string& Candidate, const std::string& Target) const;
+  class TFolderFlushes {
+   public:
+    explicit TFolderFlushes(const TUpdater& Run);
+    ~TFolderFlushes();
+    TFolderFlushes(const TFolderFlushes&) = delete;
+    TFolderFlushes& operator=(const TFolderFlushes&) = delete;
+
+   private:
+    const TUpdater& FRun;
+  };
   // Posts the download line for the bytes placed and in hand; FProgressLock must be held.
   void ReportDownloads(int32_t Files);
   void Finish();
@@ -215,6 +229,9 @@ class TUpdater {
   std::string FFailed;
   std::mutex FLock;          // guards FFailed only
   std::mutex FProgressLock;  // orders the download lines; held for one post
+  mutable std::atomic<bool> FFlushFoldersLater{false};
+  mutable std::mutex FFoldersLock;                  // guards FUnflushedFolders only
+  mutable std::set<std::string> FUnflushedFolders;  // of files placed, not yet flushed
   std::string FError;
   bool FRestart = false;
   bool FSelf = false;
