@@ -50,6 +50,7 @@ for _ in 1 2 3; do
   time_cmd sha256sum "${files[@]}"
   record "sha256sum"
   # What two cores give here at the moment: other work on the machine may leave us only one.
+  # shellcheck disable=SC2016  # the inner shell expands its own arguments
   time_cmd bash -c 'openssl dgst -sha256 "${@:1:'"$half"'}" & openssl dgst -sha256 "${@:'"$((half + 1))"'}"; wait' \
     _ "${files[@]}"
   record "$two"

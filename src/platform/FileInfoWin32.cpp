@@ -40,12 +40,17 @@ class TFind {
   HANDLE FHandle;
 };
 
-// The files of Folder (a full local path without a closing separator) with the size and
-// last-write time that GetFileAttributesExW reports; false when it cannot be listed.
+// The files of Folder (a full local path) with the size and last-write time that
+// GetFileAttributesExW reports; false when it cannot be listed.
 bool ListFolder(const std::string& Folder, TListing& Out) {
+  // The separator is kept through WidePath: "C:" alone would be drive C's current folder.
+  std::wstring pattern = WidePath(Folder);
+  if (pattern.empty() || pattern.back() != L'\\')
+    pattern += L'\\';
+  pattern += L'*';
   WIN32_FIND_DATAW data;
   // Basic information skips the short names; the large fetch asks for many entries per call.
-  const TFind find(::FindFirstFileExW((WidePath(Folder) + L"\\*").c_str(), FindExInfoBasic, &data,
+  const TFind find(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
   if (find.Get() == INVALID_HANDLE_VALUE)
     return false;
@@ -84,8 +89,6 @@ struct TFileInfoReader::TState {
       if (c == '/')
         c = '\\';
     }
-    while (!local.empty() && local.back() == '\\')
-      local.pop_back();
     TListing listing;
     if (!ListFolder(local, listing))
       listing.clear();
