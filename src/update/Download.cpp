@@ -32,9 +32,12 @@ std::string ObjectUrl(const std::string& Objects, const TRemoteFile& File) {
 
 // Streams the body of Url into a newly created (truncated) file and returns the status code.
 // A body longer than Limit ends the transfer with TOversized; Run's rate limit paces it. The file
-// is closed on every path.
+// is closed on every path. WriteBack: the file is the one to be placed, so its write-back is
+// started as it arrives (a compressed object is deleted once inflated, and need never reach
+// the disk).
 int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& Receiving,
-                int64_t Limit, const TUpdater::TReceived& OnReceived, const TUpdater& Run) {
+                int64_t Limit, const TUpdater::TReceived& OnReceived, const TUpdater& Run,
+                bool WriteBack) {
   TFile file = TFile::Create(Receiving);
   int64_t received = 0;
   int64_t writing = 0;  // bytes whose write-back has been started
@@ -46,7 +49,7 @@ int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& 
         throw TOversized();
       file.Write(Data, Size);
       // So that the flush before the move finds most of the file on the disk already.
-      if (received - writing >= KWriteBackStep) {
+      if (WriteBack && received - writing >= KWriteBackStep) {
         file.StartWriteBack(writing, received - writing);
         writing = received;
       }
@@ -132,7 +135,7 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const 
   int status = 0;
   try {
     status = ReceiveInto(Client, ObjectUrl(FObjects, File), receiving, MaxTransferBytes(File),
-                         OnReceived, *this);
+                         OnReceived, *this, !compressed);
   } catch (const TOversized&) {
     // It could never verify; cutting it off keeps a broken or hostile server from filling
     // the disk.
