@@ -46,7 +46,7 @@ bench_cleanup() {
     kill "$nginx_pid" 2>/dev/null || true
     wait "$nginx_pid" 2>/dev/null || true
   fi
-  if [ -n "${work:-}" ]; then rm -rf "$work"; fi
+  if [ -n "${work:-}" ] && [ -z "${VT_BENCH_KEEP:-}" ]; then rm -rf "$work"; fi
 }
 
 # Makes $work, removed (and nginx stopped) however the script ends.

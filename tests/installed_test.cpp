@@ -62,12 +62,16 @@ class InstalledTest : public testing::Test {
     return "\"" + Relative + "\":{\"s\":" + std::to_string(SizeOf(Relative)) +
            ",\"t\":" + std::to_string(TimeOf(Relative)) + ",\"h\":\"" + Hash + "\"}";
   }
-  static TJsonValue Parse(const std::string& Text) {
-    std::optional<TJsonValue> value = ParseJson(Text);
+  static TInstalledRecord Parse(const std::string& Text) {
+    std::optional<TInstalledRecord> value = TInstalledRecord::Parse(Text);
     EXPECT_TRUE(value.has_value()) << Text;
-    return value.value_or(TJsonValue{});
+    return value ? std::move(*value) : TInstalledRecord{};
   }
-  std::optional<TJsonValue> ReadRecord() const {
+  // A record whose "files" is Files.
+  static TInstalledRecord ParseFiles(const std::string& Files) {
+    return Parse("{\"files\":" + Files + "}");
+  }
+  std::optional<TInstalledRecord> ReadRecord() const {
     return ReadInstalledRecord(FDir + KInstalledName);
   }
 
@@ -100,11 +104,10 @@ TEST_F(InstalledTest, SaveWritesTheExactFormAndReadsItBack) {
       ",\"h\":\"0f\"}}}";
   EXPECT_EQ(Slurp(KInstalledName), expected);
 
-  const std::optional<TJsonValue> record = ReadRecord();
+  const std::optional<TInstalledRecord> record = ReadRecord();
   ASSERT_TRUE(record && record->IsObject());
-  const TJsonValue* files = record->Member("files");
-  ASSERT_TRUE(files != nullptr && files->Members.size() == 2);
-  EXPECT_EQ(files->Members[0].first, "Sound/\xC3\x84rger.ogg");
+  ASSERT_TRUE(record->HasFiles() && record->Files().size() == 2);
+  EXPECT_EQ(TInstalledRecord::NameOf(record->Files()[0]), "Sound/\xC3\x84rger.ogg");
   EXPECT_TRUE(Updater.IsUpToDate(&*record));
 }
 
@@ -123,10 +126,10 @@ TEST_F(InstalledTest, LayoutAndByteOrderMarkDoNotMatter) {
                        "  \"build\" : 7, \"list\" : \"" + KListHash + "\"\n}\n\n";
   for (const std::string& text : {compact, "\xEF\xBB\xBF" + compact, spread}) {
     Put(KInstalledName, text);
-    const std::optional<TJsonValue> record = ReadRecord();
+    const std::optional<TInstalledRecord> record = ReadRecord();
     ASSERT_TRUE(record.has_value()) << text;
     EXPECT_TRUE(Updater.IsUpToDate(&*record)) << text;
-    EXPECT_EQ(record->Member("files")->Members[0].first, "data/a.map");
+    EXPECT_EQ(TInstalledRecord::NameOf(record->Files().at(0)), "data/a.map");
   }
 }
 
@@ -141,15 +144,16 @@ TEST_F(InstalledTest, ReadRecordTellsNoRecordFromParsedValues) {
     Put(KInstalledName, text);
     EXPECT_FALSE(ReadRecord().has_value()) << text;
   }
-  Put(KInstalledName, "\xEF\xBB\xBF {\"build\":3,\"e\":\"\xF0\x9F\x98\x80\"} ");
-  std::optional<TJsonValue> record = ReadRecord();
+  Put(KInstalledName, "\xEF\xBB\xBF {\"build\":3,\"files\":{\"\xF0\x9F\x98\x80\":{}}} ");
+  std::optional<TInstalledRecord> record = ReadRecord();
   ASSERT_TRUE(record && record->IsObject());
-  EXPECT_EQ(ReadInt32(*record, "build"), 3);
-  EXPECT_EQ(ReadString(*record, "e"), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(record->Build(), 3);
+  EXPECT_EQ(TInstalledRecord::NameOf(record->Files().at(0)), "\xF0\x9F\x98\x80");
 
   Put(KInstalledName, "[1,2]");
   record = ReadRecord();
-  ASSERT_TRUE(record && record->IsArray());  // the caller decides what a non-object means
+  // The caller decides what a non-object means.
+  ASSERT_TRUE(record && record->Kind() == TJsonValue::TKind::Array);
   EXPECT_FALSE(Updater.IsUpToDate(&*record));
 }
 
@@ -174,7 +178,7 @@ TEST_F(InstalledTest, UpToDateOnlyWhenEveryCheckPasses) {
   const std::string good = Entry("vt.exe") + "," + Entry("data/a.map");
   const std::string head = "{\"build\":7,\"list\":\"" + KListHash + "\",\"files\":{";
   const auto upToDate = [&](const std::string& Text) {
-    const TJsonValue root = Parse(Text);
+    const TInstalledRecord root = Parse(Text);
     return Updater.IsUpToDate(&root);
   };
 
@@ -205,8 +209,12 @@ TEST_F(InstalledTest, UpToDateOnlyWhenEveryCheckPasses) {
   Updater.SetManifest(-1, {"lists/files.json", 100, KListHash, 0, {}});
   EXPECT_TRUE(upToDate("{\"list\":\"" + KListHash + "\",\"files\":{" + good + "}}"));
 
-  for (const TJsonValue& root : {TJsonValue{}, Parse("[]"), Parse("\"x\"")})
+  for (const std::string text : {"null", "[]", "\"x\""}) {
+    const TInstalledRecord root = Parse(text);
     EXPECT_FALSE(Updater.IsUpToDate(&root));
+  }
+  const TInstalledRecord none;
+  EXPECT_FALSE(Updater.IsUpToDate(&none));
   EXPECT_FALSE(Updater.IsUpToDate(nullptr));
 }
 
@@ -221,7 +229,7 @@ TEST_F(InstalledTest, UnreadableRecordValuesFailTheCheck) {
            "{\"build\":\"seven\",\"list\":\"" + KListHash + "\",\"files\":{}}",
            std::string("{\"build\":7,\"list\":{},\"files\":{}}"),
        }) {
-    const TJsonValue root = Parse(text);
+    const TInstalledRecord root = Parse(text);
     EXPECT_THROW(Updater.IsUpToDate(&root), TJsonError) << text;
   }
 }
@@ -240,7 +248,7 @@ TEST_F(InstalledTest, FileIsCurrentByRecordOrByContent) {
       for (size_t at = Record.find(mark); at != std::string::npos; at = Record.find(mark))
         Record.replace(at, 2, std::to_string(value));
     }
-    const TJsonValue previous = Parse(Record);
+    const TInstalledRecord previous = ParseFiles(Record);
     return Updater.IsFileCurrent(Wanted, &previous);
   };
   const auto entry = [](const std::string& Fields) { return "{\"data/a.dat\":{" + Fields + "}}"; };
@@ -276,7 +284,7 @@ TEST_F(InstalledTest, FileIsCurrentByRecordOrByContent) {
 
 TEST_F(InstalledTest, FolderIsNeverCurrent) {
   fs::create_directories(fs::path(FDir) / "data");
-  const TJsonValue previous = Parse("{\"data\":{\"s\":0,\"t\":0,\"h\":\"\"}}");
+  const TInstalledRecord previous = ParseFiles("{\"data\":{\"s\":0,\"t\":0,\"h\":\"\"}}");
   EXPECT_FALSE(Updater.IsFileCurrent({"data", 0, Sha256Hex({}), 0, {}}, &previous));
 }
 
@@ -292,7 +300,7 @@ TEST_F(InstalledTest, RemovesOnlyWhatThePreviousRecordNamedAndTheListLacks) {
   Put("../outside.txt", "x");
   fs::create_directories(fs::path(FDir) / "emptydir");
   Updater.SetFiles({{"data/MAP.dat", 1, "aa", 0, {}}, {"keep.dat", 1, "bb", 0, {}}}, {}, 0);
-  const TJsonValue previous = Parse(
+  const TInstalledRecord previous = ParseFiles(
       R"({"Data/Map.DAT":{},"vtlaunch.exe":{},"VTLAUNCH.EXE":{},"sub/vtlaunch.exe":{},"old.dat":1,)"
       R"("../outside.txt":{},"C:x":{},"emptydir":{},"missing.dat":{},"keep.dat":{}})");
   Updater.RemoveObsoleteFiles(&previous);
@@ -309,7 +317,7 @@ TEST_F(InstalledTest, RemovesOnlyWhatThePreviousRecordNamedAndTheListLacks) {
 TEST_F(InstalledTest, EmptyListRemovesAllButTheLauncher) {
   for (const char* name : {"vtlaunch.exe", "a.dat", "b/c.dat"})
     Put(name, "x");
-  const TJsonValue previous = Parse(R"({"a.dat":{},"vtlaunch.exe":{},"b/c.dat":{}})");
+  const TInstalledRecord previous = ParseFiles(R"({"a.dat":{},"vtlaunch.exe":{},"b/c.dat":{}})");
   Updater.RemoveObsoleteFiles(nullptr);
   Updater.RemoveObsoleteFiles(&previous);  // SetFiles never called: the list is empty
   EXPECT_TRUE(Exists("vtlaunch.exe"));

@@ -50,6 +50,9 @@ class TFile {
   void WriteAt(int64_t Offset, const void* Data, size_t Size);
   // Cuts or extends the file to Size bytes, or raises TFileWriteError.
   void Resize(int64_t Size);
+  // Asks the system to start writing Size bytes from Offset to the disk now, without waiting,
+  // so that a flush at the end has less left to do. Nothing where there is no such request.
+  void StartWriteBack(int64_t Offset, int64_t Size);
 
  private:
   TFile(intptr_t Handle, std::string Path);
@@ -78,6 +81,14 @@ bool RemoveFile(const std::string& Path);
 // content and the rename are on disk. False when it could not; LastSystemErrorText() says why
 // and Source is then left where it was.
 bool ReplaceFile(const std::string& Source, const std::string& Target);
+
+// As ReplaceFile, except that the folder's entry may reach the disk later: after a crash
+// Target is the old file or the whole new one, and it is the new one for sure once
+// FlushFolder of its folder has returned.
+bool ReplaceFileFolderLater(const std::string& Source, const std::string& Target);
+
+// Writes the entries of folder Path (renames into it) to the disk. False when it could not.
+bool FlushFolder(const std::string& Path);
 
 // Renames Source to Target, failing when Target exists. False when it could not.
 bool RenameFile(const std::string& Source, const std::string& Target);

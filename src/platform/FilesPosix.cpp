@@ -283,4 +283,18 @@ void SetFileMode(const std::string& Path, bool Executable) {
   ::chmod(Path.c_str(), (Executable ? 0755 : 0644) & ~CurrentUmask());
 }
 
+// Kept apart from ReplaceFile: the download step flushes each folder once, after all its files.
+bool ReplaceFileFolderLater(const std::string& Source, const std::string& Target) {
+  return SyncPath(Source, O_RDONLY) && ::rename(Source.c_str(), Target.c_str()) == 0;
+}
+
+bool FlushFolder(const std::string& Path) {
+  return SyncPath(Path, O_RDONLY | O_DIRECTORY);
+}
+
+void TFile::StartWriteBack(int64_t Offset, int64_t Size) {
+  // A hint only: the final fsync still decides, so a failure here changes nothing.
+  ::sync_file_range(static_cast<int>(FHandle), Offset, Size, SYNC_FILE_RANGE_WRITE);
+}
+
 }  // namespace vt

@@ -7,9 +7,9 @@ namespace vt {
 
 void TUpdater::RunCheck(THttpClient& Client) {
   FetchManifest(Client);
-  const std::optional<TJsonValue> record = ReadInstalledRecord(LocalPath(KInstalledName));
-  const TJsonValue* root = record && record->IsObject() ? &*record : nullptr;
-  FCheck.Installed = root != nullptr ? ReadInt32(*root, "build", -1) : -1;
+  const std::optional<TInstalledRecord> record = ReadInstalledRecord(LocalPath(KInstalledName));
+  const TInstalledRecord* root = record && record->IsObject() ? &*record : nullptr;
+  FCheck.Installed = root != nullptr ? root->Build() : -1;
   if (!FOptions.Verify) {
     FCheck.Update = !IsUpToDate(root);
     return;

@@ -83,6 +83,7 @@ class TRunReceiver {
     if (sha.Final() != Chunk.Hash)
       throw TBadChunk();
     FCandidate.WriteAt(FOffset, bytes, Chunk.Size);
+    FCandidate.StartWriteBack(FOffset, Chunk.Size);
     FOffset += Chunk.Size;
     FStored.clear();
     ++FNext;
@@ -278,8 +279,11 @@ void TUpdater::AssembleChunked(const TRemoteFile& File, const TChunkPlan& Plan,
         }
         if (from->ReadAt(span.From, buffer.data(), span.Size) != span.Size)
           throw TBadChunk();  // a file changed since it was planned
-        if (span.From != span.To || from != &file)
+        // Write-back starts at once, so that the flush before the move has little left to do.
+        if (span.From != span.To || from != &file) {
           file.WriteAt(span.To, buffer.data(), span.Size);
+          file.StartWriteBack(span.To, span.Size);
+        }
         sha.Update(buffer.data(), span.Size);
       }
     } catch (const TBadChunk&) {

@@ -15,6 +15,9 @@
 namespace vt {
 namespace {
 
+// Write-back is started every this many bytes while a body arrives.
+constexpr int64_t KWriteBackStep = 8 << 20;
+
 // Thrown by the body sink when the object outgrows what could still pass verification. Not a
 // std::exception, so that nothing between the sink and DownloadFile mistakes it for another
 // failure.
@@ -22,11 +25,15 @@ struct TOversized {};
 
 // Streams the body of Url into a newly created (truncated) file and returns the status code.
 // A body longer than Limit ends the transfer with TOversized; Run's rate limit paces it. The file
-// is closed on every path.
+// is closed on every path. WriteBack: the file is the one to be placed, so its write-back is
+// started as it arrives (a compressed object is deleted once inflated, and need never reach
+// the disk).
 int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& Receiving,
-                int64_t Limit, const TUpdater::TReceived& OnReceived, const TUpdater& Run) {
+                int64_t Limit, const TUpdater::TReceived& OnReceived, const TUpdater& Run,
+                bool WriteBack) {
   TFile file = TFile::Create(Receiving);
   int64_t received = 0;
+  int64_t writing = 0;  // bytes whose write-back has been started
   int status = 200;
   try {
     status = Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
@@ -34,6 +41,11 @@ int ReceiveInto(THttpClient& Client, const std::string& Url, const std::string& 
       if (received > Limit)
         throw TOversized();
       file.Write(Data, Size);
+      // So that the flush before the move finds most of the file on the disk already.
+      if (WriteBack && received - writing >= KWriteBackStep) {
+        file.StartWriteBack(writing, received - writing);
+        writing = received;
+      }
       if (OnReceived)
         OnReceived(received);
       Run.Throttle(Size);
@@ -103,19 +115,19 @@ std::string ObjectUrl(const std::string& Objects, const TRemoteFile& File) {
   return url;
 }
 
-void PlaceCandidate(const std::string& Candidate, const TRemoteFile& File,
-                    const std::string& Target, const std::stop_token& Stop) {
-  if (!IsVerified(Candidate, File, Stop)) {
+void TUpdater::PlaceCandidate(const std::string& Candidate, const TRemoteFile& File,
+                              const std::string& Target) const {
+  if (!IsVerified(Candidate, File, FStop.get_token())) {
     RemoveFile(Candidate);
     throw ArrivedDamaged(File.Path);
   }
   PlaceVerified(Candidate, File, Target);
 }
 
-void PlaceVerified(const std::string& Candidate, const TRemoteFile& File,
-                   const std::string& Target) {
+void TUpdater::PlaceVerified(const std::string& Candidate, const TRemoteFile& File,
+                             const std::string& Target) const {
   SetPlacedMode(Candidate);
-  if (!ReplaceFile(Candidate, Target)) {
+  if (!MoveIntoPlace(Candidate, Target)) {
     const std::string reason = LastSystemErrorText();
     throw TUpdateError("cannot replace " + File.Path + " (" + reason +
                        ") - is the game still running?");
@@ -142,7 +154,7 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const 
   int status = 0;
   try {
     status = ReceiveInto(Client, ObjectUrl(FObjects, File), receiving, MaxTransferBytes(File),
-                         OnReceived, *this);
+                         OnReceived, *this, !compressed);
   } catch (const TOversized&) {
     // It could never verify; cutting it off keeps a broken or hostile server from filling
     // the disk.
@@ -159,7 +171,7 @@ void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const 
   }
   if (compressed)
     InflateCandidate(receiving, candidate, File.Size);
-  PlaceCandidate(candidate, File, Target, FStop.get_token());
+  PlaceCandidate(candidate, File, Target);
 }
 
 }  // namespace vt

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -62,6 +63,9 @@ void TUpdater::DownloadQueue() {
            FTotalBytes);
   }
   {
+    // Each placed file's folder is flushed once, when the workers are done (also when one
+    // failed), instead of once per file; the record is written only after that.
+    const TFolderFlushes flushes(*this);
     // jthread, so that workers already running are joined should a later one fail to start.
     std::vector<std::jthread> workers;
     workers.reserve(KWorkerCount);
@@ -77,6 +81,35 @@ void TUpdater::DownloadQueue() {
   }
   if (!failed.empty())
     throw TUpdateError(failed);
+}
+
+TUpdater::TFolderFlushes::TFolderFlushes(const TUpdater& Run) : FRun(Run) {
+  FRun.FFlushFoldersLater = true;
+}
+
+TUpdater::TFolderFlushes::~TFolderFlushes() {
+  FRun.FFlushFoldersLater = false;
+  std::set<std::string> folders;
+  {
+    std::lock_guard<std::mutex> lock(FRun.FFoldersLock);
+    folders.swap(FRun.FUnflushedFolders);
+  }
+  // As with a flush right after each move, a folder that cannot be flushed is passed over: the
+  // files in it are the old or the new ones after a crash all the same.
+  for (const std::string& folder : folders)
+    FlushFolder(folder);
+}
+
+bool TUpdater::MoveIntoPlace(const std::string& Candidate, const std::string& Target) const {
+  if (!FFlushFoldersLater)
+    return ReplaceFile(Candidate, Target);
+  if (!ReplaceFileFolderLater(Candidate, Target))
+    return false;
+  const size_t last = Target.find_last_of(KPathSeparator);
+  std::lock_guard<std::mutex> lock(FFoldersLock);
+  FUnflushedFolders.insert(last == std::string::npos ? std::string(".")
+                                                     : Target.substr(0, last + 1));
+  return true;
 }
 
 // Runs on a worker thread: nothing may escape it, so every failure ends up in FFailed.

@@ -11,10 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/FileInfo.h"
 #include "platform/Files.h"
 #include "platform/SysError.h"
 #include "update/Digest.h"
 #include "update/Errors.h"
+#include "update/InstalledRecord.h"
 #include "update/Json.h"
 #include "update/JsonWriter.h"
 #include "update/Paths.h"
@@ -46,8 +48,9 @@ bool SameIgnoringAsciiCase(std::string_view A, std::string_view B) {
 
 // True when Entry is an object whose "s" and "t" match Size and Time. Reads "t" only when "s"
 // matched, so a bad "t" fails the run only for a file whose size is as recorded.
-bool RecordMatches(const TJsonValue& Entry, int64_t Size, int64_t Time) {
-  return Entry.IsObject() && ReadInt64(Entry, "s", -1) == Size && ReadInt64(Entry, "t", -1) == Time;
+bool RecordMatches(const TInstalledRecord& Record, const TInstalledRecord::TEntry& Entry,
+                   int64_t Size, int64_t Time) {
+  return Entry.IsObject && Record.SizeOf(Entry) == Size && Record.TimeOf(Entry) == Time;
 }
 
 void AppendFileEntry(std::string& Out, const TRemoteFile& File, int64_t Size, int64_t Time) {
@@ -80,19 +83,23 @@ std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop) 
   return BytesToHex(digest);
 }
 
-std::optional<TJsonValue> ReadInstalledRecord(const std::string& Path) {
+std::optional<TInstalledRecord> ReadInstalledRecord(const std::string& Path) {
   int64_t size = 0, time = 0;
   if (!GetFileInfo(Path, size, time))
     return std::nullopt;
-  const std::string text = ReadWholeFile(Path, size);
-  const size_t bad = FindInvalidUtf8(text);
-  if (bad != std::string_view::npos) {
-    throw std::runtime_error("installed.json is not valid UTF-8 text (byte " + std::to_string(bad) +
-                             ")");
-  }
-  // The parser skips exactly one leading byte-order mark itself, as the decoder would; a
-  // second one is not white space, so such a file is not a record.
-  return ParseJson(text);
+  std::optional<TInstalledRecord> record;
+  {
+    const std::string text = ReadWholeFile(Path, size);
+    const size_t bad = FindInvalidUtf8(text);
+    if (bad != std::string_view::npos) {
+      throw std::runtime_error("installed.json is not valid UTF-8 text (byte " +
+                               std::to_string(bad) + ")");
+    }
+    // Exactly one leading byte-order mark is skipped, as the decoder would; a second one is
+    // not white space, so such a file is not a record.
+    record = TInstalledRecord::Parse(text);
+  }  // the text goes before the attribute queries start
+  return record;
 }
 
 void TUpdater::SetManifest(int32_t Build, TRemoteFile List) {
@@ -100,52 +107,77 @@ void TUpdater::SetManifest(int32_t Build, TRemoteFile List) {
   FList = std::move(List);
 }
 
-bool TUpdater::RecordNamesRelease(const TJsonValue* Root) const {
-  return Root != nullptr && Root->IsObject() && ReadInt32(*Root, "build", -1) == FBuild &&
-         SameIgnoringAsciiCase(ReadString(*Root, "list", ""), FList.Hash);
+bool TUpdater::RecordNamesRelease(const TInstalledRecord* Root) const {
+  return Root != nullptr && Root->IsObject() && Root->Build() == FBuild &&
+         SameIgnoringAsciiCase(Root->List(), FList.Hash);
 }
 
-bool TUpdater::IsUpToDate(const TJsonValue* Root) const {
+bool TUpdater::IsUpToDate(const TInstalledRecord* Root) const {
   if (!RecordNamesRelease(Root))
     return false;
-  const TJsonValue* files = Root->Member("files");
   // An empty record would vouch for a folder from which everything was deleted.
-  if (files == nullptr || !files->IsObject() || files->Members.empty())
+  if (!Root->HasFiles() || Root->Files().empty())
     return false;
-  for (const TJsonValue::TMember& member : files->Members) {
-    if (!member.second.IsObject() || !IsSafeRelativePath(member.first))
+  TFileInfoReader info(FDir);
+  for (const TInstalledRecord::TEntry& entry : Root->Files()) {
+    const std::string_view name = TInstalledRecord::NameOf(entry);
+    if (!entry.IsObject || !IsSafeRelativePath(name))
       return false;
     int64_t size = 0, time = 0;
-    if (!GetFileInfo(LocalPath(member.first), size, time))
+    if (!info.Get(name, size, time))
       return false;
-    if (!RecordMatches(member.second, size, time))
+    if (!RecordMatches(*Root, entry, size, time))
       return false;
   }
   return true;
 }
 
-bool TUpdater::IsFileCurrent(const TRemoteFile& File, const TJsonValue* Previous) const {
+bool TUpdater::IsFileCurrent(const TRemoteFile& File, const TInstalledRecord* Previous) const {
+  TFileInfoReader info(FDir);
+  switch (KnownWithoutHashing(File, Previous, info)) {
+    case TKnown::NotCurrent:
+      return false;
+    case TKnown::Current:
+      return true;
+    case TKnown::Hash:
+      break;
+  }
+  return HashMatches(File, FStop.get_token());
+}
+
+TUpdater::TKnown TUpdater::KnownWithoutHashing(const TRemoteFile& File,
+                                               const TInstalledRecord* Previous,
+                                               TFileInfoReader& Info) const {
+  int64_t size = 0, time = 0;
+  if (!Info.Get(File.Path, size, time) || size != File.Size)
+    return TKnown::NotCurrent;
+  const TInstalledRecord::TEntry* entry =
+      Previous != nullptr && Previous->HasFiles() ? Previous->Find(File.Path) : nullptr;
+  if (entry != nullptr && RecordMatches(*Previous, *entry, size, time) &&
+      SameIgnoringAsciiCase(Previous->HashOf(*entry), File.Hash)) {
+    return TKnown::Current;
+  }
+  return TKnown::Hash;
+}
+
+bool TUpdater::HashMatches(const TRemoteFile& File, const std::stop_token& Stop) const {
   const std::string local = LocalPath(File.Path);
+  // Asked once more: on Windows the pass's answer came from a folder listing made earlier, and
+  // a file gone since then is not current, as it was not when asked one by one.
   int64_t size = 0, time = 0;
   if (!GetFileInfo(local, size, time) || size != File.Size)
     return false;
-  // A plain member lookup: paths hold full stops, which a dotted path would split at.
-  const TJsonValue* entry = Previous != nullptr ? Previous->Member(File.Path) : nullptr;
-  if (entry != nullptr && RecordMatches(*entry, size, time) &&
-      SameIgnoringAsciiCase(ReadString(*entry, "h", ""), File.Hash)) {
-    return true;
-  }
-  return FileSha256Hex(local, FStop.get_token()) == File.Hash;
+  return FileSha256Hex(local, Stop) == File.Hash;
 }
 
-void TUpdater::RemoveObsoleteFiles(const TJsonValue* Previous) const {
-  if (Previous == nullptr || !Previous->IsObject())
+void TUpdater::RemoveObsoleteFiles(const TInstalledRecord* Previous) const {
+  if (Previous == nullptr || !Previous->HasFiles())
     return;
   std::unordered_set<std::string> kept;
   for (const TRemoteFile& file : FFiles)
     kept.insert(FoldNameCase(file.Path));
-  for (const TJsonValue::TMember& member : Previous->Members) {
-    const std::string& name = member.first;
+  for (const TInstalledRecord::TEntry& entry : Previous->Files()) {
+    const std::string_view name = TInstalledRecord::NameOf(entry);
     if (!IsSafeRelativePath(name) || kept.contains(FoldNameCase(name)))
       continue;
     // The running launcher is replaced only by its own step, never deleted here.
@@ -169,9 +201,10 @@ void TUpdater::SaveInstalled() const {
   AppendJsonName(text, "files");
   text += '{';
   bool first = true;
+  TFileInfoReader info(FDir);
   for (const TRemoteFile& file : FFiles) {
     int64_t size = 0, time = 0;
-    if (!GetFileInfo(LocalPath(file.Path), size, time))
+    if (!info.Get(file.Path, size, time))
       continue;
     if (!first)
       text += ',';

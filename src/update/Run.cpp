@@ -14,25 +14,11 @@ namespace vt {
 
 namespace {
 
-// Entries per progress line of the checking pass.
-constexpr int32_t KCheckingStride = 100;
 // How often a run that waits for the folder's lock tries again.
 constexpr std::chrono::milliseconds KLockRetry{100};
 
 std::string UpToDateLine(int32_t Build) {
   return "Up to date (build " + std::to_string(Build) + ").";
-}
-
-std::string CheckingLine(int32_t Index, int32_t Count) {
-  return "Checking files: " + std::to_string(Index) + " of " + std::to_string(Count);
-}
-
-// The record's "files" when the record is an object and that member is one too.
-const TJsonValue* PreviousFiles(const TJsonValue* Root) {
-  if (Root == nullptr || !Root->IsObject())
-    return nullptr;
-  const TJsonValue* files = Root->Member("files");
-  return files != nullptr && files->IsObject() ? files : nullptr;
 }
 
 }  // namespace
@@ -63,12 +49,11 @@ void TUpdater::RunSteps(THttpClient& Client) {
   const std::optional<TFolderLock> lock = LockGameFolder();
   if (!lock)
     return;
-  const std::optional<TJsonValue> record = ReadInstalledRecord(LocalPath(KInstalledName));
-  const TJsonValue* root = record ? &*record : nullptr;
-  const TJsonValue* previous = PreviousFiles(root);
+  const std::optional<TInstalledRecord> record = ReadInstalledRecord(LocalPath(KInstalledName));
+  const TInstalledRecord* root = record ? &*record : nullptr;
   // A verifying run lets the record vouch for no file, yet still learns from it which files
   // the previous build had.
-  const TJsonValue* vouching = FOptions.Verify ? nullptr : previous;
+  const TInstalledRecord* vouching = FOptions.Verify ? nullptr : root;
   if (!FOptions.Verify && IsUpToDate(root)) {
     Report(UpToDateLine(FBuild), 1, 1);
     return;
@@ -95,28 +80,9 @@ void TUpdater::RunSteps(THttpClient& Client) {
   }
   if (StopRequested())
     return;
-  RemoveObsoleteFiles(previous);
+  RemoveObsoleteFiles(root);
   SaveInstalled();
   Report(UpToDateLine(FBuild), 1, 1);
-}
-
-bool TUpdater::QueueChangedFiles(const TJsonValue* Vouching) {
-  FQueue.clear();
-  FTotalBytes = 0;
-  const auto count = static_cast<int32_t>(FFiles.size());
-  for (int32_t i = 0; i < count; ++i) {
-    if (StopRequested())
-      return false;
-    if (i % KCheckingStride == 0)
-      Report(CheckingLine(i, count), i, count);
-    if (IsLauncherEntry(FFiles[i]))
-      continue;
-    if (!IsFileCurrent(FFiles[i], Vouching)) {
-      FQueue.push_back(i);
-      FTotalBytes += DownloadSize(FFiles[i]);
-    }
-  }
-  return true;
 }
 
 std::optional<TFolderLock> TUpdater::LockGameFolder() {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <stop_token>
 #include <string>
@@ -17,6 +18,7 @@
 #include "platform/Http.h"
 #include "update/CallQueue.h"
 #include "update/Digest.h"
+#include "update/InstalledRecord.h"
 #include "update/Json.h"
 #include "update/Progress.h"
 #include "update/RateLimit.h"
@@ -26,6 +28,7 @@ namespace vt {
 
 struct TChunkPlan;
 struct TPlannedFile;
+class TFileInfoReader;
 
 // What a run reports to, on the main thread: the launcher window, or a console loop.
 class TUpdateView {
@@ -118,14 +121,17 @@ class TUpdater {
   void FetchFileList(THttpClient& Client);
 
   // True when the record (may be null) names FBuild and FList.
-  bool RecordNamesRelease(const TJsonValue* Root) const;
+  bool RecordNamesRelease(const TInstalledRecord* Root) const;
   // True when the record (may be null) vouches for FBuild and FList with every file unchanged.
-  bool IsUpToDate(const TJsonValue* Root) const;
+  bool IsUpToDate(const TInstalledRecord* Root) const;
   // True when the local copy of File is right; hashes only when size matches and the previous
-  // files (may be null) do not vouch for it.
-  bool IsFileCurrent(const TRemoteFile& File, const TJsonValue* Previous) const;
+  // record's files (the record may be null) do not vouch for it.
+  bool IsFileCurrent(const TRemoteFile& File, const TInstalledRecord* Previous) const;
+  // IsFileCurrent's last step: the file as it is now has File's size and digest. Safe on any
+  // thread: it reads only FDir and the file.
+  bool HashMatches(const TRemoteFile& File, const std::stop_token& Stop) const;
   // Deletes the files the previous record named and FFiles lacks ("vtlaunch.exe" spared).
-  void RemoveObsoleteFiles(const TJsonValue* Previous) const;
+  void RemoveObsoleteFiles(const TInstalledRecord* Previous) const;
   // Writes "installed.json" for FBuild, FList and FFiles.
   void SaveInstalled() const;
 
@@ -191,13 +197,39 @@ class TUpdater {
   void Execute();
   void RunSteps(THttpClient& Client);
   void RunCheck(THttpClient& Client);
-  // The checking pass: queues every entry that differs from the disk; false on a stop.
-  bool QueueChangedFiles(const TJsonValue* Vouching);
+  // The checking pass: queues every entry that differs from the disk; false on a stop. Hashes
+  // on several threads, with the lines, the queue and the first failure as in list order.
+  bool QueueChangedFiles(const TInstalledRecord* Vouching);
+  // IsFileCurrent in two steps: what the attributes and the record tell, and the hashing.
+  enum class TKnown { NotCurrent, Current, Hash };
+  TKnown KnownWithoutHashing(const TRemoteFile& File, const TInstalledRecord* Previous,
+                             TFileInfoReader& Info) const;
+
   // The game folder's lock, held by the caller to the end of the run; nothing when a stop was
   // requested while it waited. Raises when another run holds it and WaitForLock is false.
   std::optional<TFolderLock> LockGameFolder();
   bool IsLauncherEntry(const TRemoteFile& File) const;
   void DownloadWorker();
+  // Moves a verified candidate over Target. While a TFolderFlushes lives the folder's entry is
+  // flushed when it ends, once per folder; otherwise at once, as ReplaceFile does.
+  bool MoveIntoPlace(const std::string& Candidate, const std::string& Target) const;
+  // Checks Candidate against File's size and SHA-256 (removed, and "<path> arrived damaged - try
+  // again" raised, when it differs), gives it the mode of what it holds and moves it over Target.
+  void PlaceCandidate(const std::string& Candidate, const TRemoteFile& File,
+                      const std::string& Target) const;
+  // The same for a candidate already checked against File.
+  void PlaceVerified(const std::string& Candidate, const TRemoteFile& File,
+                     const std::string& Target) const;
+  class TFolderFlushes {
+   public:
+    explicit TFolderFlushes(const TUpdater& Run);
+    ~TFolderFlushes();
+    TFolderFlushes(const TFolderFlushes&) = delete;
+    TFolderFlushes& operator=(const TFolderFlushes&) = delete;
+
+   private:
+    const TUpdater& FRun;
+  };
   // Posts the download line for the bytes placed and in hand; FProgressLock must be held.
   void ReportDownloads(int32_t Files);
   void Finish();
@@ -231,6 +263,9 @@ class TUpdater {
   std::string FFailed;
   std::mutex FLock;          // guards FFailed only
   std::mutex FProgressLock;  // orders the download lines; held for one post
+  mutable std::atomic<bool> FFlushFoldersLater{false};
+  mutable std::mutex FFoldersLock;                  // guards FUnflushedFolders only
+  mutable std::set<std::string> FUnflushedFolders;  // of files placed, not yet flushed
   std::string FError;
   bool FRestart = false;
   bool FSelf = false;
@@ -265,7 +300,7 @@ std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop =
 
 // The record in "installed.json" at Path: nothing when the file is missing or is not one
 // complete JSON value. Raises when it cannot be read, or is not valid UTF-8.
-std::optional<TJsonValue> ReadInstalledRecord(const std::string& Path);
+std::optional<TInstalledRecord> ReadInstalledRecord(const std::string& Path);
 
 // The manifest's fields once its signature has been checked.
 struct TManifest {

@@ -11,7 +11,9 @@
 
 #include "platform/Files.h"
 #include "support/TestRelease.h"
+#include "update/CallQueue.h"
 #include "update/Paths.h"
+#include "update/Updater.h"
 
 namespace vt {
 namespace {
@@ -146,6 +148,52 @@ TEST_F(RunTest, CheckingLinesEveryHundredEntries) {
   // The queue's opening line, then one after each of the 250 placed files.
   EXPECT_EQ(downloads.size(), 251u);
   EXPECT_EQ(result.Lines.back().Text, "Up to date (build 3).");
+}
+
+// Files are hashed ahead on several threads; what the pass finds, says and fails with stays as
+// in list order.
+TEST_F(RunTest, CheckingPassKeepsListOrderWhileHashingAhead) {
+  test::TGameFiles many;
+  for (int i = 0; i < 300; ++i)
+    many["f/" + std::to_string(1000 + i)] = std::string(2000 + i, 'a');
+  const auto entries = test::PublishRelease(Server, many, 3, false);
+  ASSERT_EQ(Run().Error, "");
+  // Same size, other content: every seventh file differs, the rest hash right.
+  std::vector<std::string> changed;
+  for (size_t i = 0; i < entries.size(); i += 7) {
+    WriteAll(Dir / entries[i].Path, std::string(static_cast<size_t>(entries[i].Size), 'b'));
+    changed.push_back(entries[i].Path);
+  }
+  TUpdaterOptions options;
+  options.CheckOnly = true;
+  options.Verify = true;
+  test::TRecordingView view;
+  TCallQueue queue;
+  {
+    TUpdater updater(view, queue, Dir.string() + KPathSeparator, Server.BaseUrl(), options);
+    updater.Start();
+    updater.Wait();
+    queue.RunPending();
+    EXPECT_EQ(updater.CheckResult().Differ, changed);
+  }
+
+  // A record value that cannot be read fails the pass at its entry, after the lines before
+  // it, though later files may already be hashed.
+  std::string record = ReadAll(Dir / "installed.json");
+  const size_t entry = record.find("\"f\\/1150\":{");
+  ASSERT_NE(entry, std::string::npos);
+  const size_t time = record.find(",\"t\":", entry) + 5;
+  record.replace(time, record.find(',', time) - time, "\"x\"");
+  WriteAll(Dir / "installed.json", record);
+  const auto result = Run();
+  EXPECT_EQ(result.Error, "Value 't' is not a 64-bit integer: \"x\"");
+  std::vector<std::string> checking;
+  for (const auto& line : result.Lines) {
+    if (line.Text.starts_with("Checking files"))
+      checking.push_back(line.Text);
+  }
+  EXPECT_EQ(checking,
+            (std::vector<std::string>{"Checking files: 0 of 300", "Checking files: 100 of 300"}));
 }
 
 TEST_F(RunTest, EmptyListWritesARecordAndRemovesEveryPreviousFile) {
