@@ -117,12 +117,35 @@ cmp "$work/installed_old/$pak" "$old_file"
 before_bytes="$(tree_bytes "$www/ours")"
 object_sizes "$www/ours" >"$work/objects.before"
 pack "$src/new" "$www/ours" 2
-pack_report="$(tail -1 "$work/pack.out")"
+pack_report="$(cat "$work/pack.out")"
 ours_growth=$(($(tree_bytes "$www/ours") - before_bytes))
 object_sizes "$www/ours" >"$work/objects.after"
 # Whole objects the new build added: every new object but the chunk indexes.
 ours_whole="$(LC_ALL=C comm -13 "$work/objects.before" "$work/objects.after" |
   awk '$1 !~ /\.ci$/ { s += $2 } END { printf "%.0f\n", s }')"
+# The chunks of the new build that the old one lacks, from the two chunk indexes ("VTCHUNK1",
+# flags, count, data offset, then size, stored size and SHA-256 per chunk): what a delta must
+# move at least, whatever the way it fetches them. Empty when the packer wrote no index.
+old_index="$(awk '$1 ~ /\.ci$/ { print $1 }' "$work/objects.before")"
+new_index="$(LC_ALL=C comm -13 "$work/objects.before" "$work/objects.after" |
+  awk '$1 ~ /\.ci$/ { print $1 }')"
+ours_chunks=""
+if [ -n "$old_index" ] && [ -n "$new_index" ]; then
+  ours_chunks="$(python3 - "$www/ours/$old_index" "$www/ours/$new_index" <<'PY'
+import struct, sys
+def chunks(path):
+    data = open(path, "rb").read()
+    assert data[:8] == b"VTCHUNK1", path
+    count = struct.unpack_from("<I", data, 12)[0]
+    return [(struct.unpack_from("<I", data, 24 + 40 * i)[0], data[32 + 40 * i:64 + 40 * i])
+            for i in range(count)]
+old = {h for _, h in chunks(sys.argv[1])}
+new = chunks(sys.argv[2])
+fresh = {h: n for n, h in new if h not in old}
+print(sum(fresh.values()), len(fresh), len(new), sum(n for n, _ in new))
+PY
+)"
+fi
 
 if [ "$chunks_switch" = 1 ]; then
   pack "$src/new" "$www/whole" 2 --chunks never
@@ -133,9 +156,13 @@ fi
 mkdir -p "$www/casync"
 casync make --store="$www/casync/store.castr" "$www/casync/old.caibx" "$old_file" >/dev/null
 store_before="$(tree_bytes "$www/casync/store.castr")"
+store_chunks="$(find "$www/casync/store.castr" -name '*.cacnk' | wc -l)"
 casync make --store="$www/casync/store.castr" "$www/casync/new.caibx" "$new_file" >/dev/null
 casync_growth=$(($(tree_bytes "$www/casync/store.castr") - store_before))
 casync_index="$(stat -c %s "$www/casync/new.caibx")"
+casync_new_chunks="$(($(find "$www/casync/store.castr" -name '*.cacnk' | wc -l) - store_chunks))"
+# A blob index is a 48-byte header, a 16-byte table header, 40 bytes per chunk and a 40-byte tail.
+casync_all_chunks=$(((casync_index - 104) / 40))
 
 mkdir -p "$www/zsync"
 cp "$new_file" "$www/zsync/package.pak"
@@ -144,7 +171,7 @@ zsync_control="$(stat -c %s "$www/zsync/package.pak.zsync")"
 chmod -R a+rX "$www"
 mkdir -p "$work/out"
 # A failed sum above only prints an error; the figures must be whole numbers to go on.
-for figure in ours_growth ours_whole casync_growth casync_index zsync_control; do
+for figure in ours_growth ours_whole casync_growth casync_index casync_new_chunks zsync_control; do
   [[ "${!figure:-}" =~ ^[0-9]+$ ]] || {
     echo "could not measure $figure: '${!figure:-}'" >&2
     exit 1
@@ -257,7 +284,18 @@ echo
 echo "  ours flushes every placed file and its folder; casync and zsync do not flush."
 [ "$chunks_switch" = 1 ] ||
   echo "  vtpublish has no --chunks switch yet: the whole-object tree is packed the same way as ours."
-echo "  vtpublish pack of the new build: $pack_report"
+echo "  vtpublish pack of the new build:"
+while IFS= read -r line; do echo "    $line"; done <<<"$pack_report"
+if [ -n "$ours_chunks" ]; then
+  read -r new_bytes new_count all_count file_bytes <<<"$ours_chunks"
+  echo "  chunks new in this build: ours $(in_mib "$new_bytes") MiB in $new_count chunks (of" \
+    "$all_count, average $((file_bytes / all_count / 1024)) KiB); casync $(in_mib "$casync_growth")" \
+    "MiB stored in $casync_new_chunks chunks (of $casync_all_chunks, average" \
+    "$(($(stat -c %s "$new_file") / casync_all_chunks / 1024)) KiB)"
+else
+  echo "  chunks new in this build: ours none (no chunk index written); casync" \
+    "$(in_mib "$casync_growth") MiB in $casync_new_chunks chunks"
+fi
 
 r="$(awk -v a="${sent[$ours]}" -v b="${sent[$casync_name]}" 'BEGIN { printf "%.2f", a / b }')"
 printf '  goal: bytes at most 1.2 x casync'"'"'s: %s: %s\n' "$r" "$(verdict "$r" 1.2 '<=')"
