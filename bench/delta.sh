@@ -22,6 +22,9 @@
 #   bench/delta.sh                  1 GiB package; about 12 GiB of scratch space
 #   VT_BENCH_SMALL=1 bench/delta.sh 64 MiB package (see common.sh for the other variables)
 #   VT_BENCH_LOG=FILE               also keeps nginx's access log, every request with its time
+#   VT_BENCH_BASE_BUILD=DIR         a build folder of an earlier vtupdate (one that fetches whole
+#                                   objects only): its fresh install of the whole-object tree is
+#                                   the baseline of the fresh-install goal
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -35,6 +38,14 @@ regions=18
 request_slack=6
 
 bench_build casync zsync zsyncmake nginx openssl python3 cmp
+base_vtupdate=""
+if [ -n "${VT_BENCH_BASE_BUILD:-}" ]; then
+  base_vtupdate="$VT_BENCH_BASE_BUILD/tools/vtupdate/vtupdate"
+  [ -x "$base_vtupdate" ] || {
+    echo "no vtupdate in $VT_BENCH_BASE_BUILD/tools/vtupdate: build it there first" >&2
+    exit 1
+  }
+fi
 bench_workdir
 src="$work/src"
 www="$work/www"
@@ -214,6 +225,7 @@ casync_name="casync extract --seed"
 zsync_name="zsync -i"
 fresh="vtupdate, fresh install"
 whole="vtupdate, fresh, whole objects"
+base="earlier vtupdate, fresh, whole"
 
 run_ours() {
   rm -rf "$work/target"
@@ -250,8 +262,20 @@ run_fresh() {
 
 run_fresh_ours() { run_fresh "$fresh" ours; }
 run_fresh_whole() { run_fresh "$whole" whole; }
+run_fresh_base() {
+  local vtupdate="$base_vtupdate"  # time_vtupdate runs $vtupdate
+  run_fresh "$base" whole
+}
 # Each round starts one tool later, so that no tool always follows the same one.
 runs=(run_ours run_casync run_zsync run_fresh_ours run_fresh_whole)
+[ -z "$base_vtupdate" ] || runs+=(run_fresh_base)
+# The earlier client must still install the tree with chunk data, as whole objects.
+compatible=""
+if [ -n "$base_vtupdate" ]; then
+  vtupdate="$base_vtupdate" run_fresh "earlier vtupdate, chunked tree" ours
+  compatible="  the earlier vtupdate installed the tree with chunk data byte for byte"
+  compatible+=" (${requests[earlier vtupdate, chunked tree]} requests)."
+fi
 for r in $(seq 1 "$rounds"); do
   echo "round $r of $rounds"
   for k in "${!runs[@]}"; do "${runs[(k + r - 1) % ${#runs[@]}]}"; done
@@ -280,6 +304,8 @@ row "$casync_name"
 row "$zsync_name"
 row "$fresh"
 row "$whole"
+[ -z "$base_vtupdate" ] || row "$base"
+[ -z "$compatible" ] || echo "$compatible"
 echo
 echo "  ours flushes every placed file and its folder; casync and zsync do not flush."
 [ "$chunks_switch" = 1 ] ||
@@ -310,5 +336,11 @@ echo "  tree growth: ours $(in_mib "$ours_growth") MiB (whole objects $(in_mib "
 limit="$(awk -v c="$casync_growth" -v w="$ours_whole" 'BEGIN { printf "%.0f", 1.2 * c + w }')"
 printf '  goal: tree growth at most 1.2 x casync'"'"'s + whole objects = %s MiB: %s MiB: %s\n' \
   "$(in_mib "$limit")" "$(in_mib "$ours_growth")" "$(verdict "$ours_growth" "$limit" '<=')"
-print_goal "fresh install at most 1.1 x the whole-object install" "$fresh" "$whole" 1.1
+if [ -n "$base_vtupdate" ]; then
+  print_goal "fresh install at most 1.1 x the earlier client's whole-object install" "$fresh" \
+    "$base" 1.1
+  print_goal "(reference) fresh install beside the whole-object tree" "$fresh" "$whole" 1.1
+else
+  print_goal "fresh install at most 1.1 x the whole-object install" "$fresh" "$whole" 1.1
+fi
 echo "  load: $(uptime | sed 's/.*load average/load average/')"
