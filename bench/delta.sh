@@ -22,6 +22,8 @@
 #   bench/delta.sh                  1 GiB package; about 12 GiB of scratch space
 #   VT_BENCH_SMALL=1 bench/delta.sh 64 MiB package (see common.sh for the other variables)
 #   VT_BENCH_LOG=FILE               also keeps nginx's access log, every request with its time
+#   VT_BENCH_CONTENT=text           a compressible package (slices of the English text in
+#                                   /usr/share/doc) instead of pseudo-random bytes
 #   VT_BENCH_BASE_BUILD=DIR         a build folder of an earlier vtupdate (one that fetches whole
 #                                   objects only): its fresh install of the whole-object tree is
 #                                   the baseline of the fresh-install goal
@@ -32,6 +34,14 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 mib=1024
 [ "$small" != 1 ] || mib=64
 rounds="${VT_BENCH_ROUNDS:-3}"
+content="${VT_BENCH_CONTENT:-random}"
+case "$content" in
+  random | text) ;;
+  *)
+    echo "VT_BENCH_CONTENT takes random or text, not \"$content\"" >&2
+    exit 1
+    ;;
+esac
 regions=18
 # Requests of ours beyond two per changed region: manifest, signature, list, chunk index, and
 # two to spare.
@@ -56,12 +66,30 @@ new_file="$src/new/$pak"
 
 # ---- data ---------------------------------------------------------------------------------
 
-echo "writing a $mib MiB package and its new build"
+echo "writing a $mib MiB package ($content) and its new build"
 mkdir -p "$src/old/data" "$src/new/data"
-# openssl ends on the broken pipe once head has enough.
-{ openssl enc -aes-128-ctr -nosalt -K 00112233445566778899aabbccddeeff \
-  -iv 0102030405060708090a0b0c0d0e0f10 -in /dev/zero 2>/dev/null || true; } |
-  head -c $((mib << 20)) >"$old_file"
+if [ "$content" = random ]; then
+  # openssl ends on the broken pipe once head has enough.
+  { openssl enc -aes-128-ctr -nosalt -K 00112233445566778899aabbccddeeff \
+    -iv 0102030405060708090a0b0c0d0e0f10 -in /dev/zero 2>/dev/null || true; } |
+    head -c $((mib << 20)) >"$old_file"
+else
+  # Slices of 4 to 64 KiB from random places of the text, as packed game data of mixed assets.
+  python3 - "$old_file" $((mib << 20)) <<'PY'
+import glob, random, sys
+path, size = sys.argv[1], int(sys.argv[2])
+corpus = b"".join(open(p, "rb").read() for p in sorted(glob.glob("/usr/share/doc/*/copyright")))
+assert len(corpus) > (1 << 20), "too little text in /usr/share/doc"
+rng = random.Random(7)
+with open(path, "wb") as out:
+    left = size
+    while left > 0:
+        n = min(left, rng.randrange(4096, 65537))
+        at = rng.randrange(0, len(corpus) - n)
+        out.write(corpus[at:at + n])
+        left -= n
+PY
+fi
 python3 - "$old_file" "$new_file" <<'PY'
 import random, sys
 old, new = sys.argv[1], sys.argv[2]
@@ -148,12 +176,13 @@ def chunks(path):
     data = open(path, "rb").read()
     assert data[:8] == b"VTCHUNK1", path
     count = struct.unpack_from("<I", data, 12)[0]
-    return [(struct.unpack_from("<I", data, 24 + 40 * i)[0], data[32 + 40 * i:64 + 40 * i])
+    return [struct.unpack_from("<II", data, 24 + 40 * i) + (data[32 + 40 * i:64 + 40 * i],)
             for i in range(count)]
-old = {h for _, h in chunks(sys.argv[1])}
+old = {h for _, _, h in chunks(sys.argv[1])}
 new = chunks(sys.argv[2])
-fresh = {h: n for n, h in new if h not in old}
-print(sum(fresh.values()), len(fresh), len(new), sum(n for n, _ in new))
+fresh = {h: (n, z) for n, z, h in new if h not in old}
+print(sum(n for n, _ in fresh.values()), len(fresh), len(new), sum(n for n, _, _ in new),
+      sum(z for _, z in fresh.values()))
 PY
 )"
 fi
@@ -295,7 +324,7 @@ row() {
 }
 
 echo
-echo "== delta update of a $mib MiB package from nginx on 127.0.0.1 (warm cache, best of $rounds)"
+echo "== delta update of a $mib MiB package ($content) from nginx on 127.0.0.1 (warm cache, best of $rounds)"
 echo "   changes: 16 x 64 KiB edits, 1 MiB inserted at 10 MiB, 2 MiB appended ($regions regions, $changed_mib MiB of new bytes)"
 echo "   machine: $(nproc) cores, $(uname -sr); nginx $(nginx -v 2>&1 | sed 's|.*/||'), $(casync --version | head -1), zsync $(zsync -V 2>&1 | head -1 | awk '{ print $2 }')"
 printf '  %-32s %12s %9s %6s %6s %9s\n' "tool" "MiB sent" "requests" "206s" "conns" "best s"
@@ -313,8 +342,9 @@ echo "  ours flushes every placed file and its folder; casync and zsync do not f
 echo "  vtpublish pack of the new build:"
 while IFS= read -r line; do echo "    $line"; done <<<"$pack_report"
 if [ -n "$ours_chunks" ]; then
-  read -r new_bytes new_count all_count file_bytes <<<"$ours_chunks"
-  echo "  chunks new in this build: ours $(in_mib "$new_bytes") MiB in $new_count chunks (of" \
+  read -r new_bytes new_count all_count file_bytes new_stored <<<"$ours_chunks"
+  echo "  chunks new in this build: ours $(in_mib "$new_bytes") MiB ($(in_mib "$new_stored")" \
+    "MiB stored) in $new_count chunks (of" \
     "$all_count, average $((file_bytes / all_count / 1024)) KiB); casync $(in_mib "$casync_growth")" \
     "MiB stored in $casync_new_chunks chunks (of $casync_all_chunks, average" \
     "$(($(stat -c %s "$new_file") / casync_all_chunks / 1024)) KiB)"
