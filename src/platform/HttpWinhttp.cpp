@@ -228,9 +228,9 @@ std::unique_ptr<TStoppableRequest> TWinHttpClient::Request(const TTarget& Target
   // Redirects are ours to follow; cookies and logons are no part of an update.
   DWORD features = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
   ::WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
-  if (!::WinHttpSendRequest(handle, Headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : Headers.c_str(),
-                            static_cast<DWORD>(Headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0,
-                            0) ||
+  if (!::WinHttpSendRequest(handle,
+                            Headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : Headers.c_str(),
+                            static_cast<DWORD>(Headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !::WinHttpReceiveResponse(handle, nullptr)) {
     ThrowIfStopped();
     RaiseLast(Target.Name);
