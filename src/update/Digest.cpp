@@ -13,16 +13,6 @@ namespace {
 
 constexpr char KHexDigits[] = "0123456789abcdef";
 
-int HexValue(char C) {
-  if (C >= '0' && C <= '9')
-    return C - '0';
-  if (C >= 'a' && C <= 'f')
-    return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F')
-    return C - 'A' + 10;
-  return -1;
-}
-
 [[noreturn]] void RaiseNotHex(char C, size_t Position) {
   const auto code = static_cast<unsigned char>(C);
   // Control and non-ASCII bytes are shown by their code so the message stays one plain line.
@@ -70,6 +60,16 @@ bool VerifyOrFalse(std::span<const uint8_t> Data, std::string_view Text, std::st
 }
 
 }  // namespace
+
+int HexValue(char C) {
+  if (C >= '0' && C <= '9')
+    return C - '0';
+  if (C >= 'a' && C <= 'f')
+    return C - 'a' + 10;
+  if (C >= 'A' && C <= 'F')
+    return C - 'A' + 10;
+  return -1;
+}
 
 TBytes HexToBytes(std::string_view Text) {
   if (Text.size() % 2 != 0)

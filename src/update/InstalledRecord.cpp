@@ -19,16 +19,6 @@ constexpr int KQuickDepth = 64;
 // Integers of at most this many digits fit in 64 bits whatever they are.
 constexpr size_t KSafeDigits = 18;
 
-int HexValue(char C) {
-  if (C >= '0' && C <= '9')
-    return C - '0';
-  if (C >= 'a' && C <= 'f')
-    return C - 'a' + 10;
-  if (C >= 'A' && C <= 'F')
-    return C - 'A' + 10;
-  return -1;
-}
-
 void AppendUtf8(std::string& Out, uint32_t CodePoint) {
   if (CodePoint < 0x80) {
     Out += static_cast<char>(CodePoint);
