@@ -190,6 +190,11 @@ class TQuickReader {
     while (FAt != FEnd && (*FAt == ' ' || *FAt == '\n' || *FAt == '\r' || *FAt == '\t'))
       ++FAt;
   }
+  // A member's name into FKey, and its colon.
+  bool MemberName() {
+    FKey.clear();
+    return FAt != FEnd && *FAt == '"' && String(&FKey) && Expect(':');
+  }
   bool Expect(char C) {
     SkipSpace();
     if (FAt == FEnd || *FAt != C)
@@ -408,8 +413,7 @@ class TQuickReader {
     bool seenBuild = false, seenList = false, seenFiles = false, done = false;
     Open(done, '}');
     while (!done) {
-      FKey.clear();
-      if (FAt == FEnd || *FAt != '"' || !String(&FKey) || !Expect(':'))
+      if (!MemberName())
         return false;
       if ((FKey == "build" && !seenBuild) || (FKey == "list" && !seenList)) {
         (FKey == "build" ? seenBuild : seenList) = true;
@@ -439,8 +443,7 @@ class TQuickReader {
     bool done = false;
     Open(done, '}');
     while (!done) {
-      FKey.clear();
-      if (FAt == FEnd || *FAt != '"' || !String(&FKey) || !Expect(':'))
+      if (!MemberName())
         return false;
       TInstalledRecord::TEntry& entry = FOut.AddEntry(FKey);
       if (FAt != FEnd && *FAt == '{') {
@@ -462,8 +465,7 @@ class TQuickReader {
     bool seenSize = false, seenTime = false, seenHash = false, done = false;
     Open(done, '}');
     while (!done) {
-      FKey.clear();
-      if (FAt == FEnd || *FAt != '"' || !String(&FKey) || !Expect(':'))
+      if (!MemberName())
         return false;
       bool read = true;
       if (FKey == "s" && !seenSize) {
