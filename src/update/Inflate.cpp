@@ -115,34 +115,14 @@ void InflatePrefix(const std::string& SourcePath, const std::string& DestPath, i
     return;
   }
   TFile dest = TFile::Create(DestPath);
-  TInflater inflater;
-  z_stream& stream = inflater.Stream();
-  std::vector<uint8_t> input(KInputPiece);
-  std::vector<uint8_t> output(KInflatePiece);
-  uint64_t left = static_cast<uint64_t>(std::max<int64_t>(Count, 0));
+  TFileSource reader(*source);
+  TFileSink writer(dest);
   try {
-    while (left > 0) {
-      if (stream.avail_in == 0) {
-        const size_t got = source->Read(input.data(), input.size());
-        if (got == 0)
-          break;
-        stream.next_in = input.data();
-        stream.avail_in = static_cast<uInt>(got);
-      }
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(left, output.size()));
-      stream.next_out = output.data();
-      stream.avail_out = static_cast<uInt>(want);
-      const int status = inflate(&stream, Z_NO_FLUSH);
-      const size_t produced = want - stream.avail_out;
-      dest.Write(output.data(), produced);
-      left -= produced;
-      if (status != Z_OK)
-        break;
-    }
+    InflateStream(reader, writer, Count);
   } catch (const TFileWriteError&) {
     throw;
   } catch (const std::exception&) {
-    // A read error ends what can be reused here.
+    // A stream cut short, corrupt or unreadable from here on: what came before it stays.
   }
   dest.Close();
 }

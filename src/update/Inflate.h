@@ -37,9 +37,10 @@ class TRawInflater {
   TState* FState;
 };
 
-// Inflates what is sound of the start of the zlib stream in SourcePath, at most Count bytes, into
-// a newly created DestPath: what an interrupted download left. Raises only TFileWriteError, when
-// DestPath cannot be written.
+// Inflates the start of the zlib stream in SourcePath, at most Count bytes, into a newly created
+// DestPath: what an interrupted download left. A stream cut short gives all it holds; at corrupt
+// data the piece in hand is dropped. Raises only TFileWriteError, when DestPath cannot be
+// written.
 void InflatePrefix(const std::string& SourcePath, const std::string& DestPath, int64_t Count);
 
 // InflateStream from the file SourcePath into a newly created (truncated) DestPath. Raises
