@@ -10,6 +10,7 @@
 #include "platform/SysError.h"
 #include "update/Delta.h"
 #include "update/Errors.h"
+#include "update/Paths.h"
 #include "update/Progress.h"
 #include "update/Updater.h"
 
@@ -31,8 +32,7 @@ void TUpdater::DownloadQueue() {
   // Every folder first, on this thread, so that a blocked one fails the run before any transfer.
   std::string previous;
   for (const int32_t index : FQueue) {
-    const std::string target = LocalPath(FFiles[index].Path);
-    const std::string folder = target.substr(0, target.find_last_of(KPathSeparator) + 1);
+    const std::string folder = FolderOf(LocalPath(FFiles[index].Path));
     if (folder == previous)
       continue;
     if (!CreateFolders(folder)) {
@@ -46,8 +46,7 @@ void TUpdater::DownloadQueue() {
   // A planned file's shares follow one another, so that the workers take them up together.
   FItems.clear();
   for (const int32_t index : FQueue) {
-    const TPlannedFile* planned =
-        index < static_cast<int32_t>(FPlans.size()) ? FPlans[index].get() : nullptr;
+    const TPlannedFile* planned = PlanOf(index);
     if (planned == nullptr) {
       FItems.push_back({index, -1});
       continue;
@@ -105,11 +104,15 @@ bool TUpdater::MoveIntoPlace(const std::string& Candidate, const std::string& Ta
     return ReplaceFile(Candidate, Target);
   if (!ReplaceFileFolderLater(Candidate, Target))
     return false;
-  const size_t last = Target.find_last_of(KPathSeparator);
+  const std::string folder = FolderOf(Target);
   std::lock_guard<std::mutex> lock(FFoldersLock);
-  FUnflushedFolders.insert(last == std::string::npos ? std::string(".")
-                                                     : Target.substr(0, last + 1));
+  FUnflushedFolders.insert(folder.empty() ? std::string(".") : folder);
   return true;
+}
+
+TPlannedFile* TUpdater::PlanOf(int32_t Index) const {
+  // Tests that set the files directly plan nothing.
+  return Index < static_cast<int32_t>(FPlans.size()) ? FPlans[Index].get() : nullptr;
 }
 
 // Runs on a worker thread: nothing may escape it, so every failure ends up in FFailed.
@@ -130,7 +133,7 @@ void TUpdater::DownloadWorker() {
       }
       const TWorkItem item = FItems[position];
       const TRemoteFile file = FFiles[item.File];
-      TPlannedFile* planned = item.Piece >= 0 ? FPlans[item.File].get() : nullptr;
+      TPlannedFile* planned = item.Piece >= 0 ? PlanOf(item.File) : nullptr;
       int64_t size = planned != nullptr ? planned->Pieces[item.Piece].Bytes : DownloadSize(file);
       int64_t counted = 0;  // of this transfer's bytes, in FInHandBytes
       const TReceived onReceived = [&](int64_t Received) {

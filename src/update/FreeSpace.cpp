@@ -38,9 +38,8 @@ void TUpdater::CheckFreeSpace() const {
     if (!GetFileInfo(LocalPath(file.Path), replaced, time))
       replaced = 0;
     // An assembled file receives no compressed object.
-    const bool assembled = index < static_cast<int32_t>(FPlans.size()) && FPlans[index];
     files.push_back({std::max<int64_t>(file.Size, 0), replaced,
-                     file.ZSize > 0 && !assembled ? file.ZSize : int64_t{0}});
+                     file.ZSize > 0 && PlanOf(index) == nullptr ? file.ZSize : int64_t{0}});
   }
   const int64_t needed = SpaceNeeded(files);
   int64_t free = 0;

@@ -210,6 +210,8 @@ class TUpdater {
   std::optional<TFolderLock> LockGameFolder();
   bool IsLauncherEntry(const TRemoteFile& File) const;
   void DownloadWorker();
+  // The plan of FFiles[Index]; null when it travels as its whole object.
+  TPlannedFile* PlanOf(int32_t Index) const;
   // Moves a verified candidate over Target. While a TFolderFlushes lives the folder's entry is
   // flushed when it ends, once per folder; otherwise at once, as ReplaceFile does.
   bool MoveIntoPlace(const std::string& Candidate, const std::string& Target) const;
