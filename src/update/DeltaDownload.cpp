@@ -141,8 +141,10 @@ void TUpdater::PlanChunkedFiles(THttpClient& Client) {
     return;
   bool probed = false;
   for (const int32_t index : FQueue) {
+    if (StopRequested())
+      return;
     const TRemoteFile& file = FFiles[index];
-    if (file.Chunks.Hash.empty() || StopRequested())
+    if (file.Chunks.Hash.empty())
       continue;
     const std::string target = LocalPath(file.Path);
     const TReceivingNames names = ReceivingNames(target);
