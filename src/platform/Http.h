@@ -43,6 +43,14 @@ struct THttpRange {
   int64_t Count = 0;
 };
 
+// Range as the Range header's byte span, "<first>-<last>" (after "bytes="); raises
+// std::invalid_argument for an empty or negative range.
+inline std::string RangeSpan(const THttpRange& Range) {
+  if (Range.From < 0 || Range.Count <= 0)
+    throw std::invalid_argument("empty HTTP range");
+  return std::to_string(Range.From) + "-" + std::to_string(Range.From + Range.Count - 1);
+}
+
 class THttpClient {
  public:
   using TSink = std::function<void(const uint8_t* Data, size_t Size)>;

@@ -147,10 +147,7 @@ int TCurlClient::Get(const std::string& Url, const TSink& Sink) {
 }
 
 int TCurlClient::GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) {
-  if (Range.From < 0 || Range.Count <= 0)
-    throw std::invalid_argument("empty HTTP range");
-  return Transfer(
-      Url, std::to_string(Range.From) + "-" + std::to_string(Range.From + Range.Count - 1), Sink);
+  return Transfer(Url, RangeSpan(Range), Sink);
 }
 
 int TCurlClient::Transfer(const std::string& Url, const std::string& Range, const TSink& Sink) {

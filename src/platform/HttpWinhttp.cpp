@@ -243,10 +243,7 @@ int TWinHttpClient::Get(const std::string& Url, const TSink& Sink) {
 }
 
 int TWinHttpClient::GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) {
-  if (Range.From < 0 || Range.Count <= 0)
-    throw std::invalid_argument("empty HTTP range");
-  const std::string header = "Range: bytes=" + std::to_string(Range.From) + "-" +
-                             std::to_string(Range.From + Range.Count - 1) + "\r\n";
+  const std::string header = "Range: bytes=" + RangeSpan(Range) + "\r\n";
   return Transfer(Url, std::wstring(header.begin(), header.end()), 206, Sink);
 }
 
