@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "update/Errors.h"
+#include "update/FileList.h"
 #include "update/Paths.h"
-#include "update/Updater.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   try {

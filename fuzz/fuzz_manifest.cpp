@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "update/Errors.h"
-#include "update/Updater.h"
+#include "update/Manifest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   try {

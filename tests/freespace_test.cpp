@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "support/UpdaterSeam.h"
+#include "update/DownloadSizes.h"
 #include "update/Updater.h"
 
 namespace vt {
@@ -40,7 +42,7 @@ TEST(CheckFreeSpace, RefusesMoreThanAnyDiskHoldsAndSaysHowMuchIsFree) {
   TCallQueue queue;
   TUpdater updater(view, queue, ::testing::TempDir(), "http://x/");
   constexpr int64_t KHuge = int64_t{1} << 60;
-  updater.SetFiles({{"a.bin", KHuge, "", 0, {}}}, {0}, KHuge);
+  TUpdaterSeam::SetFiles(updater, {{"a.bin", KHuge, "", 0, {}}}, {0}, KHuge);
   try {
     updater.CheckFreeSpace();
     ADD_FAILURE() << "passed";
@@ -50,7 +52,7 @@ TEST(CheckFreeSpace, RefusesMoreThanAnyDiskHoldsAndSaysHowMuchIsFree) {
     EXPECT_TRUE(std::string(e.what()).starts_with(prefix)) << e.what();
     EXPECT_TRUE(std::string(e.what()).ends_with(" MB are free")) << e.what();
   }
-  updater.SetFiles({{"a.bin", 1, "", 0, {}}}, {0}, 1);
+  TUpdaterSeam::SetFiles(updater, {{"a.bin", 1, "", 0, {}}}, {0}, 1);
   EXPECT_NO_THROW(updater.CheckFreeSpace());
 }
 

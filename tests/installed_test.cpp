@@ -12,8 +12,11 @@
 
 #include "platform/Files.h"
 #include "support/TestRelease.h"
+#include "support/UpdaterSeam.h"
 #include "update/Digest.h"
 #include "update/Errors.h"
+#include "update/GameFolder.h"
+#include "update/InstalledRecord.h"
 #include "update/Json.h"
 #include "update/Updater.h"
 
@@ -30,7 +33,7 @@ class InstalledTest : public testing::Test {
   InstalledTest() {
     fs::remove_all(FRoot);
     fs::create_directories(FRoot / "game");
-    Updater.SetManifest(KBuild, {"lists/files.json", 100, KListHash, 0, {}});
+    TUpdaterSeam::SetManifest(Updater, KBuild, {"lists/files.json", 100, KListHash, 0, {}});
   }
   ~InstalledTest() override { fs::remove_all(FRoot); }
 
@@ -89,11 +92,12 @@ TEST_F(InstalledTest, SaveWritesTheExactFormAndReadsItBack) {
   Put("vt.exe", "12345");
   fs::create_directories(fs::path(FDir) / "data");
   Put(KInstalledName, std::string(5000, 'x'));  // longer than the new record: truncated
-  Updater.SetFiles({{"Sound/\xC3\x84rger.ogg", 3, "ab", 0, {}},
-                    {"gone.dat", 1, "cd", 0, {}},
-                    {"data", 0, "ef", 0, {}},
-                    {"vt.exe", 5, "0f", 9, {}}},
-                   {}, 0);
+  TUpdaterSeam::SetFiles(Updater,
+                         {{"Sound/\xC3\x84rger.ogg", 3, "ab", 0, {}},
+                          {"gone.dat", 1, "cd", 0, {}},
+                          {"data", 0, "ef", 0, {}},
+                          {"vt.exe", 5, "0f", 9, {}}},
+                         {}, 0);
   Updater.SaveInstalled();
 
   const std::string expected =
@@ -206,7 +210,7 @@ TEST_F(InstalledTest, UpToDateOnlyWhenEveryCheckPasses) {
     EXPECT_FALSE(upToDate(text)) << text;
   }
   // A missing build reads as -1, so it matches a manifest of build -1.
-  Updater.SetManifest(-1, {"lists/files.json", 100, KListHash, 0, {}});
+  TUpdaterSeam::SetManifest(Updater, -1, {"lists/files.json", 100, KListHash, 0, {}});
   EXPECT_TRUE(upToDate("{\"list\":\"" + KListHash + "\",\"files\":{" + good + "}}"));
 
   for (const std::string text : {"null", "[]", "\"x\""}) {
@@ -299,7 +303,8 @@ TEST_F(InstalledTest, RemovesOnlyWhatThePreviousRecordNamedAndTheListLacks) {
     Put("C:x", "x");
   Put("../outside.txt", "x");
   fs::create_directories(fs::path(FDir) / "emptydir");
-  Updater.SetFiles({{"data/MAP.dat", 1, "aa", 0, {}}, {"keep.dat", 1, "bb", 0, {}}}, {}, 0);
+  TUpdaterSeam::SetFiles(Updater, {{"data/MAP.dat", 1, "aa", 0, {}}, {"keep.dat", 1, "bb", 0, {}}},
+                         {}, 0);
   const TInstalledRecord previous = ParseFiles(
       R"({"Data/Map.DAT":{},"vtlaunch.exe":{},"VTLAUNCH.EXE":{},"sub/vtlaunch.exe":{},"old.dat":1,)"
       R"("../outside.txt":{},"C:x":{},"emptydir":{},"missing.dat":{},"keep.dat":{}})");

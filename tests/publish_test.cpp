@@ -14,8 +14,9 @@
 #include "publish/Pack.h"
 #include "publish/VerifyTree.h"
 #include "update/Digest.h"
+#include "update/FileList.h"
 #include "update/Inflate.h"
-#include "update/Updater.h"
+#include "update/Manifest.h"
 
 namespace vt {
 namespace {

@@ -69,4 +69,7 @@ class THttpClient {
 
 std::unique_ptr<THttpClient> NewHttpClient(const THttpSettings& Settings);
 
+// Makes a client with the given settings: NewHttpClient, or a stand-in.
+using THttpClientFactory = std::function<std::unique_ptr<THttpClient>(const THttpSettings&)>;
+
 }  // namespace vt

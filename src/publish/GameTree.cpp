@@ -8,7 +8,6 @@
 
 #include "update/Json.h"
 #include "update/Paths.h"
-#include "update/Updater.h"
 #include "update/Utf8.h"
 
 namespace vt {

@@ -23,6 +23,7 @@
 #include "publish/TreeLock.h"
 #include "update/Digest.h"
 #include "update/Json.h"
+#include "update/Manifest.h"
 #include "update/Paths.h"
 #include "update/Streams.h"
 
@@ -607,10 +608,6 @@ TExcludeRules ExcludeRulesFor(const std::string& GameDir, const TPackOptions& Op
 }
 
 }  // namespace
-
-bool IsAbsoluteObjectsBase(std::string_view Objects) {
-  return Objects.size() >= 4 && AsciiLower(Objects.substr(0, 4)) == "http";
-}
 
 std::string ObjectsFolderFor(const std::string& Objects) {
   if (Objects.empty())

@@ -94,10 +94,6 @@ struct TPackResult {
   TRemoteFile List;                      // the list as the manifest describes it
 };
 
-// True for an "objects" value that the launcher takes as a URL of its own (starts with
-// "http" in any letter case) rather than as a path below the update server's base.
-bool IsAbsoluteObjectsBase(std::string_view Objects);
-
 // The folder, relative to the output and ending in "/", that holds the objects for a manifest
 // "objects" value ("o/" for an empty or absolute one). Raises for a value a release cannot
 // use: not ending in "/", or a relative one that would leave the tree.

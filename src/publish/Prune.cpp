@@ -7,6 +7,7 @@
 
 #include "publish/ReleaseTree.h"
 #include "publish/TreeLock.h"
+#include "update/Manifest.h"
 
 namespace vt {
 

@@ -13,6 +13,8 @@
 #include "publish/Release.h"
 #include "update/Chunks.h"
 #include "update/Digest.h"
+#include "update/FileList.h"
+#include "update/Manifest.h"
 #include "update/Streams.h"
 
 namespace vt {

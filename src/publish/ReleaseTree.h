@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "update/Digest.h"
+#include "update/Manifest.h"
 #include "update/RemoteFile.h"
-#include "update/Updater.h"
 
 namespace vt {
 

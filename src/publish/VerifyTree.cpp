@@ -13,10 +13,11 @@
 #include "publish/ReleaseTree.h"
 #include "update/Chunks.h"
 #include "update/Digest.h"
+#include "update/FileList.h"
 #include "update/Inflate.h"
+#include "update/Manifest.h"
 #include "update/Paths.h"
 #include "update/Sha256.h"
-#include "update/Updater.h"
 
 namespace vt {
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/Files.h"
+#include "update/GameFolder.h"
 #include "update/Paths.h"
 
 namespace vt {
@@ -13,10 +14,6 @@ namespace {
 
 // The launcher's project file: its presence marks the launcher's own source folder.
 constexpr const char* KSourceMarker = "vtlaunch.dpr";
-// Where a self-update moved the previous launcher aside.
-constexpr const char* KOldLauncherName = "vtlaunch.old";
-constexpr const char* KPicturePath = "frontend/graphics/background1.jpeg";
-
 constexpr const char* KStartingText = "Starting...";
 constexpr const char* KSourceFolderText =
     "Source folder: nothing is installed here. Use -dir <folder> (Run > Parameters).";

@@ -9,6 +9,7 @@
 #include "shell/Controls.h"
 #include "shell/Options.h"
 #include "update/CallQueue.h"
+#include "update/GameFolder.h"
 #include "update/Updater.h"
 
 namespace vt {
@@ -20,8 +21,7 @@ struct TLaunchSettings {
   TUpdaterOptions Options;  // handed to every run (SelfPath is set from ExePath)
 };
 
-// The game's executable and the parameter it is started with.
-constexpr const char* KGameName = "vt.exe";
+// The parameter the game is started with.
 constexpr const char* KGameParam = "-launched";
 
 class TLaunchForm : public TUpdateView {

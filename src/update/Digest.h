@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,10 @@ std::string BytesToHex(std::span<const uint8_t> Bytes);
 
 // SHA-256 of all of Bytes as 64 lowercase hex digits.
 std::string Sha256Hex(std::span<const uint8_t> Bytes);
+
+// SHA-256 of a file's whole contents as lowercase hex, read in pieces of at most 1 MiB.
+// Raises with the open or read error's message, or TStopped once Stop is requested.
+std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop = {});
 
 // True when Text (128 hex digits of r||s, blanks and control characters allowed around them)
 // is a valid ECDSA P-256 / SHA-256 signature of Data under the built-in release key.

@@ -6,6 +6,8 @@
 
 #include "platform/Files.h"
 #include "platform/SysError.h"
+#include "update/Digest.h"
+#include "update/DownloadSizes.h"
 #include "update/Errors.h"
 #include "update/Inflate.h"
 #include "update/Paths.h"
@@ -136,10 +138,6 @@ void TUpdater::PlaceVerified(const std::string& Candidate, const TRemoteFile& Fi
 
 int64_t DownloadSize(const TRemoteFile& File) {
   return File.ZSize > 0 ? File.ZSize : File.Size;
-}
-
-void TUpdater::SetObjects(std::string Objects) {
-  FObjects = std::move(Objects);
 }
 
 void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const std::string& Target,

@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/SysError.h"
 #include "update/Delta.h"
+#include "update/DownloadSizes.h"
 #include "update/Errors.h"
 #include "update/Paths.h"
 #include "update/Progress.h"
@@ -118,7 +119,7 @@ TPlannedFile* TUpdater::PlanOf(int32_t Index) const {
 // Runs on a worker thread: nothing may escape it, so every failure ends up in FFailed.
 void TUpdater::DownloadWorker() {
   try {
-    const std::unique_ptr<THttpClient> client = NewHttpClient(FOptions.Worker);
+    const std::unique_ptr<THttpClient> client = FOptions.NewClient(FOptions.Worker);
     const auto files = static_cast<int32_t>(FQueue.size());
     const auto items = static_cast<int32_t>(FItems.size());
     // A stop is also seen inside a transfer: the client cuts it short.

@@ -4,7 +4,10 @@
 #include <limits>
 #include <unordered_map>
 
+#include "update/DownloadSizes.h"
 #include "update/Errors.h"
+#include "update/FileList.h"
+#include "update/HttpGetBytes.h"
 #include "update/Inflate.h"
 #include "update/Json.h"
 #include "update/Paths.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "update/DownloadSizes.h"
 #include "update/Errors.h"
 #include "update/Progress.h"
 #include "update/Updater.h"

@@ -2,8 +2,9 @@
 
 #include <string>
 
+#include "update/ClientSettings.h"
 #include "update/Errors.h"
-#include "update/Updater.h"
+#include "update/HttpGetBytes.h"
 
 namespace vt {
 namespace {
@@ -33,8 +34,8 @@ THttpSettings UpdateThreadHttpSettings() {
   return settings;
 }
 
-TBytes TUpdater::HttpGetBytes(THttpClient& Client, const std::string& Url, int64_t Limit,
-                              const std::string& TooLarge) {
+TBytes HttpGetBytes(THttpClient& Client, const std::string& Url, int64_t Limit,
+                    const std::string& TooLarge) {
   TBytes body;
   const int status = Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
     // Checked before growing, so a hostile endless body costs at most Limit bytes.

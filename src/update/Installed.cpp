@@ -16,11 +16,11 @@
 #include "platform/SysError.h"
 #include "update/Digest.h"
 #include "update/Errors.h"
+#include "update/GameFolder.h"
 #include "update/InstalledRecord.h"
 #include "update/Json.h"
 #include "update/JsonWriter.h"
 #include "update/Paths.h"
-#include "update/Sha256.h"
 #include "update/Streams.h"
 #include "update/Updater.h"
 #include "update/Utf8.h"
@@ -28,10 +28,6 @@
 namespace vt {
 
 namespace {
-
-// Hashing streams the file through one buffer of this size, never the whole file; a piece
-// that stays in the L2 cache until it is hashed makes the SHA-NI path about half again faster.
-constexpr size_t KHashChunk = 64 * 1024;
 
 constexpr std::string_view KUtf8Bom = "\xEF\xBB\xBF";
 
@@ -69,20 +65,6 @@ void AppendFileEntry(std::string& Out, const TRemoteFile& File, int64_t Size, in
 
 }  // namespace
 
-std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop) {
-  TFile file = TFile::OpenRead(Path);
-  std::vector<uint8_t> buffer(KHashChunk);
-  TSha256 sha;
-  // A file of several GiB takes seconds: a stop must not wait for its end.
-  while (const size_t got = file.Read(buffer.data(), buffer.size())) {
-    if (Stop.stop_requested())
-      throw TStopped();
-    sha.Update(buffer.data(), got);
-  }
-  const TSha256Digest digest = sha.Final();
-  return BytesToHex(digest);
-}
-
 std::optional<TInstalledRecord> ReadInstalledRecord(const std::string& Path) {
   int64_t size = 0, time = 0;
   if (!GetFileInfo(Path, size, time))
@@ -100,11 +82,6 @@ std::optional<TInstalledRecord> ReadInstalledRecord(const std::string& Path) {
     record = TInstalledRecord::Parse(text);
   }  // the text goes before the attribute queries start
   return record;
-}
-
-void TUpdater::SetManifest(int32_t Build, TRemoteFile List) {
-  FBuild = Build;
-  FList = std::move(List);
 }
 
 bool TUpdater::RecordNamesRelease(const TInstalledRecord* Root) const {

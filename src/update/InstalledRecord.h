@@ -95,4 +95,8 @@ class TInstalledRecord {
   mutable std::vector<uint32_t> FIndex;
 };
 
+// The record in "installed.json" at Path: nothing when the file is missing or is not one
+// complete JSON value. Raises when it cannot be read, or is not valid UTF-8.
+std::optional<TInstalledRecord> ReadInstalledRecord(const std::string& Path);
+
 }  // namespace vt

@@ -3,9 +3,10 @@
 
 #include <string>
 
-#include "platform/Clock.h"
 #include "update/Errors.h"
+#include "update/HttpGetBytes.h"
 #include "update/Json.h"
+#include "update/Manifest.h"
 #include "update/Paths.h"
 #include "update/ReleaseKey.h"
 #include "update/Updater.h"
@@ -31,14 +32,14 @@ std::string AsciiText(std::span<const uint8_t> Bytes) {
   return text;
 }
 
-bool StartsWithHttp(std::string_view Text) {
-  return Text.size() >= 4 && AsciiLower(Text.substr(0, 4)) == "http";
-}
-
 }  // namespace
 
 const char* const KNotSignedError =
     "the update list is not signed by Veltrano RPG - nothing was changed";
+
+bool IsAbsoluteObjectsBase(std::string_view Objects) {
+  return Objects.size() >= 4 && AsciiLower(Objects.substr(0, 4)) == "http";
+}
 
 TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url) {
   const std::optional<TJsonValue> root = ParseJson(AsText(Bytes));
@@ -56,7 +57,7 @@ TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url) {
   TManifest manifest;
   manifest.Build = ReadInt32(*root, "build");
   manifest.Objects = ReadString(*root, "objects", "o/");
-  if (!StartsWithHttp(manifest.Objects))
+  if (!IsAbsoluteObjectsBase(manifest.Objects))
     manifest.Objects = Url + manifest.Objects;
   manifest.List.Path = ReadString(*root, "list.p");
   manifest.List.Size = ReadInt64(*root, "list.s");
@@ -71,7 +72,7 @@ TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url) {
 void TUpdater::FetchManifest(THttpClient& Client) {
   Report("Checking for updates...", 0, 0);
   // One value for both requests, so a cache cannot pair a fresh manifest with a stale signature.
-  const std::string query = "?t=" + std::to_string(LocalClockSeconds());
+  const std::string query = "?t=" + std::to_string(FOptions.Clock());
   const TBytes manifest = HttpGetBytes(Client, FUrl + "version" + query);
   const TBytes signature = HttpGetBytes(Client, FUrl + "version.sig" + query);
   if (!VerifySignature(manifest, AsciiText(signature))) {

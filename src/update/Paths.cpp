@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
 #include "update/Digest.h"
+#include "update/GameFolder.h"
 #include "update/Json.h"
 
 namespace vt {
@@ -21,7 +22,7 @@ bool IsSafeRelativePath(std::string_view Path) {
 bool IsLauncherOwnName(std::string_view Path) {
   const std::string folded = AsciiLower(Path);
   for (const std::string_view name :
-       {"installed.json", "vtlaunch.new", "vtlaunch.old", KFolderLockName}) {
+       {KInstalledName, KNewLauncherName, KOldLauncherName, KFolderLockName}) {
     if (!folded.starts_with(name))
       continue;
     const std::string_view rest = std::string_view(folded).substr(name.size());

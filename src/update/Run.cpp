@@ -7,6 +7,8 @@
 #include <string>
 
 #include "update/Errors.h"
+#include "update/GameFolder.h"
+#include "update/InstalledRecord.h"
 #include "update/Json.h"
 #include "update/Updater.h"
 
@@ -27,7 +29,7 @@ void TUpdater::Execute() {
   try {
     // The client is inside the guard too: a client that cannot be made is the run's failure,
     // not a lost thread.
-    const std::unique_ptr<THttpClient> client = NewHttpClient(FOptions.Client);
+    const std::unique_ptr<THttpClient> client = FOptions.NewClient(FOptions.Client);
     RunSteps(*client);
   } catch (const std::exception& e) {
     // A stopped run ends without an error, whatever the stop cut short.

@@ -6,15 +6,14 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/SysError.h"
+#include "update/DownloadSizes.h"
 #include "update/Errors.h"
+#include "update/GameFolder.h"
 #include "update/Json.h"
 #include "update/Updater.h"
 
 namespace vt {
 namespace {
-
-constexpr const char* KNewLauncherName = "vtlaunch.new";
-constexpr const char* KOldLauncherName = "vtlaunch.old";
 
 [[noreturn]] void FailLauncherUpdate(const std::string& SystemText) {
   throw TUpdateError("cannot update the launcher: " + SystemText);

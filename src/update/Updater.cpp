@@ -31,7 +31,7 @@ TUpdater::~TUpdater() {
 }
 
 void TUpdater::Start() {
-  FThread = std::jthread([this] { Execute(); });
+  FThread = std::thread([this] { Execute(); });
 }
 
 void TUpdater::RequestStop() {
@@ -59,13 +59,6 @@ void TUpdater::Report(const std::string& Text, int64_t Done, int64_t Total) {
 void TUpdater::Throttle(size_t Bytes) const {
   if (FOptions.RateLimit)
     FOptions.RateLimit->Take(static_cast<int64_t>(Bytes), [this] { return StopRequested(); });
-}
-
-void TUpdater::SetFiles(std::vector<TRemoteFile> Files, std::vector<int32_t> Queue,
-                        int64_t TotalBytes) {
-  FFiles = std::move(Files);
-  FQueue = std::move(Queue);
-  FTotalBytes = TotalBytes;
 }
 
 }  // namespace vt

@@ -8,7 +8,6 @@
 #include <mutex>
 #include <optional>
 #include <set>
-#include <span>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -17,73 +16,17 @@
 #include "platform/FolderLock.h"
 #include "platform/Http.h"
 #include "update/CallQueue.h"
-#include "update/Digest.h"
 #include "update/InstalledRecord.h"
-#include "update/Json.h"
 #include "update/Progress.h"
-#include "update/RateLimit.h"
 #include "update/RemoteFile.h"
+#include "update/UpdateView.h"
+#include "update/UpdaterOptions.h"
 
 namespace vt {
 
 struct TChunkPlan;
 struct TPlannedFile;
 class TFileInfoReader;
-
-// What a run reports to, on the main thread: the launcher window, or a console loop.
-class TUpdateView {
- public:
-  virtual ~TUpdateView() = default;
-  virtual void ShowProgress(const std::string& Text, int64_t Done, int64_t Total) = 0;
-  virtual void UpdateDone(const std::string& Error, bool Restart) = 0;
-};
-
-// User-Agent of every request: "VeltranoLauncher/" and the protocol number.
-constexpr const char* KUserAgent = "VeltranoLauncher/2";
-// Bound on a manifest or signature body; real ones are a few hundred bytes.
-constexpr int64_t KMaxManifestBytes = 16 * 1024 * 1024;
-// Download workers of one run.
-constexpr int KWorkerCount = 4;
-// The launcher's own file name in the game folder, and its side names.
-constexpr const char* KLauncherName = "vtlaunch.exe";
-constexpr const char* KInstalledName = "installed.json";
-
-// Client settings of the update thread (short waits: it fetches only small documents) and of
-// each download worker.
-THttpSettings UpdateThreadHttpSettings();
-THttpSettings WorkerHttpSettings();
-
-struct TUpdaterOptions {
-  THttpSettings Client = UpdateThreadHttpSettings();
-  THttpSettings Worker = WorkerHttpSettings();
-  // Full path of the running launcher; its entry in the list is replaced specially only when
-  // this is the game folder's own "vtlaunch.exe". Empty for programs that are not the launcher.
-  std::string SelfPath;
-  // Trust no record: every listed file is hashed, as if "installed.json" named none of them.
-  bool Verify = false;
-  // Only find out whether an update is available (CheckResult): nothing on disk is made,
-  // changed or removed.
-  bool CheckOnly = false;
-  // Shared by the workers, so that all of them together stay under its rate; null: no limit.
-  std::shared_ptr<TRateLimit> RateLimit;
-  // When another run holds the game folder's lock: false fails at once ("another update of this
-  // game folder is running - try again when it has finished"); true waits for it, reporting
-  // that once, until the lock is free or a stop is requested.
-  bool WaitForLock = false;
-  // Fetch only the changed chunks of a file whose entry has chunk data and whose old version or
-  // interrupted ".part" is on disk. False: every file travels as its whole object.
-  bool UseChunks = true;
-};
-
-// What a CheckOnly run found.
-struct TCheckResult {
-  int32_t Installed = -1;           // the build the record names; -1 when there is no usable record
-  bool Update = false;              // a normal run would change the folder
-  std::vector<std::string> Differ;  // with Verify: the listed files that differ, list order
-};
-
-// The message of a manifest whose signature does not verify; trying again cannot mend it.
-extern const char* const KNotSignedError;
 
 class TUpdater {
  public:
@@ -105,12 +48,6 @@ class TUpdater {
   bool StopRequested() const;
 
   // --- The steps of a run; each raises with a one-line message on failure. ---
-
-  // GETs Url into memory; only status 200 passes ("%s: HTTP %d" with the URL otherwise). A
-  // body that grows past Limit ends the transfer with TooLarge, or with a message naming the
-  // URL when TooLarge is empty.
-  static TBytes HttpGetBytes(THttpClient& Client, const std::string& Url,
-                             int64_t Limit = KMaxManifestBytes, const std::string& TooLarge = {});
 
   // The game folder's local name for a relative path of the list or the record.
   std::string LocalPath(std::string_view Path) const;
@@ -176,24 +113,14 @@ class TUpdater {
   // once without a limit, and early on a stop request.
   void Throttle(size_t Bytes) const;
 
-  // --- The run's state, for the view and for tests. ---
+  // --- What the run found, once it has ended. ---
   int32_t Build() const { return FBuild; }
-  const std::string& Objects() const { return FObjects; }
-  const TRemoteFile& List() const { return FList; }
-  const std::vector<TRemoteFile>& Files() const { return FFiles; }
-  const std::vector<int32_t>& Queue() const { return FQueue; }
-  const std::string& Error() const { return FError; }
-  bool Restart() const { return FRestart; }
   const TCheckResult& CheckResult() const { return FCheck; }
 
-  // Sets the list to work on, for tests of the later steps.
-  void SetFiles(std::vector<TRemoteFile> Files, std::vector<int32_t> Queue, int64_t TotalBytes);
-  // Sets what the manifest step would have set (FBuild, FList), for tests of the later steps.
-  void SetManifest(int32_t Build, TRemoteFile List);
-  // Sets the object store's base URL, for tests of the download steps.
-  void SetObjects(std::string Objects);
-
  private:
+  // Tests of the later steps set what the earlier ones would have found.
+  friend struct TUpdaterSeam;
+
   void Execute();
   void RunSteps(THttpClient& Client);
   void RunCheck(THttpClient& Client);
@@ -240,7 +167,9 @@ class TUpdater {
   TCallQueue& FCalls;
   const std::string FDir;
   const std::string FUrl;
-  std::stop_source FStop;          // the run's stop request, also settable before Start for tests
+  // The run's one stop request. Its own rather than the thread's: the clients' settings hold
+  // its token before the thread exists, and a stop may be asked for before Start.
+  std::stop_source FStop;
   const TUpdaterOptions FOptions;  // after FStop: its clients hold FStop's token
   std::string FObjects;
   int32_t FBuild = 0;
@@ -272,48 +201,7 @@ class TUpdater {
   bool FRestart = false;
   bool FSelf = false;
   TCheckResult FCheck;
-  std::jthread FThread;  // last, so it ends before the fields it uses go away
+  std::thread FThread;  // joined by the destructor, before the fields it uses go away
 };
-
-// The most bytes File's object may have and still pass verification: Size when stored plainly;
-// for a zlib object the signed compressed size or what deflate can at worst make of Size,
-// whichever is larger. A body past it is cut off while it arrives.
-int64_t MaxTransferBytes(const TRemoteFile& File);
-
-// What one queued file means for the disk: its new size, the size of the file it replaces (0
-// when none) and its compressed object's size (0 when stored plainly).
-struct TQueuedSpace {
-  int64_t Size = 0;
-  int64_t Replaced = 0;
-  int64_t Compressed = 0;
-};
-
-// The most the download step adds to the disk at once: the new bytes less those of the files
-// they replace, plus what the KWorkerCount files that take the most room while in flight hold
-// beside their new version (the old version, and the compressed object).
-int64_t SpaceNeeded(const std::vector<TQueuedSpace>& Files);
-
-// The number of bytes File costs to transfer: ZSize when compressed, else Size.
-int64_t DownloadSize(const TRemoteFile& File);
-
-// SHA-256 of a file's whole contents as lowercase hex, read in pieces of at most 1 MiB.
-// Raises with the open or read error's message, or TStopped once Stop is requested.
-std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop = {});
-
-// The record in "installed.json" at Path: nothing when the file is missing or is not one
-// complete JSON value. Raises when it cannot be read, or is not valid UTF-8.
-std::optional<TInstalledRecord> ReadInstalledRecord(const std::string& Path);
-
-// The manifest's fields once its signature has been checked.
-struct TManifest {
-  int32_t Build = 0;
-  std::string Objects;
-  TRemoteFile List;
-};
-
-// Reads verified manifest bytes; Url is the base that relative "objects" values join.
-TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url);
-// Reads a verified file list.
-std::vector<TRemoteFile> ReadFileList(std::span<const uint8_t> Bytes);
 
 }  // namespace vt

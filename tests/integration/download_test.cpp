@@ -16,7 +16,10 @@
 #include "platform/Locale.h"
 #include "publish/Release.h"
 #include "support/TestRelease.h"
+#include "support/UpdaterSeam.h"
+#include "update/ClientSettings.h"
 #include "update/Digest.h"
+#include "update/DownloadSizes.h"
 #include "update/Updater.h"
 
 namespace vt {
@@ -71,7 +74,7 @@ TUpdaterOptions QuickOptions() {
 
 class DownloadTest : public ::testing::Test {
  protected:
-  void SetUp() override { Updater.SetObjects(Server.Url("objects/")); }
+  void SetUp() override { TUpdaterSeam::SetObjects(Updater, Server.Url("objects/")); }
 
   // The object's path on the server for an entry.
   static std::string ObjectPath(const TRemoteFile& File) {
@@ -280,7 +283,7 @@ class DownloadQueueTest : public DownloadTest {
       queue.push_back(static_cast<int32_t>(i));
       total += DownloadSize(Files[i]);
     }
-    Updater.SetFiles(Files, queue, total);
+    TUpdaterSeam::SetFiles(Updater, Files, queue, total);
   }
   std::string RunQueue() {
     return ErrorOf([&] { Updater.DownloadQueue(); });

@@ -4,6 +4,8 @@
 
 #include "publish/Release.h"
 #include "support/TestRelease.h"
+#include "support/UpdaterSeam.h"
+#include "update/ClientSettings.h"
 #include "update/Digest.h"
 #include "update/Errors.h"
 #include "update/Json.h"
@@ -66,7 +68,7 @@ TEST_F(FileListTest, PlainAndCompressedListsAreReadInOrder) {
   for (const bool compress : {false, true}) {
     const TRemoteFile list = test::PublishList(Server, KThreeFiles, compress);
     ASSERT_EQ(Run(), "") << compress;
-    const auto& files = Updater.Files();
+    const auto& files = TUpdaterSeam::Files(Updater);
     ASSERT_EQ(files.size(), 3u);
     EXPECT_EQ(files[0].Path, "vt.exe");
     EXPECT_EQ(files[0].Size, 10);
@@ -91,16 +93,16 @@ TEST_F(FileListTest, PlainAndCompressedListsAreReadInOrder) {
 TEST_F(FileListTest, EmptyListAndManyEntriesKeepTheirOrder) {
   test::PublishList(Server, R"({"files":[]})", false);
   ASSERT_EQ(Run(), "");
-  EXPECT_TRUE(Updater.Files().empty());
+  EXPECT_TRUE(TUpdaterSeam::Files(Updater).empty());
 
   std::vector<TRemoteFile> many;
   for (int i = 0; i < 1000; ++i)
     many.push_back({"f/" + std::to_string(i), i, "ab", 0, {}});
   test::PublishList(Server, FileListJson(many), true);
   ASSERT_EQ(Run(), "");
-  ASSERT_EQ(Updater.Files().size(), 1000u);
-  EXPECT_EQ(Updater.Files()[4].Path, "f/4");
-  EXPECT_EQ(Updater.Files()[999].Size, 999);
+  ASSERT_EQ(TUpdaterSeam::Files(Updater).size(), 1000u);
+  EXPECT_EQ(TUpdaterSeam::Files(Updater)[4].Path, "f/4");
+  EXPECT_EQ(TUpdaterSeam::Files(Updater)[999].Size, 999);
 }
 
 TEST_F(FileListTest, WrongSizeOrDigestIsDamagedNeverUnreadable) {

@@ -11,8 +11,10 @@
 
 #include "platform/Http.h"
 #include "support/TestServer.h"
+#include "update/ClientSettings.h"
 #include "update/Errors.h"
-#include "update/Updater.h"
+#include "update/HttpGetBytes.h"
+#include "update/Manifest.h"
 
 namespace vt {
 namespace {
@@ -65,7 +67,7 @@ class HttpTest : public ::testing::Test {
  protected:
   TBytes Fetch(const std::string& Path, int64_t Limit = KMaxManifestBytes,
                const std::string& TooLarge = {}) {
-    return TUpdater::HttpGetBytes(*FClient, FServer.Url(Path), Limit, TooLarge);
+    return HttpGetBytes(*FClient, FServer.Url(Path), Limit, TooLarge);
   }
 
   // Declared first so that it outlives the client and its kept-alive connection.
@@ -83,7 +85,7 @@ TEST_F(HttpTest, OnlyStatus200Passes) {
     const std::string path = "/s" + std::to_string(status);
     FServer.ServeStatus(path, status, status == 204 || status == 304 ? "" : "error page");
     const std::string url = FServer.Url(path) + "?t=1700000000";
-    EXPECT_EQ(EngineError([&] { TUpdater::HttpGetBytes(*FClient, url); }),
+    EXPECT_EQ(EngineError([&] { HttpGetBytes(*FClient, url); }),
               url + ": HTTP " + std::to_string(status));
   }
   // A path nobody serves, and the client still works after the refused responses.
@@ -164,7 +166,7 @@ TEST(HttpClientTest, RefusedConnectionGivesTheClientsMessage) {
   }
   auto client = NewHttpClient(QuickSettings());
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/version";
-  const std::string message = TransportError([&] { TUpdater::HttpGetBytes(*client, url); });
+  const std::string message = TransportError([&] { HttpGetBytes(*client, url); });
   EXPECT_NE(message.find(std::to_string(port)), std::string::npos) << message;
   EXPECT_EQ(message.find("HTTP"), std::string::npos) << message;
 }

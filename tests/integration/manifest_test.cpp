@@ -8,6 +8,8 @@
 #include "platform/Clock.h"
 #include "publish/Release.h"
 #include "support/TestRelease.h"
+#include "support/UpdaterSeam.h"
+#include "update/ClientSettings.h"
 #include "update/Errors.h"
 #include "update/ReleaseKey.h"
 
@@ -58,11 +60,11 @@ TEST_F(ManifestTest, GoodManifestSetsBuildObjectsAndList) {
                                  R"("list":{"p":"lists/a.z","s":"123","h":"ABCDEF","z":77})"));
   ASSERT_EQ(Fetch(), "");
   EXPECT_EQ(Updater.Build(), 42);
-  EXPECT_EQ(Updater.Objects(), Server.BaseUrl() + "o/");
-  EXPECT_EQ(Updater.List().Path, "lists/a.z");
-  EXPECT_EQ(Updater.List().Size, 123);
-  EXPECT_EQ(Updater.List().Hash, "abcdef");
-  EXPECT_EQ(Updater.List().ZSize, 77);
+  EXPECT_EQ(TUpdaterSeam::Objects(Updater), Server.BaseUrl() + "o/");
+  EXPECT_EQ(TUpdaterSeam::List(Updater).Path, "lists/a.z");
+  EXPECT_EQ(TUpdaterSeam::List(Updater).Size, 123);
+  EXPECT_EQ(TUpdaterSeam::List(Updater).Hash, "abcdef");
+  EXPECT_EQ(TUpdaterSeam::List(Updater).ZSize, 77);
   Queue.RunPending();
   ASSERT_EQ(View.Lines.size(), 1u);
   EXPECT_EQ(View.Lines[0].Text, "Checking for updates...");
@@ -147,7 +149,7 @@ TEST_F(ManifestTest, ObjectsBase) {
   const auto objectsOf = [&](const std::string& Member) {
     test::PublishManifest(Server, Manifest(R"("format":2,"build":1,)" + Member + KGoodList));
     EXPECT_EQ(Fetch(), "");
-    return Updater.Objects();
+    return TUpdaterSeam::Objects(Updater);
   };
   EXPECT_EQ(objectsOf(""), Server.BaseUrl() + "o/");
   EXPECT_EQ(objectsOf(R"("objects":"files/",)"), Server.BaseUrl() + "files/");
@@ -237,12 +239,12 @@ TEST_F(ManifestTest, ListFieldsWithDefaultsAndCase) {
       Server, Manifest(R"("format":2,"build":-3,"list":{"p":"a/b","s":-1,"h":"00FF","z":-9})"));
   ASSERT_EQ(Fetch(), "");
   EXPECT_EQ(Updater.Build(), -3);
-  EXPECT_EQ(Updater.List().Hash, "00ff");
-  EXPECT_EQ(Updater.List().ZSize, -9);
+  EXPECT_EQ(TUpdaterSeam::List(Updater).Hash, "00ff");
+  EXPECT_EQ(TUpdaterSeam::List(Updater).ZSize, -9);
   test::PublishManifest(Server,
                         Manifest(R"("format":2,"build":1,"list":{"p":"a/b","s":1,"h":"x"})"));
   ASSERT_EQ(Fetch(), "");
-  EXPECT_EQ(Updater.List().ZSize, 0);
+  EXPECT_EQ(TUpdaterSeam::List(Updater).ZSize, 0);
 }
 
 TEST_F(ManifestTest, AnEndlessManifestIsCutOff) {

@@ -14,6 +14,8 @@
 #include "platform/Console.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "update/GameFolder.h"
+#include "update/Manifest.h"
 #include "update/Paths.h"
 #include "update/ReleaseKey.h"
 #include "update/Version.h"

@@ -1,0 +1,19 @@
+#pragma once
+// Fetching one small document into memory.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Http.h"
+#include "update/Digest.h"
+#include "update/Manifest.h"
+
+namespace vt {
+
+// GETs Url into memory; only status 200 passes ("%s: HTTP %d" with the URL otherwise). A body
+// that grows past Limit ends the transfer with TooLarge, or with a message naming the URL when
+// TooLarge is empty.
+TBytes HttpGetBytes(THttpClient& Client, const std::string& Url, int64_t Limit = KMaxManifestBytes,
+                    const std::string& TooLarge = {});
+
+}  // namespace vt

@@ -1,0 +1,33 @@
+#pragma once
+// Reading the signed manifest ("version"), the first document of every run.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "update/RemoteFile.h"
+
+namespace vt {
+
+// Bound on a manifest or signature body; real ones are a few hundred bytes.
+constexpr int64_t KMaxManifestBytes = 16 * 1024 * 1024;
+
+// The message of a manifest whose signature does not verify; trying again cannot mend it.
+extern const char* const KNotSignedError;
+
+// The manifest's fields once its signature has been checked.
+struct TManifest {
+  int32_t Build = 0;
+  std::string Objects;
+  TRemoteFile List;
+};
+
+// True for an "objects" value that is a URL of its own (starts with "http" in any letter
+// case) rather than a path below the update server's base.
+bool IsAbsoluteObjectsBase(std::string_view Objects);
+
+// Reads verified manifest bytes; Url is the base that relative "objects" values join.
+TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url);
+
+}  // namespace vt

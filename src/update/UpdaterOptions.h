@@ -1,0 +1,51 @@
+#pragma once
+// How a run is set up, and what a check-only run finds.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Http.h"
+#include "update/ClientSettings.h"
+#include "update/RateLimit.h"
+
+namespace vt {
+
+struct TUpdaterOptions {
+  THttpSettings Client = UpdateThreadHttpSettings();
+  THttpSettings Worker = WorkerHttpSettings();
+  // Makes the run's HTTP clients (the update thread's and each worker's); tests pass one that
+  // answers from memory.
+  THttpClientFactory NewClient = NewHttpClient;
+  // Seconds of the local clock, for the manifest requests' one-time value.
+  std::function<int64_t()> Clock = LocalClockSeconds;
+  // Full path of the running launcher; its entry in the list is replaced specially only when
+  // this is the game folder's own "vtlaunch.exe". Empty for programs that are not the launcher.
+  std::string SelfPath;
+  // Trust no record: every listed file is hashed, as if "installed.json" named none of them.
+  bool Verify = false;
+  // Only find out whether an update is available (CheckResult): nothing on disk is made,
+  // changed or removed.
+  bool CheckOnly = false;
+  // Shared by the workers, so that all of them together stay under its rate; null: no limit.
+  std::shared_ptr<TRateLimit> RateLimit;
+  // When another run holds the game folder's lock: false fails at once ("another update of this
+  // game folder is running - try again when it has finished"); true waits for it, reporting
+  // that once, until the lock is free or a stop is requested.
+  bool WaitForLock = false;
+  // Fetch only the changed chunks of a file whose entry has chunk data and whose old version or
+  // interrupted ".part" is on disk. False: every file travels as its whole object.
+  bool UseChunks = true;
+};
+
+// What a CheckOnly run found.
+struct TCheckResult {
+  int32_t Installed = -1;           // the build the record names; -1 when there is no usable record
+  bool Update = false;              // a normal run would change the folder
+  std::vector<std::string> Differ;  // with Verify: the listed files that differ, list order
+};
+
+}  // namespace vt
