@@ -1,5 +1,5 @@
 // The launcher window's logic against fake controls, a hand-pumped call queue and, for whole
-// runs, the in-process server.
+// runs, the in-memory HTTP fake.
 
 #include "shell/LaunchForm.h"
 
@@ -8,11 +8,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -20,6 +18,7 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "shell/Options.h"
+#include "support/FakeHttp.h"
 #include "support/TestRelease.h"
 
 namespace vt {
@@ -28,7 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr const char* KClosedPortUrl = "http://127.0.0.1:9/";
+constexpr const char* KBuiltInUrl = "https://builtin.test/";
 constexpr const char* KMissingText = "vt.exe is missing - try again or reinstall the game.";
 
 struct TFakeLabel : TLabelControl {
@@ -86,27 +85,6 @@ struct TFakeStarter : TProgramStarter {
   std::vector<TStartCall> Calls;
 };
 
-// A door a server handler waits at until the test opens it.
-class TGate {
- public:
-  void Open() {
-    std::lock_guard lock(FLock);
-    FOpen = true;
-    FSignal.notify_all();
-  }
-  void Pass() {
-    Reached = true;
-    std::unique_lock lock(FLock);
-    FSignal.wait(lock, [this] { return FOpen; });
-  }
-  std::atomic<bool> Reached{false};
-
- private:
-  std::mutex FLock;
-  std::condition_variable FSignal;
-  bool FOpen = false;
-};
-
 // Path with the local separator.
 std::string Native(std::string Path) {
   std::replace(Path.begin(), Path.end(), '/', KPathSeparator);
@@ -131,11 +109,10 @@ class LaunchForm : public ::testing::Test {
     fs::remove_all(FRoot, ignored);
   }
 
-  // A form for a launcher that runs from Dir, with the closed port as its built-in server.
+  // A form for a launcher that runs from Dir; every run's requests go to Http.
   std::unique_ptr<TLaunchForm> MakeForm(TParams Params = {}) {
-    TLaunchSettings settings{std::move(Params), Dir + "vtlaunch.exe", KClosedPortUrl, {}};
-    settings.Options.Client.ConnectTimeoutMs = 5000;
-    settings.Options.Worker.ConnectTimeoutMs = 5000;
+    TLaunchSettings settings{std::move(Params), Dir + "vtlaunch.exe", KBuiltInUrl, {}};
+    settings.Options.NewClient = Http.Factory();
     return std::make_unique<TLaunchForm>(Window, Queue, Starter, std::move(settings));
   }
 
@@ -166,28 +143,23 @@ class LaunchForm : public ::testing::Test {
   }
 
   // Closing while the run downloads: the run is held at the game's object and let go only while
-  // the form waits for it, so it ends successfully with "vt.exe" in place, which would start the
-  // game if its result were acted upon.
+  // the form waits for it, so it ends without an error, which would start the game if its result
+  // were acted upon.
   void CloseDuringRun(const std::function<void(std::unique_ptr<TLaunchForm>&)>& Close,
                       int ExpectedCloses) {
     if (!test::BuiltWithDevKey())
       GTEST_SKIP() << "built with another release key";
-    TGate gate;
-    test::TTestServer server;
-    const auto files = test::PublishRelease(server, {{"vt.exe", "new game"}}, 1, false);
-    server.SetHandler(test::ObjectPath(files[0]),
-                      [&](const httplib::Request&, httplib::Response& R) {
-                        gate.Pass();
-                        R.set_content("new game", "application/octet-stream");
-                      });
+    test::TDoor gate;
+    const auto files = test::PublishRelease(Http, {{"vt.exe", "new game"}}, 1, false);
+    Http.HoldAt(test::ObjectPath(files[0]), [&](const std::stop_token&) { gate.Pass(); });
     WriteFile(Dir + "vt.exe", "old game");
-    auto form = MakeForm({"-url", server.BaseUrl()});
+    auto form = MakeForm();
     // Declared after the form, so that a failed check opens the gate before the form waits.
     struct TOpenAtEnd {
-      TGate& Gate;
+      test::TDoor& Gate;
       ~TOpenAtEnd() { Gate.Open(); }
     } openAtEnd{gate};
-    ASSERT_TRUE(PumpUntil([&] { return gate.Reached.load(); }));
+    ASSERT_TRUE(PumpUntil([&] { return gate.Arrivals() > 0; }));
 
     const int postsBefore = Posts;
     std::thread opener([&] {
@@ -204,6 +176,7 @@ class LaunchForm : public ::testing::Test {
 
   fs::path FRoot;
   std::string Dir;  // the launcher's folder, ending in the separator
+  test::TFakeHttp Http;
   TFakeWindow Window;
   std::atomic<int> Posts{0};
   TCallQueue Queue{[this] { ++Posts; }};
@@ -245,7 +218,7 @@ TEST_F(LaunchForm, SettlesTheOptionsAndTidiesUpAtConstruction) {
   WriteFile(Dir + "vtlaunch.old", "old launcher");
   auto form = MakeForm();
   EXPECT_EQ(form->Dir(), Dir);
-  EXPECT_EQ(form->Url(), KClosedPortUrl);
+  EXPECT_EQ(form->Url(), KBuiltInUrl);
   EXPECT_TRUE(form->SourceFolder());
   EXPECT_FALSE(fs::exists(Dir + "vtlaunch.old"));  // also in a source folder
   EXPECT_TRUE(Window.Pictures.empty());
@@ -381,10 +354,9 @@ TEST_F(LaunchForm, RestartPassesTheOwnParametersUnchangedAndShowsNoError) {
 TEST_F(LaunchForm, SuccessfulRunStartsTheGame) {
   if (!test::BuiltWithDevKey())
     GTEST_SKIP() << "built with another release key";
-  test::TTestServer server;
-  test::PublishRelease(server, {{"vt.exe", "game build 3"}, {"data/a.pak", "data"}}, 3, true);
+  test::PublishRelease(Http, {{"vt.exe", "game build 3"}, {"data/a.pak", "data"}}, 3, true);
   const std::string game = (FRoot / "new" / "deep" / "game").string();
-  auto form = MakeForm({"-dir", game, "-url", server.BaseUrl()});
+  auto form = MakeForm({"-dir", game});
   Dir = game + KPathSeparator;
   ASSERT_TRUE(PumpUntil([this] { return !Starter.Calls.empty(); })) << Window.Label.Text;
   ExpectGameStarted();
@@ -393,8 +365,7 @@ TEST_F(LaunchForm, SuccessfulRunStartsTheGame) {
 }
 
 TEST_F(LaunchForm, FailureOffersTryAgainAndPlayAnywayOnlyWithTheGame) {
-  test::TTestServer server;  // serves nothing yet: the manifest is a 404
-  auto form = MakeForm({"-url", server.BaseUrl()});
+  auto form = MakeForm();  // nothing is served yet: the manifest is a 404
   ASSERT_TRUE(PumpUntilFailed());
   const std::string first = Window.Label.Tooltip;
   EXPECT_NE(first.find("HTTP 404"), std::string::npos) << first;
@@ -404,7 +375,7 @@ TEST_F(LaunchForm, FailureOffersTryAgainAndPlayAnywayOnlyWithTheGame) {
 
   // Try again: buttons go, the old error stays as tooltip and text until the run says more.
   WriteFile(Dir + "vt.exe", "old game");
-  server.ServeStatus("/version", 503);
+  Http.ServeStatus("/version", 503);
   Window.BarControl.Position = 123;
   Window.Retry.Press();
   EXPECT_FALSE(Window.Retry.Visible);
@@ -416,7 +387,7 @@ TEST_F(LaunchForm, FailureOffersTryAgainAndPlayAnywayOnlyWithTheGame) {
   ASSERT_TRUE(PumpUntilFailed());
   EXPECT_NE(Window.Label.Tooltip.find("HTTP 503"), std::string::npos) << Window.Label.Tooltip;
   EXPECT_TRUE(Window.Play.Visible);
-  EXPECT_EQ(server.RequestsFor("/version").size(), 2u);
+  EXPECT_EQ(Http.RequestsFor("/version").size(), 2u);
 
   Window.Play.Press();
   ExpectGameStarted();

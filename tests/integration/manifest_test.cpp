@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "platform/Clock.h"
 #include "publish/Release.h"
 #include "support/TestRelease.h"
@@ -90,11 +87,12 @@ TEST_F(ManifestTest, BothRequestsCarryOneTimeValueAndTheUserAgent) {
   for (const auto& r : requests)
     EXPECT_EQ(r.Header("User-Agent"), "VeltranoLauncher/2");
 
-  // A second run a second later asks with a new value.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-  TUpdater second(View, Queue, "/nonexistent/game/", Server.BaseUrl());
+  // The value is the clock's: a run a second later asks with a new one.
+  TUpdaterOptions later;
+  later.Clock = [t] { return t + 1; };
+  TUpdater second(View, Queue, "/nonexistent/game/", Server.BaseUrl(), later);
   ASSERT_EQ(Fetch(second), "");
-  EXPECT_NE(Server.Requests()[2].Query, requests[0].Query);
+  EXPECT_EQ(Server.Requests()[2].Query, "t=" + std::to_string(t + 1));
 }
 
 TEST_F(ManifestTest, MissingFilesGiveTheHttpMessageWithTheFullUrl) {

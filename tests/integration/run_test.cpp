@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <thread>
 
 #include "platform/Files.h"
+#include "support/FakeHttp.h"
 #include "support/TestRelease.h"
 #include "update/CallQueue.h"
 #include "update/Paths.h"
@@ -341,43 +340,42 @@ TEST_F(RunTest, StopDuringTheChecksWritesNoRecordAndRemovesNothing) {
 }
 
 TEST_F(RunTest, StopDuringDownloadsStartsNoOtherFile) {
+  // Against the in-memory fake, whose holds keep the first four transfers in hand until the stop.
+  test::TFakeHttp http;
+  TUpdaterOptions options;
+  options.NewClient = http.Factory();
+  test::PublishRelease(http, KBuildA, 1, false);
+  ASSERT_EQ(Run(options).Error, "");
   test::TGameFiles files;
   for (int i = 0; i < 20; ++i)
     files["f" + std::to_string(10 + i)] = std::string(1000 + i, 'x');
-  test::PublishRelease(Server, KBuildA, 1, false);
-  ASSERT_EQ(Run().Error, "");
-  const auto entries = test::PublishRelease(Server, files, 2, false);
-  // Every object waits until the stop has been asked for.
-  std::atomic<bool> released{false};
-  for (const auto& entry : entries) {
-    const std::string content = files.at(entry.Path);
-    Server.SetHandler(test::ObjectPath(entry), [&released, content](const auto&, auto& Response) {
-      while (!released)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      Response.set_content(content, "application/octet-stream");
-    });
-  }
-  Server.ClearRequests();
+  test::TDoor door;
+  for (const auto& entry : test::PublishRelease(http, files, 2, false))
+    http.HoldAt(test::ObjectPath(entry), [&door](const std::stop_token&) { door.Pass(); });
+  const size_t before = http.Requests().size();
   test::TRecordingView view;
   TCallQueue queue;
   {
-    TUpdater updater(view, queue, Dir.string() + KPathSeparator, Server.BaseUrl());
+    TUpdater updater(view, queue, Dir.string() + KPathSeparator, http.BaseUrl(), options);
     updater.Start();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (ObjectRequests().size() < 4 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    EXPECT_TRUE(door.WaitForArrivals(4));
     updater.RequestStop();
-    released = true;
+    door.Open();
     updater.Wait();
     queue.RunPending();
   }
-  EXPECT_EQ(ObjectRequests().size(), 4u);
+  EXPECT_EQ(door.Arrivals(), 4u);
+  size_t objects = 0;
+  for (size_t i = before; i < http.Requests().size(); ++i)
+    objects += http.Requests()[i].Path.starts_with("/o/");
+  EXPECT_EQ(objects, 4u);
   ASSERT_EQ(view.Outcomes.size(), 1u);
   EXPECT_EQ(view.Outcomes[0].first, "");
   ExpectFolderHolds(KBuildA);  // nothing removed
   const std::string record = ReadAll(Dir / "installed.json");
   EXPECT_NE(record.find("\"build\":1"), std::string::npos);
+  for (const auto& [path, content] : files)
+    EXPECT_FALSE(fs::exists(Dir / path)) << path;
 }
 
 }  // namespace

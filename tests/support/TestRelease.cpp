@@ -21,13 +21,13 @@ const TSigningKey& DevKey() {
   return key;
 }
 
-void PublishManifest(TTestServer& Server, const std::string& ManifestText) {
+void PublishManifest(TServedBodies& Server, const std::string& ManifestText) {
   const std::vector<uint8_t> bytes(ManifestText.begin(), ManifestText.end());
   Server.Serve("/version", ManifestText);
   Server.Serve("/version.sig", DevKey().Sign(bytes));
 }
 
-TRemoteFile PublishList(TTestServer& Server, const std::string& ListText, bool Compress,
+TRemoteFile PublishList(TServedBodies& Server, const std::string& ListText, bool Compress,
                         int32_t Build, const std::string& Path) {
   const std::vector<uint8_t> bytes(ListText.begin(), ListText.end());
   TRemoteFile list{Path, static_cast<int64_t>(bytes.size()), Sha256Hex(bytes), 0, {}};
@@ -64,8 +64,8 @@ std::string ChunkIndexPath(const TRemoteFile& File) {
   return "/o/" + ChunkIndexName(File.Chunks.Hash);
 }
 
-std::vector<TRemoteFile> PublishRelease(TTestServer& Server, const TGameFiles& Files, int32_t Build,
-                                        bool Compress, int64_t ChunkFrom) {
+std::vector<TRemoteFile> PublishRelease(TServedBodies& Server, const TGameFiles& Files,
+                                        int32_t Build, bool Compress, int64_t ChunkFrom) {
   std::vector<TRemoteFile> entries;
   for (const auto& [path, content] : Files) {
     const std::vector<uint8_t> bytes(content.begin(), content.end());

@@ -1,6 +1,6 @@
 #pragma once
 // Signed releases for tests: manifests signed with the development key, file lists and
-// objects served by a TTestServer.
+// objects served by a TTestServer or the in-memory TFakeHttp.
 
 #include <gtest/gtest.h>
 
@@ -22,11 +22,11 @@ const TSigningKey& DevKey();
 bool BuiltWithDevKey();
 
 // Serves ManifestText at /version and its dev-key signature at /version.sig.
-void PublishManifest(TTestServer& Server, const std::string& ManifestText);
+void PublishManifest(TServedBodies& Server, const std::string& ManifestText);
 
 // Serves the list text at /Path (zlib-compressed when Compress) and a signed manifest that
 // describes it; returns the list's description.
-TRemoteFile PublishList(TTestServer& Server, const std::string& ListText, bool Compress,
+TRemoteFile PublishList(TServedBodies& Server, const std::string& ListText, bool Compress,
                         int32_t Build = 1, const std::string& Path = "lists/files.json");
 
 // A game build for tests: relative path to content.
@@ -36,8 +36,8 @@ using TGameFiles = std::map<std::string, std::string>;
 // signed manifest for Build; returns the list's entries in the order served. Files of at least
 // ChunkFrom bytes (when it is above 0) get chunk data as vtpublish pack writes it: the object
 // as a chunk store, its chunk index under /o/ and "c" in the entry.
-std::vector<TRemoteFile> PublishRelease(TTestServer& Server, const TGameFiles& Files, int32_t Build,
-                                        bool Compress, int64_t ChunkFrom = 0);
+std::vector<TRemoteFile> PublishRelease(TServedBodies& Server, const TGameFiles& Files,
+                                        int32_t Build, bool Compress, int64_t ChunkFrom = 0);
 
 // The URL path of an entry's chunk index ("/o/cd/cd...ci"); the entry must have one.
 std::string ChunkIndexPath(const TRemoteFile& File);

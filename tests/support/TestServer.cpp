@@ -90,10 +90,6 @@ void TTestServer::Serve(const std::string& Path, std::string Body) {
   ServeStatus(Path, 200, std::move(Body));
 }
 
-void TTestServer::Serve(const std::string& Path, const std::vector<uint8_t>& Body) {
-  ServeStatus(Path, 200, std::string(Body.begin(), Body.end()));
-}
-
 void TTestServer::ServeStatus(const std::string& Path, int Status, std::string Body) {
   SetHandler(
       Path, [Status, Body = std::move(Body)](const httplib::Request&, httplib::Response& Response) {

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/ServedBodies.h"
+
 namespace vt::test {
 
 // One request as the server received it.
@@ -35,7 +37,7 @@ struct TRecordedRequest {
   std::string Header(const std::string& Name) const;
 };
 
-class TTestServer {
+class TTestServer : public TServedBodies {
  public:
   using THandler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
@@ -54,8 +56,8 @@ class TTestServer {
   // All setters may be called while the server runs; a path given without a leading "/" gets
   // one. Exact paths win over prefixes, and the longest prefix wins among prefixes; anything
   // else is a 404 with an empty body.
-  void Serve(const std::string& Path, std::string Body);
-  void Serve(const std::string& Path, const std::vector<uint8_t>& Body);
+  using TServedBodies::Serve;
+  void Serve(const std::string& Path, std::string Body) override;
   void ServeStatus(const std::string& Path, int Status, std::string Body = {});
   void ServeRedirect(const std::string& Path, const std::string& Location, int Status = 302);
   // Files under Dir at Prefix + their relative path, read at each request.

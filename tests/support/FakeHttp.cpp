@@ -1,0 +1,144 @@
+#include "support/FakeHttp.h"
+
+#include <algorithm>
+
+namespace vt::test {
+namespace {
+
+std::string Rooted(const std::string& Path) {
+  return !Path.empty() && Path.front() == '/' ? Path : "/" + Path;
+}
+
+// Bodies reach the sink in pieces of this size, with a stop check between them.
+constexpr size_t KPiece = 64 * 1024;
+
+}  // namespace
+
+class TFakeHttp::TClient : public THttpClient {
+ public:
+  TClient(TFakeHttp& Http, THttpSettings Settings) : FHttp(Http), FSettings(std::move(Settings)) {}
+
+  int Get(const std::string& Url, const TSink& Sink) override {
+    return Answer(Url, std::nullopt, Sink);
+  }
+  int GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) override {
+    RangeSpan(Range);  // refuses an empty range as the real clients do
+    return Answer(Url, Range, Sink);
+  }
+
+ private:
+  int Answer(const std::string& Url, const std::optional<THttpRange>& Range, const TSink& Sink) {
+    if (FSettings.Stop.stop_requested())
+      throw THttpStopped();
+    TFakeRequest request;
+    // "scheme://host/path?query": the path begins at the first "/" after the host.
+    const size_t host = Url.find("://");
+    const size_t path = Url.find('/', host == std::string::npos ? 0 : host + 3);
+    std::string target = path == std::string::npos ? "/" : Url.substr(path);
+    if (const size_t mark = target.find('?'); mark != std::string::npos) {
+      request.Query = target.substr(mark + 1);
+      target.resize(mark);
+    }
+    request.Path = target;
+    request.Range = Range;
+    request.UserAgent = FSettings.UserAgent;
+    const TAnswer answer = FHttp.Take(std::move(request));
+    if (answer.Hold) {
+      answer.Hold(FSettings.Stop);
+      if (FSettings.Stop.stop_requested())
+        throw THttpStopped();
+    }
+    if (answer.Status != 200 || !answer.Body)
+      return answer.Status;
+    const std::string& body = *answer.Body;
+    size_t from = 0, end = body.size();
+    if (Range) {
+      if (static_cast<uint64_t>(Range->From) >= body.size())
+        return 416;
+      from = static_cast<size_t>(Range->From);
+      end = from + std::min<size_t>(static_cast<size_t>(Range->Count), body.size() - from);
+    }
+    for (size_t at = from; at < end; at += KPiece) {
+      if (at > from && FSettings.Stop.stop_requested())
+        throw THttpStopped();
+      Sink(reinterpret_cast<const uint8_t*>(body.data()) + at, std::min(KPiece, end - at));
+    }
+    return Range ? 206 : 200;
+  }
+
+  TFakeHttp& FHttp;
+  const THttpSettings FSettings;
+};
+
+void TDoor::Pass() {
+  std::unique_lock lock(FLock);
+  ++FArrivals;
+  FSignal.notify_all();
+  FSignal.wait(lock, [this] { return FOpen; });
+}
+
+void TDoor::Open() {
+  std::lock_guard lock(FLock);
+  FOpen = true;
+  FSignal.notify_all();
+}
+
+size_t TDoor::Arrivals() const {
+  std::lock_guard lock(FLock);
+  return FArrivals;
+}
+
+bool TDoor::WaitForArrivals(size_t Count, std::chrono::milliseconds Timeout) const {
+  std::unique_lock lock(FLock);
+  return FSignal.wait_for(lock, Timeout, [&] { return FArrivals >= Count; });
+}
+
+void TFakeHttp::Serve(const std::string& Path, std::string Body) {
+  ServeStatus(Path, 200, std::move(Body));
+}
+
+void TFakeHttp::ServeStatus(const std::string& Path, int Status, std::string Body) {
+  std::lock_guard lock(FLock);
+  TAnswer& answer = FAnswers[Rooted(Path)];
+  answer.Status = Status;
+  answer.Body = std::make_shared<const std::string>(std::move(Body));
+}
+
+void TFakeHttp::HoldAt(const std::string& Path, THold Hold) {
+  std::lock_guard lock(FLock);
+  FAnswers[Rooted(Path)].Hold = std::move(Hold);
+}
+
+THttpClientFactory TFakeHttp::Factory() {
+  return [this](const THttpSettings& Settings) -> std::unique_ptr<THttpClient> {
+    return std::make_unique<TClient>(*this, Settings);
+  };
+}
+
+std::vector<TFakeRequest> TFakeHttp::Requests() const {
+  std::lock_guard lock(FLock);
+  return FRequests;
+}
+
+std::vector<TFakeRequest> TFakeHttp::RequestsFor(const std::string& Path) const {
+  std::vector<TFakeRequest> found;
+  for (TFakeRequest& request : Requests()) {
+    if (request.Path == Rooted(Path))
+      found.push_back(std::move(request));
+  }
+  return found;
+}
+
+void TFakeHttp::ClearRequests() {
+  std::lock_guard lock(FLock);
+  FRequests.clear();
+}
+
+TFakeHttp::TAnswer TFakeHttp::Take(TFakeRequest Request) {
+  std::lock_guard lock(FLock);
+  const auto found = FAnswers.find(Request.Path);
+  FRequests.push_back(std::move(Request));
+  return found == FAnswers.end() ? TAnswer{} : found->second;
+}
+
+}  // namespace vt::test
