@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/Console.h"
+#include "update/Progress.h"
 
 namespace vt {
 
@@ -36,9 +37,7 @@ std::string RateAndTimeLeft(const TTreeProgress& Progress, double Seconds) {
 }  // namespace
 
 std::string Megabytes(int64_t Bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(Bytes) / 1048576.0);
-  return text;
+  return MegabytesText(Bytes, ".") + " MB";
 }
 
 void TProgressLine::Show(const TTreeProgress& Progress) {

@@ -32,7 +32,8 @@ class TProgressLine {
   std::chrono::steady_clock::time_point FLast{};
 };
 
-// Bytes as MiB with one decimal: "12.5 MB".
+// Bytes as "12.5 MB" with a point whatever the user's settings: vtpublish's lines are read by
+// scripts as well as people.
 std::string Megabytes(int64_t Bytes);
 
 }  // namespace vt
