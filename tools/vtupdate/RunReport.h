@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ConsoleLine.h"
 #include "update/UpdateView.h"
 #include "update/UpdaterOptions.h"
 
@@ -29,10 +30,5 @@ class TRunReport : public TUpdateView {
   // Ctrl-C or SIGTERM stopped the run.
   virtual void Stopped() = 0;
 };
-
-// Writes Text to standard output at once (the reports must reach a pipe as they happen).
-void WriteStdout(const std::string& Text);
-// Writes Text to standard error.
-void WriteStderr(const std::string& Text);
 
 }  // namespace vt
