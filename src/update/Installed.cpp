@@ -201,10 +201,9 @@ void TUpdater::SaveInstalled() const {
     RemoveFile(temporary);
     throw;
   }
-  if (!ReplaceFile(temporary, target)) {
-    const std::string reason = LastSystemErrorText();
+  if (const TSysStatus moved = ReplaceFile(temporary, target); !moved) {
     RemoveFile(temporary);
-    throw TUpdateError(target + ": " + reason);
+    throw TUpdateError(target + ": " + moved.Text());
   }
 }
 
