@@ -39,7 +39,10 @@ std::string ProgressBar(int64_t Done, int64_t Total, int Width) {
   const int filled = static_cast<int>(fraction * Width);
   char percent[8];
   std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100));
-  return "[" + std::string(filled, '#') + std::string(Width - filled, '-') + "] " + percent + " ";
+  // Appended piece by piece: "[" + a temporary trips a false -Wrestrict in GCC 12.
+  std::string bar = "[";
+  bar.append(filled, '#').append(Width - filled, '-').append("] ").append(percent).append(" ");
+  return bar;
 }
 
 std::string TerminalLine(const std::string& Text, int64_t Done, int64_t Total, int Columns) {
