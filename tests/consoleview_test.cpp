@@ -196,7 +196,7 @@ TEST(CheckLine, NamesTheDifferingFilesUpToTen) {
   result.Differ = {"data/a.pak"};
   EXPECT_EQ(CheckLine(3, result), "1 file differs: data/a.pak");
   for (int i = 0; i < 11; ++i)
-    result.Differ.push_back("f" + std::to_string(i));
+    result.Differ.push_back(std::string(1, 'f').append(std::to_string(i)));
   EXPECT_EQ(CheckLine(3, result),
             "12 files differ: data/a.pak, f0, f1, f2, f3, f4, f5, f6, f7, f8, ... and 2 more");
 }
