@@ -4,7 +4,8 @@
 
 #include <random>
 #include <set>
-#include <stdexcept>
+
+#include "update/Errors.h"
 
 namespace vt {
 namespace {
@@ -130,7 +131,7 @@ TEST(Chunks, IndexReadsBackAndRefusesWhatCannotDescribeTheFile) {
       {"offset", with([](TChunkIndex& I) { I.DataOffset = 3; }), size},
   };
   for (const TBad& b : bad)
-    EXPECT_THROW(ReadChunkIndex(b.Bytes, b.Size), std::runtime_error) << b.Name;
+    EXPECT_THROW(ReadChunkIndex(b.Bytes, b.Size), TUpdateError) << b.Name;
 }
 
 }  // namespace

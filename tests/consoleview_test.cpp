@@ -48,6 +48,58 @@ TEST(FitToColumns, CutsOnCharacterBoundariesCountingWideAndCombiningCharacters) 
             5u);
 }
 
+TEST(TRedrawnLine, CutsAfterTheLastWholeCharacterThatFits) {
+  struct TCase {
+    const char* Name;
+    std::string Char;
+    size_t Columns;  // what the terminal gives it
+  };
+  for (const TCase& c :
+       {TCase{"2 bytes", "\xC3\xA9", 1}, TCase{"3 bytes", "\xE2\x82\xAC", 1},
+        TCase{"3 bytes, wide", "\xE6\x97\xA5", 2}, TCase{"4 bytes", "\xF0\x9D\x84\x9E", 1},
+        TCase{"4 bytes, wide", "\xF0\x9F\x98\x80", 2}}) {
+    std::string text = "ab";
+    for (int i = 0; i < 8; ++i)
+      text += c.Char;
+    for (int columns = 1; columns <= 20; ++columns) {
+      TFakeTerminal terminal;
+      terminal.Columns = columns;
+      TRedrawnLine line(terminal.Io());
+      line.Show(text);
+      ASSERT_EQ(terminal.Draws.size(), 1u) << c.Name;
+      const std::string& drawn = terminal.Draws[0];
+      const size_t width = static_cast<size_t>(columns - 1);
+      EXPECT_EQ(FindInvalidUtf8(drawn), std::string::npos) << c.Name << ", " << columns;
+      EXPECT_EQ(text.compare(0, drawn.size(), drawn), 0) << c.Name << ", " << columns;
+      EXPECT_LE(DisplayColumns(drawn), width) << c.Name << ", " << columns;
+      // Nothing that would have fitted was left off.
+      if (drawn.size() < text.size()) {
+        const size_t next = drawn.size() < 2 ? 1 : c.Columns;
+        EXPECT_GT(DisplayColumns(drawn) + next, width) << c.Name << ", " << columns;
+      }
+    }
+  }
+}
+
+TEST(TRedrawnLine, KeepDrawsTheLastLineInItsTurnAndClearDropsIt) {
+  TFakeTerminal terminal;
+  TRedrawnLine line(terminal.Io());
+  line.Show("one");
+  line.Show("two");  // too soon: kept
+  EXPECT_EQ(terminal.Out, "\r\033[Kone");
+  const TClock::time_point before = terminal.Now;
+  line.Keep();
+  EXPECT_EQ(terminal.Out, "\r\033[Kone\r\033[Ktwo\n");
+  EXPECT_GE(terminal.Now - before, 100ms);
+  line.Show("three");
+  line.Show("four");
+  line.Clear();
+  EXPECT_EQ(terminal.Out, "\r\033[Kone\r\033[Ktwo\n\r\033[Kthree\r\033[K");
+  const std::string cleared = terminal.Out;
+  line.Clear();  // nothing open: nothing written
+  EXPECT_EQ(terminal.Out, cleared);
+}
+
 TEST(TConsoleView, TheLineNeverOutgrowsTheTerminal) {
   const std::string texts[] = {
       "Downloading the update: 3 of 10 files (812.4 of 2048.0 MB)",
@@ -144,7 +196,7 @@ TEST(CheckLine, NamesTheDifferingFilesUpToTen) {
   result.Differ = {"data/a.pak"};
   EXPECT_EQ(CheckLine(3, result), "1 file differs: data/a.pak");
   for (int i = 0; i < 11; ++i)
-    result.Differ.push_back("f" + std::to_string(i));
+    result.Differ.push_back(std::string(1, 'f').append(std::to_string(i)));
   EXPECT_EQ(CheckLine(3, result),
             "12 files differ: data/a.pak, f0, f1, f2, f3, f4, f5, f6, f7, f8, ... and 2 more");
 }

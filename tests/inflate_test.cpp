@@ -8,6 +8,7 @@
 
 #include "publish/Release.h"
 #include "support/TestRelease.h"
+#include "update/Errors.h"
 
 namespace vt {
 namespace {
@@ -51,10 +52,10 @@ TEST(InflateStream, ExactCountLongerStreamCutAndPiecesOverOneMiB) {
 TEST(InflateStream, StreamThatEndsEarlyFails) {
   const auto data = RandomBytes(1000, 2);
   auto z = ZlibCompress(data);
-  EXPECT_THROW(Inflate(z, 1001), std::runtime_error);
+  EXPECT_THROW(Inflate(z, 1001), TUpdateError);
   // A stream cut in the middle fails too, however many bytes were asked for.
   z.resize(z.size() / 2);
-  EXPECT_THROW(Inflate(z, 1000), std::runtime_error);
+  EXPECT_THROW(Inflate(z, 1000), TUpdateError);
 }
 
 TEST(InflateStream, CountZeroOrLessReadsNothing) {
@@ -69,12 +70,12 @@ TEST(InflateStream, CountZeroOrLessReadsNothing) {
 
 TEST(InflateStream, OnlyZlibIsAccepted) {
   const auto data = RandomBytes(5000, 3);
-  EXPECT_THROW(Inflate(test::DeflateAs(data, 15 + 16), 5000), std::runtime_error);  // gzip
-  EXPECT_THROW(Inflate(test::DeflateAs(data, -15), 5000), std::runtime_error);      // raw deflate
+  EXPECT_THROW(Inflate(test::DeflateAs(data, 15 + 16), 5000), TUpdateError);  // gzip
+  EXPECT_THROW(Inflate(test::DeflateAs(data, -15), 5000), TUpdateError);      // raw deflate
   EXPECT_EQ(Inflate(test::DeflateAs(data, 15), 5000), data);
   auto corrupt = ZlibCompress(data);
   corrupt[corrupt.size() / 2] ^= 0xFF;
-  EXPECT_THROW(Inflate(corrupt, 5000), std::runtime_error);
+  EXPECT_THROW(Inflate(corrupt, 5000), TUpdateError);
 }
 
 TEST(InflateFile, InflatesIntoANewTruncatedFileAndReportsOpenFailures) {

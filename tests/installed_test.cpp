@@ -170,7 +170,7 @@ TEST_F(InstalledTest, ReadRecordRaisesOnBytesThatAreNotUtf8) {
     EXPECT_NE(test::ErrorOf([&] { ReadRecord(); }).find("not valid UTF-8"), std::string::npos)
         << testing::PrintToString(bad);
     Put(KInstalledName, "{}" + bad.substr(0, 2));  // also outside strings, and at the very end
-    EXPECT_THROW(ReadRecord(), std::runtime_error) << testing::PrintToString(bad);
+    EXPECT_THROW(ReadRecord(), TUpdateError) << testing::PrintToString(bad);
   }
 }
 

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/SysError.h"
+
 namespace vt {
 
 // The local path separator ("/" on Linux, "\" on Windows).
@@ -70,28 +72,27 @@ bool FolderExists(const std::string& Path);
 // True when this process may create files in the folder Path.
 bool CanWriteFolder(const std::string& Path);
 
-// Creates Path and its missing parents. False when it could not; LastSystemErrorText() then
-// says why.
-bool CreateFolders(const std::string& Path);
+// Creates Path and its missing parents; fails with why when it could not.
+TSysStatus CreateFolders(const std::string& Path);
 
 // Deletes a file; false when it could not (callers that only tidy up ignore it).
 bool RemoveFile(const std::string& Path);
 
 // Moves Source over Target in one step, replacing Target, and returns only once the new
-// content and the rename are on disk. False when it could not; LastSystemErrorText() says why
-// and Source is then left where it was.
-bool ReplaceFile(const std::string& Source, const std::string& Target);
+// content and the rename are on disk. When it could not, it fails with why and Source is left
+// where it was.
+TSysStatus ReplaceFile(const std::string& Source, const std::string& Target);
 
 // As ReplaceFile, except that the folder's entry may reach the disk later: after a crash
 // Target is the old file or the whole new one, and it is the new one for sure once
 // FlushFolder of its folder has returned.
-bool ReplaceFileFolderLater(const std::string& Source, const std::string& Target);
+TSysStatus ReplaceFileFolderLater(const std::string& Source, const std::string& Target);
 
-// Writes the entries of folder Path (renames into it) to the disk. False when it could not.
-bool FlushFolder(const std::string& Path);
+// Writes the entries of folder Path (renames into it) to the disk, or fails with why.
+TSysStatus FlushFolder(const std::string& Path);
 
-// Renames Source to Target, failing when Target exists. False when it could not.
-bool RenameFile(const std::string& Source, const std::string& Target);
+// Renames Source to Target, failing (with why) when Target exists or it could not.
+TSysStatus RenameFile(const std::string& Source, const std::string& Target);
 
 // True when Name (one component, UTF-8) is within the longest file name that the file system
 // holding Folder takes (counted in bytes on POSIX, in UTF-16 units on Windows); 255 is assumed

@@ -19,12 +19,14 @@ const char KPathSeparator = '/';
 
 namespace {
 
-[[noreturn]] void RaiseFor(const std::string& Path) {
-  throw std::runtime_error(Path + ": " + LastSystemErrorText());
+// Code is errno as the failing call left it: passed in, so that building the message cannot
+// change it first.
+[[noreturn]] void RaiseFor(const std::string& Path, int Code) {
+  throw std::runtime_error(Path + ": " + SystemErrorText(Code));
 }
 
-[[noreturn]] void RaiseWriteFor(const std::string& Path) {
-  throw TFileWriteError(Path + ": " + LastSystemErrorText());
+[[noreturn]] void RaiseWriteFor(const std::string& Path, int Code) {
+  throw TFileWriteError(Path + ": " + SystemErrorText(Code));
 }
 
 int OpenOrRaise(const std::string& Path, int Flags) {
@@ -33,7 +35,7 @@ int OpenOrRaise(const std::string& Path, int Flags) {
     fd = ::open(Path.c_str(), Flags | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0)
-    RaiseFor(Path);
+    RaiseFor(Path, errno);
   return fd;
 }
 
@@ -77,7 +79,7 @@ size_t TFile::Read(void* Buffer, size_t Size) {
     if (got >= 0)
       return static_cast<size_t>(got);
     if (errno != EINTR)
-      RaiseFor(FPath);
+      RaiseFor(FPath, errno);
   }
 }
 
@@ -88,7 +90,7 @@ void TFile::Write(const void* Data, size_t Size) {
     if (put < 0) {
       if (errno == EINTR)
         continue;
-      RaiseWriteFor(FPath);
+      RaiseWriteFor(FPath, errno);
     }
     next += put;
     Size -= static_cast<size_t>(put);
@@ -101,7 +103,7 @@ void TFile::Close() {
   const int fd = static_cast<int>(std::exchange(FHandle, -1));
   // The descriptor is gone after close() even when it fails (EINTR included on Linux).
   if (::close(fd) != 0)
-    RaiseWriteFor(FPath);
+    RaiseWriteFor(FPath, errno);
 }
 
 size_t TFile::ReadAt(int64_t Offset, void* Buffer, size_t Size) {
@@ -115,7 +117,7 @@ size_t TFile::ReadAt(int64_t Offset, void* Buffer, size_t Size) {
     if (got < 0) {
       if (errno == EINTR)
         continue;
-      RaiseFor(FPath);
+      RaiseFor(FPath, errno);
     }
     done += static_cast<size_t>(got);
   }
@@ -129,7 +131,7 @@ void TFile::WriteAt(int64_t Offset, const void* Data, size_t Size) {
     if (put < 0) {
       if (errno == EINTR)
         continue;
-      RaiseWriteFor(FPath);
+      RaiseWriteFor(FPath, errno);
     }
     next += put;
     Offset += put;
@@ -143,7 +145,7 @@ void TFile::Resize(int64_t Size) {
     status = ::ftruncate(static_cast<int>(FHandle), static_cast<off_t>(Size));
   } while (status != 0 && errno == EINTR);
   if (status != 0)
-    RaiseWriteFor(FPath);
+    RaiseWriteFor(FPath, errno);
 }
 
 }  // namespace vt
@@ -178,9 +180,12 @@ std::string ParentOf(const std::string& Path) {
   return slash == 0 ? "/" : Path.substr(0, slash);
 }
 
-bool SyncPath(const std::string& Path, int Flags) {
+// The status is made before the descriptor's close, which could change errno.
+TSysStatus SyncPath(const std::string& Path, int Flags) {
   TDescriptor fd(::open(Path.c_str(), Flags | O_CLOEXEC));
-  return fd.Get() >= 0 && ::fsync(fd.Get()) == 0;
+  if (fd.Get() < 0 || ::fsync(fd.Get()) != 0)
+    return TSysStatus::Failed(errno);
+  return {};
 }
 
 mode_t CurrentUmask() {
@@ -221,48 +226,55 @@ bool CanWriteFolder(const std::string& Path) {
   return ::access(Path.c_str(), W_OK | X_OK) == 0;
 }
 
-bool CreateFolders(const std::string& Path) {
+TSysStatus CreateFolders(const std::string& Path) {
   std::string trimmed = Path;
   while (trimmed.size() > 1 && trimmed.back() == '/')
     trimmed.pop_back();
   if (trimmed.empty() || FolderExists(trimmed))
-    return true;
+    return {};
   const std::string parent = ParentOf(trimmed);
-  if (parent != trimmed && !CreateFolders(parent))
-    return false;
-  return ::mkdir(trimmed.c_str(), 0777) == 0 || (errno == EEXIST && FolderExists(trimmed));
+  if (parent != trimmed) {
+    if (TSysStatus made = CreateFolders(parent); !made)
+      return made;
+  }
+  if (::mkdir(trimmed.c_str(), 0777) == 0)
+    return {};
+  const int error = errno;
+  // Made meanwhile by another thread or process: as good as made here.
+  if (error == EEXIST && FolderExists(trimmed))
+    return {};
+  return TSysStatus::Failed(error);
 }
 
 bool RemoveFile(const std::string& Path) {
   return ::unlink(Path.c_str()) == 0;
 }
 
-bool ReplaceFile(const std::string& Source, const std::string& Target) {
+TSysStatus ReplaceFile(const std::string& Source, const std::string& Target) {
   // The counterpart of a write-through move: the data first, then the rename, then the folder
   // entry, so that after a crash the target is either the old file or the whole new one.
-  if (!SyncPath(Source, O_RDONLY))
-    return false;
+  if (TSysStatus synced = SyncPath(Source, O_RDONLY); !synced)
+    return synced;
   if (::rename(Source.c_str(), Target.c_str()) != 0)
-    return false;
-  const int saved = errno;
+    return TSysStatus::Failed(errno);
+  // The move has happened; a folder that cannot be flushed does not undo it.
   SyncPath(ParentOf(Target), O_RDONLY | O_DIRECTORY);
-  errno = saved;
-  return true;
+  return {};
 }
 
-bool RenameFile(const std::string& Source, const std::string& Target) {
-  if (::renameat2(AT_FDCWD, Source.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) == 0) {
-    return true;
-  }
-  if (errno != EINVAL && errno != ENOSYS)
-    return false;
+TSysStatus RenameFile(const std::string& Source, const std::string& Target) {
+  if (::renameat2(AT_FDCWD, Source.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) == 0)
+    return {};
+  const int error = errno;
+  if (error != EINVAL && error != ENOSYS)
+    return TSysStatus::Failed(error);
   // A file system without no-replace renames: test first (a small race, as Windows has too).
   struct stat info;
-  if (::lstat(Target.c_str(), &info) == 0) {
-    errno = EEXIST;
-    return false;
-  }
-  return ::rename(Source.c_str(), Target.c_str()) == 0;
+  if (::lstat(Target.c_str(), &info) == 0)
+    return TSysStatus::Failed(EEXIST);
+  if (::rename(Source.c_str(), Target.c_str()) != 0)
+    return TSysStatus::Failed(errno);
+  return {};
 }
 
 bool FitsFileName(const std::string& Folder, const std::string& Name) {
@@ -284,11 +296,15 @@ void SetFileMode(const std::string& Path, bool Executable) {
 }
 
 // Kept apart from ReplaceFile: the download step flushes each folder once, after all its files.
-bool ReplaceFileFolderLater(const std::string& Source, const std::string& Target) {
-  return SyncPath(Source, O_RDONLY) && ::rename(Source.c_str(), Target.c_str()) == 0;
+TSysStatus ReplaceFileFolderLater(const std::string& Source, const std::string& Target) {
+  if (TSysStatus synced = SyncPath(Source, O_RDONLY); !synced)
+    return synced;
+  if (::rename(Source.c_str(), Target.c_str()) != 0)
+    return TSysStatus::Failed(errno);
+  return {};
 }
 
-bool FlushFolder(const std::string& Path) {
+TSysStatus FlushFolder(const std::string& Path) {
   return SyncPath(Path, O_RDONLY | O_DIRECTORY);
 }
 

@@ -19,12 +19,18 @@ constexpr intptr_t KNoHandle = -1;  // INVALID_HANDLE_VALUE
 // ReadFile and WriteFile take 32-bit sizes.
 constexpr size_t KMaxChunk = 1u << 30;
 
-[[noreturn]] void RaiseFor(const std::string& Path) {
-  throw std::runtime_error(Path + ": " + LastSystemErrorText());
+// Code is GetLastError() as the failing call left it: passed in, so that building the message
+// cannot change it first.
+[[noreturn]] void RaiseFor(const std::string& Path, DWORD Code) {
+  throw std::runtime_error(Path + ": " + SystemErrorText(static_cast<int>(Code)));
 }
 
-[[noreturn]] void RaiseWriteFor(const std::string& Path) {
-  throw TFileWriteError(Path + ": " + LastSystemErrorText());
+[[noreturn]] void RaiseWriteFor(const std::string& Path, DWORD Code) {
+  throw TFileWriteError(Path + ": " + SystemErrorText(static_cast<int>(Code)));
+}
+
+TSysStatus LastErrorStatus() {
+  return TSysStatus::Failed(static_cast<int>(::GetLastError()));
 }
 
 HANDLE Handle(intptr_t Value) {
@@ -32,10 +38,13 @@ HANDLE Handle(intptr_t Value) {
 }
 
 intptr_t OpenOrRaise(const std::string& Path, DWORD Access, DWORD Share, DWORD Disposition) {
-  const HANDLE handle = ::CreateFileW(WidePath(Path).c_str(), Access, Share, nullptr, Disposition,
+  // The wide path outlives the call: freeing it between the call and GetLastError could
+  // change the error.
+  const std::wstring path = WidePath(Path);
+  const HANDLE handle = ::CreateFileW(path.c_str(), Access, Share, nullptr, Disposition,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
-    RaiseFor(Path);
+    RaiseFor(Path, ::GetLastError());
   return reinterpret_cast<intptr_t>(handle);
 }
 
@@ -86,7 +95,7 @@ size_t TFile::Read(void* Buffer, size_t Size) {
   DWORD got = 0;
   const DWORD want = static_cast<DWORD>(Size < KMaxChunk ? Size : KMaxChunk);
   if (!::ReadFile(Handle(FHandle), Buffer, want, &got, nullptr))
-    RaiseFor(FPath);
+    RaiseFor(FPath, ::GetLastError());
   return got;
 }
 
@@ -96,7 +105,7 @@ void TFile::Write(const void* Data, size_t Size) {
     DWORD put = 0;
     const DWORD want = static_cast<DWORD>(Size < KMaxChunk ? Size : KMaxChunk);
     if (!::WriteFile(Handle(FHandle), next, want, &put, nullptr))
-      RaiseWriteFor(FPath);
+      RaiseWriteFor(FPath, ::GetLastError());
     next += put;
     Size -= put;
   }
@@ -106,7 +115,7 @@ void TFile::Close() {
   if (FHandle == KNoHandle)
     return;
   if (!::CloseHandle(Handle(std::exchange(FHandle, KNoHandle))))
-    RaiseWriteFor(FPath);
+    RaiseWriteFor(FPath, ::GetLastError());
 }
 
 namespace {
@@ -130,9 +139,10 @@ size_t TFile::ReadAt(int64_t Offset, void* Buffer, size_t Size) {
     const DWORD want = static_cast<DWORD>(left < KMaxChunk ? left : KMaxChunk);
     OVERLAPPED at = At(Offset + static_cast<int64_t>(done));
     if (!::ReadFile(Handle(FHandle), next + done, want, &got, &at)) {
-      if (::GetLastError() == ERROR_HANDLE_EOF)
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_HANDLE_EOF)
         break;
-      RaiseFor(FPath);
+      RaiseFor(FPath, error);
     }
     if (got == 0)
       break;
@@ -148,7 +158,7 @@ void TFile::WriteAt(int64_t Offset, const void* Data, size_t Size) {
     const DWORD want = static_cast<DWORD>(Size < KMaxChunk ? Size : KMaxChunk);
     OVERLAPPED at = At(Offset);
     if (!::WriteFile(Handle(FHandle), next, want, &put, &at))
-      RaiseWriteFor(FPath);
+      RaiseWriteFor(FPath, ::GetLastError());
     next += put;
     Offset += put;
     Size -= put;
@@ -159,7 +169,7 @@ void TFile::Resize(int64_t Size) {
   FILE_END_OF_FILE_INFO end{};
   end.EndOfFile.QuadPart = Size;
   if (!::SetFileInformationByHandle(Handle(FHandle), FileEndOfFileInfo, &end, sizeof end))
-    RaiseWriteFor(FPath);
+    RaiseWriteFor(FPath, ::GetLastError());
 }
 
 bool GetFileInfo(const std::string& Path, int64_t& Size, int64_t& Time) {
@@ -195,40 +205,49 @@ bool CanWriteFolder(const std::string& Path) {
   return true;
 }
 
-bool CreateFolders(const std::string& Path) {
+TSysStatus CreateFolders(const std::string& Path) {
   std::string trimmed = Path;
   while (trimmed.size() > 1 && IsSeparator(trimmed.back()))
     trimmed.pop_back();
   if (trimmed.empty() || FolderExists(trimmed))
-    return true;
+    return {};
   const size_t cut = trimmed.find_last_of("\\/");
   // Up to a drive ("C:") or the root of a share, which exist or cannot be made.
-  if (cut != std::string::npos && cut > 0 && !CreateFolders(trimmed.substr(0, cut)))
-    return false;
-  if (::CreateDirectoryW(WidePath(trimmed).c_str(), nullptr))
-    return true;
+  if (cut != std::string::npos && cut > 0) {
+    if (TSysStatus made = CreateFolders(trimmed.substr(0, cut)); !made)
+      return made;
+  }
+  const std::wstring path = WidePath(trimmed);  // kept past GetLastError, as in OpenOrRaise
+  if (::CreateDirectoryW(path.c_str(), nullptr))
+    return {};
   const DWORD error = ::GetLastError();
+  // Made meanwhile by another thread or process: as good as made here.
   if (error == ERROR_ALREADY_EXISTS && FolderExists(trimmed))
-    return true;
-  ::SetLastError(error);
-  return false;
+    return {};
+  return TSysStatus::Failed(static_cast<int>(error));
 }
 
 bool RemoveFile(const std::string& Path) {
   return ::DeleteFileW(WidePath(Path).c_str()) != 0;
 }
 
-bool ReplaceFile(const std::string& Source, const std::string& Target) {
+TSysStatus ReplaceFile(const std::string& Source, const std::string& Target) {
   // Flags 9: replace an existing target, and return only once the move is on disk (for a move
   // between volumes that includes the copied data).
-  return ::MoveFileExW(WidePath(Source).c_str(), WidePath(Target).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  const std::wstring source = WidePath(Source), target = WidePath(Target);
+  if (!::MoveFileExW(source.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return LastErrorStatus();
+  return {};
 }
 
-bool RenameFile(const std::string& Source, const std::string& Target) {
+TSysStatus RenameFile(const std::string& Source, const std::string& Target) {
   // MoveFileW fails with ERROR_ALREADY_EXISTS when Target exists; the running launcher's own
   // executable may be renamed this way, though not deleted or overwritten.
-  return ::MoveFileW(WidePath(Source).c_str(), WidePath(Target).c_str()) != 0;
+  const std::wstring source = WidePath(Source), target = WidePath(Target);
+  if (!::MoveFileW(source.c_str(), target.c_str()))
+    return LastErrorStatus();
+  return {};
 }
 
 bool FitsFileName(const std::string&, const std::string& Name) {
@@ -252,12 +271,12 @@ void SetFileMode(const std::string& /*Path*/, bool /*Executable*/) {}
 
 // A write-through move puts the folder's entry on the disk with the file, so nothing is left
 // for later.
-bool ReplaceFileFolderLater(const std::string& Source, const std::string& Target) {
+TSysStatus ReplaceFileFolderLater(const std::string& Source, const std::string& Target) {
   return ReplaceFile(Source, Target);
 }
 
-bool FlushFolder(const std::string&) {
-  return true;
+TSysStatus FlushFolder(const std::string&) {
+  return {};
 }
 
 void TFile::StartWriteBack(int64_t, int64_t) {}

@@ -1,4 +1,3 @@
-#include <cerrno>
 #include <cstring>
 
 #include "platform/SysError.h"
@@ -22,10 +21,6 @@ std::string SystemErrorText(int Code) {
     text.pop_back();
   }
   return text;
-}
-
-std::string LastSystemErrorText() {
-  return SystemErrorText(errno);
 }
 
 }  // namespace vt

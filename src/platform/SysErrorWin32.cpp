@@ -74,8 +74,4 @@ std::string SystemErrorText(int Code) {
   return utf8;
 }
 
-std::string LastSystemErrorText() {
-  return SystemErrorText(static_cast<int>(::GetLastError()));
-}
-
 }  // namespace vt

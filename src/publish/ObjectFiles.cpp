@@ -123,8 +123,8 @@ TPendingFile::~TPendingFile() {
 }
 
 void TPendingFile::Commit() {
-  if (!ReplaceFile(FTempPath, FFinalPath))
-    throw std::runtime_error(FFinalPath + ": " + LastSystemErrorText());
+  if (const TSysStatus moved = ReplaceFile(FTempPath, FFinalPath); !moved)
+    throw std::runtime_error(FFinalPath + ": " + moved.Text());
   FCommitted = true;
 }
 

@@ -81,8 +81,8 @@ bool IsWithin(const fs::path& Inner, const fs::path& Outer) {
 }
 
 void MakeFolder(const std::string& Path) {
-  if (!CreateFolders(Path))
-    throw std::runtime_error(Path + ": " + LastSystemErrorText());
+  if (const TSysStatus made = CreateFolders(Path); !made)
+    throw std::runtime_error(Path + ": " + made.Text());
 }
 
 // Raised inside a packing thread once another one has failed.

@@ -11,8 +11,8 @@ namespace vt {
 
 TTreeLock::TTreeLock(const std::string& OutDir) {
   const std::filesystem::path folder = std::filesystem::path(OutDir) / KPrivateFolder;
-  if (!CreateFolders(folder.string()))
-    throw std::runtime_error(folder.string() + ": " + LastSystemErrorText());
+  if (const TSysStatus made = CreateFolders(folder.string()); !made)
+    throw std::runtime_error(folder.string() + ": " + made.Text());
   // An OS lock on an open handle: it goes with its process, so a killed run leaves none behind.
   FLock = TFolderLock::TryLock(folder.string() + KPathSeparator);
   if (FLock->State() == TFolderLock::TState::Busy) {

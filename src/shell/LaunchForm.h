@@ -7,9 +7,9 @@
 #include <string>
 
 #include "shell/Controls.h"
-#include "shell/Options.h"
 #include "update/CallQueue.h"
 #include "update/GameFolder.h"
+#include "update/Options.h"
 #include "update/Updater.h"
 
 namespace vt {

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <stdexcept>
+
+#include "update/Errors.h"
 
 namespace vt {
 namespace {
@@ -63,7 +64,7 @@ uint64_t GetU64(const uint8_t* In) {
 }
 
 [[noreturn]] void Malformed(const char* What) {
-  throw std::runtime_error(std::string("the chunk index is malformed: ") + What);
+  throw TUpdateError(std::string("the chunk index is malformed: ") + What);
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ struct TChunkIndex {
 uint32_t MaxStoredChunk(uint32_t Size);
 
 std::vector<uint8_t> WriteChunkIndex(const TChunkIndex& Index);
-// Raises std::runtime_error when Bytes are not an index for a file of FileSize bytes: a bad
+// Raises TUpdateError when Bytes are not an index for a file of FileSize bytes: a bad
 // header or length, a chunk of 0 or more than KChunkMax bytes, a stored size past
 // MaxStoredChunk (or unlike its size in a plain object), sizes that do not add up to FileSize.
 TChunkIndex ReadChunkIndex(std::span<const uint8_t> Bytes, int64_t FileSize);

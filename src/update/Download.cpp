@@ -129,9 +129,8 @@ void TUpdater::PlaceCandidate(const std::string& Candidate, const TRemoteFile& F
 void TUpdater::PlaceVerified(const std::string& Candidate, const TRemoteFile& File,
                              const std::string& Target) const {
   SetPlacedMode(Candidate);
-  if (!MoveIntoPlace(Candidate, Target)) {
-    const std::string reason = LastSystemErrorText();
-    throw TUpdateError("cannot replace " + File.Path + " (" + reason +
+  if (const TSysStatus moved = MoveIntoPlace(Candidate, Target); !moved) {
+    throw TUpdateError("cannot replace " + File.Path + " (" + moved.Text() +
                        ") - is the game still running?");
   }
 }

@@ -36,10 +36,9 @@ void TUpdater::DownloadQueue() {
     const std::string folder = FolderOf(LocalPath(FFiles[index].Path));
     if (folder == previous)
       continue;
-    if (!CreateFolders(folder)) {
-      const std::string reason = LastSystemErrorText();
+    if (const TSysStatus made = CreateFolders(folder); !made) {
       if (!FolderExists(folder))
-        throw TUpdateError("cannot create the folder " + folder + " - " + reason);
+        throw TUpdateError("cannot create the folder " + folder + " - " + made.Text());
     }
     previous = folder;
   }
@@ -100,15 +99,15 @@ TUpdater::TFolderFlushes::~TFolderFlushes() {
     FlushFolder(folder);
 }
 
-bool TUpdater::MoveIntoPlace(const std::string& Candidate, const std::string& Target) const {
+TSysStatus TUpdater::MoveIntoPlace(const std::string& Candidate, const std::string& Target) const {
   if (!FFlushFoldersLater)
     return ReplaceFile(Candidate, Target);
-  if (!ReplaceFileFolderLater(Candidate, Target))
-    return false;
+  if (TSysStatus moved = ReplaceFileFolderLater(Candidate, Target); !moved)
+    return moved;
   const std::string folder = FolderOf(Target);
   std::lock_guard<std::mutex> lock(FFoldersLock);
   FUnflushedFolders.insert(folder.empty() ? std::string(".") : folder);
-  return true;
+  return {};
 }
 
 TPlannedFile* TUpdater::PlanOf(int32_t Index) const {

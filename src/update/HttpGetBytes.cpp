@@ -5,19 +5,9 @@
 #include "update/ClientSettings.h"
 #include "update/Errors.h"
 #include "update/HttpGetBytes.h"
+#include "update/Progress.h"
 
 namespace vt {
-namespace {
-
-constexpr int64_t KMiB = 1024 * 1024;
-
-std::string SizeText(int64_t Bytes) {
-  if (Bytes > 0 && Bytes % KMiB == 0)
-    return std::to_string(Bytes / KMiB) + " MiB";
-  return std::to_string(Bytes) + (Bytes == 1 ? " byte" : " bytes");
-}
-
-}  // namespace
 
 THttpSettings WorkerHttpSettings() {
   // The client's defaults: 60 s to connect, to send and to wait for data; 5 redirects.
@@ -40,8 +30,9 @@ TBytes HttpGetBytes(THttpClient& Client, const std::string& Url, int64_t Limit,
   const int status = Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
     // Checked before growing, so a hostile endless body costs at most Limit bytes.
     if (static_cast<int64_t>(Size) > Limit - static_cast<int64_t>(body.size())) {
-      throw TUpdateError(
-          !TooLarge.empty() ? TooLarge : Url + ": the response is larger than " + SizeText(Limit));
+      throw TUpdateError(!TooLarge.empty() ? TooLarge
+                                           : Url + ": the response is larger than " +
+                                                 MegabytesText(Limit) + " MB");
     }
     body.insert(body.end(), Data, Data + Size);
   });

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <vector>
 
 #include "platform/Files.h"
+#include "update/Errors.h"
 
 namespace vt {
 
@@ -30,7 +30,7 @@ class TInflater {
   z_stream& Stream() { return FStream; }
 
   [[noreturn]] void Fail(const char* What) {
-    throw std::runtime_error(FStream.msg ? std::string(What) + ": " + FStream.msg : What);
+    throw TUpdateError(FStream.msg ? std::string(What) + ": " + FStream.msg : What);
   }
 
  private:
@@ -73,7 +73,7 @@ void InflateStream(TByteSource& Source, TByteSink& Dest, int64_t Count) {
     Dest.Write(output.data(), produced);
     left -= produced;
     if (produced < want)
-      throw std::runtime_error("the compressed data ends too early");
+      throw TUpdateError("the compressed data ends too early");
   }
 }
 
@@ -84,7 +84,7 @@ struct TRawInflater::TState {
 TRawInflater::TRawInflater() : FState(new TState) {
   if (inflateInit2(&FState->Stream, -15) != Z_OK) {
     delete FState;
-    throw std::runtime_error("cannot start decompression");
+    throw TUpdateError("cannot start decompression");
   }
 }
 

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -74,8 +73,8 @@ std::optional<TInstalledRecord> ReadInstalledRecord(const std::string& Path) {
     const std::string text = ReadWholeFile(Path, size);
     const size_t bad = FindInvalidUtf8(text);
     if (bad != std::string_view::npos) {
-      throw std::runtime_error("installed.json is not valid UTF-8 text (byte " +
-                               std::to_string(bad) + ")");
+      throw TUpdateError("installed.json is not valid UTF-8 text (byte " + std::to_string(bad) +
+                         ")");
     }
     // Exactly one leading byte-order mark is skipped, as the decoder would; a second one is
     // not white space, so such a file is not a record.
@@ -202,10 +201,9 @@ void TUpdater::SaveInstalled() const {
     RemoveFile(temporary);
     throw;
   }
-  if (!ReplaceFile(temporary, target)) {
-    const std::string reason = LastSystemErrorText();
+  if (const TSysStatus moved = ReplaceFile(temporary, target); !moved) {
     RemoveFile(temporary);
-    throw std::runtime_error(target + ": " + reason);
+    throw TUpdateError(target + ": " + moved.Text());
   }
 }
 

@@ -5,13 +5,6 @@
 #include "platform/Locale.h"
 
 namespace vt {
-namespace {
-
-std::string Megabytes(int64_t Bytes, const std::string& Separator) {
-  return DecimalText(static_cast<double>(Bytes) / KBytesPerMb, Separator);
-}
-
-}  // namespace
 
 std::string DecimalText(double Value, const std::string& Separator) {
   // Formatted without the C locale, so that the result does not depend on what a GUI toolkit
@@ -29,12 +22,16 @@ std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneB
                                  int64_t TotalBytes) {
   const std::string separator = UserDecimalSeparator();
   return "Downloading the update: " + std::to_string(DoneFiles) + " of " + std::to_string(Files) +
-         " files (" + Megabytes(DoneBytes, separator) + " of " + Megabytes(TotalBytes, separator) +
-         " MB)";
+         " files (" + MegabytesText(DoneBytes, separator) + " of " +
+         MegabytesText(TotalBytes, separator) + " MB)";
+}
+
+std::string MegabytesText(int64_t Bytes, const std::string& Separator) {
+  return DecimalText(static_cast<double>(Bytes) / KBytesPerMb, Separator);
 }
 
 std::string MegabytesText(int64_t Bytes) {
-  return Megabytes(Bytes, UserDecimalSeparator());
+  return MegabytesText(Bytes, UserDecimalSeparator());
 }
 
 TProgressPace::TProgressPace(TClock::duration Interval)

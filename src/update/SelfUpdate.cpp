@@ -40,13 +40,11 @@ bool TUpdater::UpdateLauncher(THttpClient& Client, const TRemoteFile& File) {
   });
 
   RemoveFile(oldName);  // usually absent; one that stays makes the next move fail, as it should
-  if (!RenameFile(running, oldName))
-    FailLauncherUpdate(LastSystemErrorText());
-  if (!RenameFile(newName, LocalPath(File.Path))) {
-    // Read before the move back, whose own outcome is not examined, can overwrite it.
-    const std::string why = LastSystemErrorText();
-    RenameFile(oldName, running);
-    FailLauncherUpdate(why);
+  if (const TSysStatus moved = RenameFile(running, oldName); !moved)
+    FailLauncherUpdate(moved.Text());
+  if (const TSysStatus moved = RenameFile(newName, LocalPath(File.Path)); !moved) {
+    RenameFile(oldName, running);  // its own outcome is not examined
+    FailLauncherUpdate(moved.Text());
   }
   return true;
 }

@@ -15,6 +15,7 @@
 
 #include "platform/FolderLock.h"
 #include "platform/Http.h"
+#include "platform/SysError.h"
 #include "update/CallQueue.h"
 #include "update/InstalledRecord.h"
 #include "update/Progress.h"
@@ -141,7 +142,7 @@ class TUpdater {
   TPlannedFile* PlanOf(int32_t Index) const;
   // Moves a verified candidate over Target. While a TFolderFlushes lives the folder's entry is
   // flushed when it ends, once per folder; otherwise at once, as ReplaceFile does.
-  bool MoveIntoPlace(const std::string& Candidate, const std::string& Target) const;
+  TSysStatus MoveIntoPlace(const std::string& Candidate, const std::string& Target) const;
   // Checks Candidate against File's size and SHA-256 (removed, and "<path> arrived damaged - try
   // again" raised, when it differs), gives it the mode of what it holds and moves it over Target.
   void PlaceCandidate(const std::string& Candidate, const TRemoteFile& File,

@@ -33,7 +33,8 @@ class Win32Files : public ::testing::Test {
     const std::string base = Utf8(std::wstring_view(temp, length));
     FDir = base + "vt_files_" + std::to_string(::GetCurrentProcessId()) + "_" +
            ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\\";
-    ASSERT_TRUE(CreateFolders(FDir)) << LastSystemErrorText();
+    const TSysStatus made = CreateFolders(FDir);
+    ASSERT_TRUE(made) << made.Text();
   }
   void TearDown() override {
     std::error_code ignored;
@@ -49,14 +50,16 @@ TEST_F(Win32Files, ReplaceFileMovesOverAnExistingTarget) {
   const std::string target = Made("data.bin");
   WriteAll(target, "old");
   WriteAll(part, "new content");
-  ASSERT_TRUE(ReplaceFile(part, target)) << LastSystemErrorText();
+  const TSysStatus moved = ReplaceFile(part, target);
+  ASSERT_TRUE(moved) << moved.Text();
   EXPECT_EQ(ReadWholeFile(target), "new content");
   int64_t size = 0, time = 0;
   EXPECT_FALSE(GetFileInfo(part, size, time));
 
   // A missing source fails, leaves the target alone and says why.
-  EXPECT_FALSE(ReplaceFile(part, target));
-  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  const TSysStatus missing = ReplaceFile(part, target);
+  EXPECT_FALSE(missing);
+  EXPECT_EQ(missing.Text(), SystemErrorText(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(ReadWholeFile(target), "new content");
 }
 
@@ -65,8 +68,9 @@ TEST_F(Win32Files, RenameFileRefusesAnExistingTarget) {
   const std::string old = Made("vtlaunch.old");
   WriteAll(exe, "running");
   WriteAll(old, "left over");
-  EXPECT_FALSE(RenameFile(exe, old));
-  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  const TSysStatus refused = RenameFile(exe, old);
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(refused.Text(), SystemErrorText(ERROR_ALREADY_EXISTS));
   EXPECT_EQ(ReadWholeFile(exe), "running");
   EXPECT_EQ(ReadWholeFile(old), "left over");
   ASSERT_TRUE(RemoveFile(old));
@@ -104,11 +108,13 @@ TEST_F(Win32Files, LongPathsWork) {
   for (int i = 0; i < 12; ++i)
     deep += "a folder with a long name " + std::to_string(i) + "/";
   ASSERT_GT(deep.size(), 300u);
-  ASSERT_TRUE(CreateFolders(deep)) << LastSystemErrorText();
+  const TSysStatus made = CreateFolders(deep);
+  ASSERT_TRUE(made) << made.Text();
   EXPECT_TRUE(FolderExists(deep));
   const std::string file = deep + "file.txt";
   WriteAll(file + ".part", "deep");
-  ASSERT_TRUE(ReplaceFile(file + ".part", file)) << LastSystemErrorText();
+  const TSysStatus moved = ReplaceFile(file + ".part", file);
+  ASSERT_TRUE(moved) << moved.Text();
   int64_t size = 0, time = 0;
   EXPECT_TRUE(GetFileInfo(file, size, time));
   EXPECT_EQ(size, 4);

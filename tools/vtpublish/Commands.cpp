@@ -126,10 +126,15 @@ void WriteNewKeyFile(const std::string& Path, const std::string& Pem) {
     file.Write(Pem.data(), Pem.size());
     file.Close();
   }
-  if (error || !RenameFile(temp, Path)) {
+  const TSysStatus moved = error ? TSysStatus() : RenameFile(temp, Path);
+  if (error || !moved) {
     RemoveFile(temp);
-    throw std::runtime_error(Path + ": " +
-                             (error ? error.message() : "already exists; it was left unchanged"));
+    // A rename that never replaces fails for a key already there, or for its own reason.
+    std::error_code ignored;
+    const std::string why = error                       ? error.message()
+                            : fs::exists(Path, ignored) ? "already exists; it was left unchanged"
+                                                        : moved.Text();
+    throw std::runtime_error(Path + ": " + why);
   }
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 // One redrawn status line on a terminal for the long commands; nothing elsewhere.
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "ConsoleLine.h"
 #include "publish/Pack.h"
 
 namespace vt {
@@ -12,7 +12,7 @@ namespace vt {
 class TProgressLine {
  public:
   // Verb starts the line ("Packing", "Checking"). Terminal false shows nothing.
-  TProgressLine(std::string Verb, bool Terminal) : FVerb(std::move(Verb)), FTerminal(Terminal) {}
+  TProgressLine(std::string Verb, bool Terminal, TConsoleIo Io = {});
   // Ends an open line.
   ~TProgressLine() { End(); }
   TProgressLine(const TProgressLine&) = delete;
@@ -25,14 +25,19 @@ class TProgressLine {
   void End();
 
  private:
-  std::string FVerb;
-  bool FTerminal;
-  bool FOpen = false;
-  std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point FLast{};
+  const std::string FVerb;
+  const bool FTerminal;
+  TConsoleIo FIo;
+  const TConsoleIo::TClock::time_point FStart;
+  TRedrawnLine FLine;
 };
 
-// Bytes as MiB with one decimal: "12.5 MB".
+// "Packing 3 of 10 files (1.5 of 12.0 MB) 0.5 MB/s, 0:21 left data/a.pak": the line for
+// Progress Seconds after the start; the rate once a second has passed and bytes are done.
+std::string ProgressText(const std::string& Verb, const TTreeProgress& Progress, double Seconds);
+
+// Bytes as "12.5 MB" with a point whatever the user's settings: vtpublish's lines are read by
+// scripts as well as people.
 std::string Megabytes(int64_t Bytes);
 
 }  // namespace vt

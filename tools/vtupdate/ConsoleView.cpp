@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/Console.h"
 #include "platform/Locale.h"
 #include "update/Progress.h"
 #include "update/Utf8.h"
@@ -13,7 +12,6 @@ namespace vt {
 
 namespace {
 
-constexpr auto KRedrawInterval = std::chrono::milliseconds(100);
 // The rate is taken over this much of the recent past, so that it neither jumps nor lags.
 constexpr auto KRateWindow = std::chrono::seconds(5);
 // Shorter than this, a rate would say more about the reports than about the line.
@@ -34,18 +32,6 @@ bool EndsWith(const std::string& Text, std::string_view End) {
   return Text.size() >= End.size() && Text.compare(Text.size() - End.size(), End.size(), End) == 0;
 }
 
-std::string Clock(int64_t Seconds) {
-  char text[32];
-  if (Seconds >= 3600) {
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(Seconds / 3600),
-                  static_cast<long long>(Seconds / 60 % 60), static_cast<long long>(Seconds % 60));
-  } else {
-    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(Seconds / 60),
-                  static_cast<long long>(Seconds % 60));
-  }
-  return text;
-}
-
 }  // namespace
 
 std::string ProgressBar(int64_t Done, int64_t Total, int Width) {
@@ -53,13 +39,14 @@ std::string ProgressBar(int64_t Done, int64_t Total, int Width) {
   const int filled = static_cast<int>(fraction * Width);
   char percent[8];
   std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100));
-  return "[" + std::string(filled, '#') + std::string(Width - filled, '-') + "] " + percent + " ";
+  // Appended piece by piece: "[" + a temporary trips a false -Wrestrict in GCC 12.
+  std::string bar = "[";
+  bar.append(filled, '#').append(Width - filled, '-').append("] ").append(percent).append(" ");
+  return bar;
 }
 
 std::string TerminalLine(const std::string& Text, int64_t Done, int64_t Total, int Columns) {
-  // One column stays free: a line that fills the last one wraps on some terminals, and a
-  // wrapped line can no longer be redrawn.
-  const size_t width = static_cast<size_t>(std::max(Columns - 1, 0));
+  const size_t width = LineWidth(Columns);
   const size_t text = DisplayColumns(Text);
   if (text + KBarFrame + KBarMinCells <= width) {
     const size_t cells = std::min<size_t>(KBarCells, width - text - KBarFrame);
@@ -71,14 +58,6 @@ std::string TerminalLine(const std::string& Text, int64_t Done, int64_t Total, i
   if (width <= KElision.size())
     return FitToColumns(Text, width);
   return std::string(KElision) + FitToColumns(Text, width - KElision.size(), true);
-}
-
-std::string RateText(double BytesPerSecond, int64_t Left, const std::string& Separator) {
-  // A week stands in for "longer than anyone waits"; it also keeps the cast in range.
-  const double seconds =
-      std::min(std::ceil(double(std::max<int64_t>(Left, 0)) / BytesPerSecond), 7.0 * 24 * 3600);
-  return DecimalText(BytesPerSecond / KBytesPerMb, Separator) + " MB/s, " +
-         Clock(static_cast<int64_t>(seconds)) + " left";
 }
 
 std::string CheckLine(int32_t Build, const TCheckResult& Result) {
@@ -100,10 +79,7 @@ std::string CheckLine(int32_t Build, const TCheckResult& Result) {
 }
 
 TConsoleView::TConsoleView(bool Terminal, bool Check, TConsoleIo Io)
-    : FTerminal(Terminal), FCheck(Check), FIo(std::move(Io)) {
-  if (!FIo.Columns)
-    FIo.Columns = TerminalColumns;
-}
+    : FTerminal(Terminal), FCheck(Check), FIo(Io), FLine(std::move(Io)) {}
 
 std::string TConsoleView::WithRate(const std::string& Text, int64_t Done, int64_t Total,
                                    TClock::time_point Now) {
@@ -133,63 +109,35 @@ void TConsoleView::ShowProgress(const std::string& Text, int64_t Done, int64_t T
       FIo.Out(Text + "\n");
     return;
   }
-  const TClock::time_point now = FIo.Now();
-  FPending = TerminalLine(WithRate(Text, Done, Total, now), Done, Total, FIo.Columns());
-  FHasPending = true;
-  if (!FLineOpen || now - FLastDraw >= KRedrawInterval)
-    Draw(now);
+  FLine.Show(TerminalLine(WithRate(Text, Done, Total, FIo.Now()), Done, Total, FLine.Columns()));
 }
 
 void TConsoleView::Tick() {
-  if (FHasPending) {
-    const TClock::time_point now = FIo.Now();
-    if (now - FLastDraw >= KRedrawInterval)
-      Draw(now);
-  }
-}
-
-void TConsoleView::Draw(TClock::time_point Now) {
-  FIo.Out("\r\033[K" + FPending);
-  FHasPending = false;
-  FLineOpen = true;
-  FLastDraw = Now;
-}
-
-void TConsoleView::EndLine(bool Keep) {
-  if (FHasPending) {
-    // The last line is drawn too, yet no sooner than any other.
-    const TClock::time_point due = FLastDraw + KRedrawInterval;
-    if (FLineOpen && FIo.Now() < due)
-      FIo.Sleep(due - FIo.Now());
-    Draw(FIo.Now());
-  }
-  if (FLineOpen)
-    FIo.Out(Keep ? "\n" : "\r\033[K");
-  FLineOpen = false;
+  FLine.Tick();
 }
 
 void TConsoleView::Succeeded(int32_t Build) {
-  EndLine(true);
+  FLine.Keep();
 }
 
 void TConsoleView::Checked(int32_t Build, const TCheckResult& Result) {
-  EndLine(false);
+  FLine.Clear();
   FIo.Out(CheckLine(Build, Result) + "\n");
 }
 
 void TConsoleView::AttemptFailed(const std::string& Error, int Attempt, int Attempts, double Wait) {
-  EndLine(true);
+  FLine.Keep();
   FIo.Err("Attempt " + std::to_string(Attempt) + " of " + std::to_string(Attempts) +
           " failed: " + Error + " - trying again in " + DecimalText(Wait, ".") + " s\n");
 }
 
 void TConsoleView::Failed(const std::string& Error, bool Check) {
-  EndLine(true);
+  FLine.Keep();
   FIo.Err((Check ? "Check failed: " : "Update failed: ") + Error + "\n");
 }
 
 void TConsoleView::Stopped() {
-  EndLine(true);
+  FLine.Keep();
   FIo.Err(FCheck ? "Stopped: nothing was changed.\n"
                  : "Stopped: the game folder keeps every file placed so far.\n");
 }

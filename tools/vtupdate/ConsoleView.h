@@ -6,25 +6,12 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <string>
-#include <thread>
 
+#include "ConsoleLine.h"
 #include "RunReport.h"
 
 namespace vt {
-
-// What the view writes to and reads from; tests put their own in.
-struct TConsoleIo {
-  using TClock = std::chrono::steady_clock;
-  std::function<void(const std::string&)> Out = WriteStdout;
-  std::function<void(const std::string&)> Err = WriteStderr;
-  std::function<int()> Columns;  // the terminal's width; TerminalColumns when empty
-  std::function<TClock::time_point()> Now = TClock::now;
-  std::function<void(TClock::duration)> Sleep = [](TClock::duration Span) {
-    std::this_thread::sleep_for(Span);
-  };
-};
 
 class TConsoleView : public TRunReport {
  public:
@@ -49,17 +36,11 @@ class TConsoleView : public TRunReport {
   // The text with the rate and the time left put in, when it counts bytes.
   std::string WithRate(const std::string& Text, int64_t Done, int64_t Total,
                        TClock::time_point Now);
-  void Draw(TClock::time_point Now);
-  // Draws what waits, then ends the line (Keep) or clears it.
-  void EndLine(bool Keep);
 
   const bool FTerminal;
   const bool FCheck;
   TConsoleIo FIo;
-  bool FLineOpen = false;
-  std::string FPending;  // the newest line not drawn yet
-  bool FHasPending = false;
-  TClock::time_point FLastDraw{};
+  TRedrawnLine FLine;
   std::deque<TSample> FSamples;  // recent byte counts, for the rate
   int64_t FSampleTotal = -1;
 };
@@ -71,9 +52,6 @@ std::string ProgressBar(int64_t Done, int64_t Total, int Width);
 // bar as wide as the room allows (none when it is short), the start of the text cut off
 // behind "..." when even the text alone is too long.
 std::string TerminalLine(const std::string& Text, int64_t Done, int64_t Total, int Columns);
-
-// "38.2 MB/s, 0:32 left" for a rate in bytes a second and the bytes still to come.
-std::string RateText(double BytesPerSecond, int64_t Left, const std::string& Separator);
 
 // The one line of a check's answer.
 std::string CheckLine(int32_t Build, const TCheckResult& Result);

@@ -6,23 +6,16 @@
 #include <cstdint>
 #include <string>
 
-#include "update/Updater.h"
+#include "ConsoleLine.h"
+#include "update/UpdateView.h"
+#include "update/UpdaterOptions.h"
 
 namespace vt {
 
 class TRunReport : public TUpdateView {
  public:
-  void UpdateDone(const std::string& Error, bool Restart) override {
-    FFinished = true;
-    FError = Error;
-  }
-  // Forgets the last run's end, before the next attempt.
-  void Reset() {
-    FFinished = false;
-    FError.clear();
-  }
-  bool Finished() const { return FFinished; }
-  const std::string& Error() const { return FError; }
+  // The run's end is told by the calls below, once the tool knows whether it tries again.
+  void UpdateDone(const std::string& Error, bool Restart) override {}
 
   // Called about ten times a second while a run goes on.
   virtual void Tick() {}
@@ -36,15 +29,6 @@ class TRunReport : public TUpdateView {
   virtual void Failed(const std::string& Error, bool Check) = 0;
   // Ctrl-C or SIGTERM stopped the run.
   virtual void Stopped() = 0;
-
- private:
-  bool FFinished = false;
-  std::string FError;
 };
-
-// Writes Text to standard output at once (the reports must reach a pipe as they happen).
-void WriteStdout(const std::string& Text);
-// Writes Text to standard error.
-void WriteStderr(const std::string& Text);
 
 }  // namespace vt

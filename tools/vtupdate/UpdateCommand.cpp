@@ -5,10 +5,8 @@
 #include <cmath>
 #include <string_view>
 
-#include "platform/Files.h"
-#include "platform/Process.h"
 #include "update/Json.h"
-#include "update/Paths.h"
+#include "update/Options.h"
 
 namespace vt {
 
@@ -89,12 +87,12 @@ void SetValue(TUpdateCommand& Command, TOption Option, const std::string& Value,
               const std::string& Name) {
   switch (Option) {
     case TOption::Dir:
-      Command.Dir = WithTrailing(AbsolutePath(Value), KPathSeparator);
+      Command.Dir = GameFolderValue(Value);
       return;
     case TOption::Url:
       if (!StartsWithNoCase(Value, "http://") && !StartsWithNoCase(Value, "https://"))
         Refuse("option " + Name + " needs an http:// or https:// URL, not " + Shown(Value));
-      Command.Url = WithTrailing(Value, '/');
+      Command.Url = BaseUrlValue(Value);
       return;
     case TOption::Retries:
       Command.Retries = ParseRetries(Value);
@@ -172,7 +170,7 @@ TUpdateCommand ParseUpdateCommand(const std::vector<std::string>& Params,
     command.Dir = ProgramFolder;
   }
   if (command.Url.empty())
-    command.Url = WithTrailing(DefaultUrl, '/');
+    command.Url = BaseUrlValue(DefaultUrl);
   return command;
 }
 

@@ -2,9 +2,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <thread>
 
@@ -18,6 +16,7 @@
 #include "update/Manifest.h"
 #include "update/Paths.h"
 #include "update/ReleaseKey.h"
+#include "update/RunToEnd.h"
 #include "update/Version.h"
 
 namespace vt {
@@ -32,56 +31,21 @@ void OnStopSignal() {
   GInterrupted.store(true);
 }
 
-enum class TOutcome { Finished, Failed, Stopped };
-
-struct TRunEnd {
-  TOutcome Outcome = TOutcome::Failed;
-  int32_t Build = 0;
-  TCheckResult Check;
-};
-
-// One run of Command, as a fresh TUpdater whose calls the main thread runs here.
+// One run of Command, whose calls the main thread runs here.
 TRunEnd RunOnce(const TUpdateCommand& Command, TRunReport& Report,
                 const std::shared_ptr<TRateLimit>& Limit) {
   // A missing folder is made here; one that cannot be made fails the run with its reason. A
   // check makes nothing.
   if (!Command.Check)
     CreateFolders(Command.Dir);
-  std::mutex lock;
-  std::condition_variable wake;
-  bool posted = false;
-  TCallQueue queue([&] {
-    std::lock_guard guard(lock);
-    posted = true;
-    wake.notify_one();
-  });
   TUpdaterOptions options;
   options.Verify = Command.Verify;
   options.WaitForLock = Command.WaitLock;
   options.CheckOnly = Command.Check;
   options.RateLimit = Limit;
-  Report.Reset();
-  TUpdater updater(Report, queue, Command.Dir, Command.Url, options);
-  updater.Start();
-  while (!Report.Finished()) {
-    {
-      std::unique_lock guard(lock);
-      wake.wait_for(guard, KPollInterval, [&] { return posted; });
-      posted = false;
-    }
-    if (GInterrupted.load()) {
-      updater.RequestStop();
-      updater.Wait();
-      queue.Discard(&updater);
-      return {TOutcome::Stopped, 0, {}};
-    }
-    queue.RunPending();
-    Report.Tick();
-  }
-  updater.Wait();
-  if (!Report.Error().empty())
-    return {TOutcome::Failed, 0, {}};
-  return {TOutcome::Finished, updater.Build(), updater.CheckResult()};
+  return RunToEnd(
+      Report, Command.Dir, Command.Url, std::move(options), [] { return GInterrupted.load(); },
+      [&] { Report.Tick(); });
 }
 
 // Waits Seconds; false when a stop signal came first.
@@ -108,11 +72,11 @@ int Run(const TUpdateCommand& Command, TRunReport& Report) {
   std::uniform_real_distribution<double> jitter(0.0, 1.0);
   for (int attempt = 1;; ++attempt) {
     const TRunEnd end = RunOnce(Command, Report, limit);
-    if (end.Outcome == TOutcome::Stopped) {
+    if (end.Outcome == TRunEnd::TOutcome::Stopped) {
       Report.Stopped();
       return KExitStopped;
     }
-    if (end.Outcome == TOutcome::Finished) {
+    if (end.Outcome == TRunEnd::TOutcome::Finished) {
       if (!Command.Check) {
         Report.Succeeded(end.Build);
         return KExitUpToDate;
@@ -121,7 +85,7 @@ int Run(const TUpdateCommand& Command, TRunReport& Report) {
       return end.Check.Update ? KExitUpdateAvailable : KExitUpToDate;
     }
     // A manifest that is not signed stays so however often it is fetched.
-    const std::string error = Report.Error();
+    const std::string& error = end.Error;
     if (attempt >= attempts || error == KNotSignedError) {
       Report.Failed(error, Command.Check);
       return KExitFailed;

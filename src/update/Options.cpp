@@ -1,4 +1,4 @@
-#include "shell/Options.h"
+#include "update/Options.h"
 
 #include "platform/Files.h"
 #include "platform/Process.h"
@@ -39,18 +39,26 @@ bool HasSwitch(const TParams& Params, std::string_view Name) {
   return false;
 }
 
+std::string GameFolderValue(const std::string& Value) {
+  return WithTrailing(AbsolutePath(Value), KPathSeparator);
+}
+
+std::string BaseUrlValue(const std::string& Value) {
+  return WithTrailing(Value, '/');
+}
+
 std::string GameFolderOption(const TParams& Params, const std::string& DefaultDir) {
   // Where "/" separates paths an absolute folder begins with it, so it cannot mark a switch.
   const std::string value = SwitchValue(Params, "dir", KPathSeparator == '/');
   if (value.empty())
     // Without a known program folder the working folder serves, never the file system's root.
     return WithTrailing(DefaultDir.empty() ? AbsolutePath(".") : DefaultDir, KPathSeparator);
-  return WithTrailing(AbsolutePath(value), KPathSeparator);
+  return GameFolderValue(value);
 }
 
 std::string UrlOption(const TParams& Params, const std::string& DefaultUrl) {
   const std::string value = SwitchValue(Params, "url");
-  return WithTrailing(value.empty() ? DefaultUrl : value, '/');
+  return BaseUrlValue(value.empty() ? DefaultUrl : value);
 }
 
 }  // namespace vt
