@@ -17,9 +17,9 @@
 
 #include "platform/Files.h"
 #include "platform/Process.h"
-#include "shell/Options.h"
 #include "support/FakeHttp.h"
 #include "support/TestRelease.h"
+#include "update/Options.h"
 
 namespace vt {
 namespace {
