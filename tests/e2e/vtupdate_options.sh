@@ -203,6 +203,18 @@ e2e_case "-dir/-url and --dir=/--url install build A (exit 0)" install_both_form
 
 # ---- --check --------------------------------------------------------------------------------
 
+# A game folder that cannot be made fails before any request, naming it and the system's reason.
+folder_blocked() {
+  echo file >"$W/blocker"
+  local before_log
+  before_log="$(e2e_request_count)"
+  run blocked -dir "$(ppath "$W/blocker/game")" -url "$URL"
+  [ "$RC" -eq 1 ] && grep -q "cannot create the folder .*blocker.game.* - ." "$W/blocked.err" ||
+    { show blocked; return 1; }
+  [ -z "$(requests_since "$before_log")" ] || { e2e_log "requests were sent"; return 1; }
+}
+e2e_case "a game folder that cannot be made: exit 1, the folder and the reason named" folder_blocked
+
 # check NAME WANT_RC WANT_LINE DIR [more options]: a check whose folder must not change.
 check() {
   local name="$1" want_rc="$2" want_line="$3" dir="$4" before before_log

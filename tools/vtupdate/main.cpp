@@ -36,8 +36,14 @@ TRunEnd RunOnce(const TUpdateCommand& Command, TRunReport& Report,
                 const std::shared_ptr<TRateLimit>& Limit) {
   // A missing folder is made here; one that cannot be made fails the run with its reason. A
   // check makes nothing.
-  if (!Command.Check)
-    CreateFolders(Command.Dir);
+  if (!Command.Check) {
+    if (const TSysStatus made = CreateFolders(Command.Dir); !made && !FolderExists(Command.Dir)) {
+      return {TRunEnd::TOutcome::Failed,
+              "cannot create the folder " + Command.Dir + " - " + made.Text(),
+              0,
+              {}};
+    }
+  }
   TUpdaterOptions options;
   options.Verify = Command.Verify;
   options.WaitForLock = Command.WaitLock;
