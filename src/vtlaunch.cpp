@@ -3,10 +3,8 @@
 
 #include <glib.h>
 #include <gtk/gtk.h>
-#include <time.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "platform/Files.h"
@@ -21,14 +19,6 @@
 #include "update/Version.h"
 
 namespace {
-
-// For the start-up benchmark: the wall-clock time of the first frame and what it showed.
-void ReportFirstFrame(const std::string& Status) {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  std::fprintf(stderr, "first frame: %lld%09ld ns, status \"%s\"\n",
-               static_cast<long long>(now.tv_sec), now.tv_nsec, Status.c_str());
-}
 
 void PrintHelp() {
   std::printf(
@@ -64,8 +54,6 @@ int RunLauncher(vt::TLaunchSettings Settings) {
   {
     vt::TLaunchForm form(window, queue, starter, std::move(Settings));
     window.OnCloseBox([&form] { form.Quit(); });
-    if (std::getenv("VT_REPORT_FIRST_FRAME") != nullptr)
-      window.OnFirstFrame([&window] { ReportFirstFrame(window.StatusText()); });
     if (!window.Closed())
       gtk_main();
     window.OnCloseBox({});
