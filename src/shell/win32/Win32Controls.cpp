@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/WideWin32.h"
 #include "shell/ErrorBox.h"
-#include "shell/win32/Win32Text.h"
 
 namespace vt {
 
@@ -20,14 +20,14 @@ void TWin32Label::Attach(HWND Label, HWND Tooltip) {
 }
 
 void TWin32Label::SetText(const std::string& Text) {
-  SetWindowTextW(FLabel, Widen(Text).c_str());
+  SetWindowTextW(FLabel, Wide(Text).c_str());
   Resize();
 }
 
 void TWin32Label::SetTooltip(const std::string& Text) {
   if (!FTooltip)
     return;
-  FTip = Widen(Text);
+  FTip = Wide(Text);
   if (FTip.empty()) {
     if (FHasTool) {
       TOOLINFOW info = ToolInfo(nullptr);

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "shell/ErrorBox.h"
-#include "shell/win32/Win32Text.h"
 
 namespace vt {
 
