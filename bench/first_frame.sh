@@ -51,7 +51,17 @@ launcher_once() {
     2>"$work/launcher.err" &
   pid=$!
   mapped=$(ms_until_mapped "$t0" '^Veltrano RPG$')
-  until grep -q '^first frame: ' "$work/launcher.err"; do sleep 0.01; done
+  local i
+  for ((i = 0; i < 1000; i++)); do
+    grep -q '^first frame: ' "$work/launcher.err" && break
+    sleep 0.01
+  done
+  grep -q '^first frame: ' "$work/launcher.err" || {
+    kill "$pid"
+    echo "no first frame reported (is $module loaded?):" >&2
+    cat "$work/launcher.err" >&2
+    exit 1
+  }
   kill "$pid"
   wait "$pid" 2>/dev/null || true
   frame=$(sed -n 's/^first frame: \([0-9]*\) ns, status "\(.*\)"$/\1 \2/p' "$work/launcher.err")

@@ -49,6 +49,9 @@ gboolean Realized(GSignalInvocationHint*, guint, const GValue* Params, gpointer)
 }  // namespace
 
 extern "C" G_MODULE_EXPORT void gtk_module_init(gint*, gchar***) {
+  // The widget class makes its signals when it is first used, which may not have happened yet;
+  // the reference is kept for the process's life.
+  g_type_class_ref(GTK_TYPE_WIDGET);
   g_signal_add_emission_hook(g_signal_lookup("realize", GTK_TYPE_WIDGET), 0, Realized, nullptr,
                              nullptr);
 }
