@@ -168,6 +168,9 @@ TGtkWindow::TGtkWindow()
 }
 
 TGtkWindow::~TGtkWindow() {
+  // Nothing of the window's teardown may size a status line that is going away.
+  for (GtkWidget* button : {FPlay.Widget(), FRetry.Widget(), FQuit.Widget()})
+    g_signal_handlers_disconnect_by_data(button, this);
   gtk_widget_destroy(FWindow);
 }
 

@@ -35,7 +35,7 @@ constexpr int KClientWidth = 720;
 constexpr int KClientHeight = 405;
 // The picture fills what the panel leaves: its height is the panel's top.
 constexpr TBox KPictureBox{0, 0, 720, 321};
-constexpr TBox KPanelBox{0, 321, 720, 84};
+constexpr TBox KPanelBox{0, 321, KPanelWidth, KPanelHeight};
 // Its width follows the buttons shown beside it (StatusWidth).
 constexpr TBox KStatusBox{16, 12, 440, 20};
 // The buttons' corners, as round as the GTK window's.
@@ -271,6 +271,8 @@ void TWin32Window::ApplyDpi() {
   FGdi = std::move(gdi);
   ScalePictureToDpi();
   InvalidateRect(FWindow, nullptr, TRUE);
+  // The panel too, whole: the trough's frame it draws has moved.
+  InvalidateRect(FPanel, nullptr, TRUE);
 }
 
 void TWin32Window::ScalePictureToDpi() {
