@@ -3,32 +3,22 @@
 
 #include <glib.h>
 #include <gtk/gtk.h>
-#include <time.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "shell/ErrorBox.h"
 #include "shell/LaunchForm.h"
-#include "shell/Options.h"
 #include "shell/SystemStarter.h"
 #include "shell/gtk/GtkWindow.h"
+#include "update/Options.h"
 #include "update/Paths.h"
 #include "update/ReleaseKey.h"
 #include "update/Version.h"
 
 namespace {
-
-// For the start-up benchmark: the wall-clock time of the first frame and what it showed.
-void ReportFirstFrame(const std::string& Status) {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  std::fprintf(stderr, "first frame: %lld%09ld ns, status \"%s\"\n",
-               static_cast<long long>(now.tv_sec), now.tv_nsec, Status.c_str());
-}
 
 void PrintHelp() {
   std::printf(
@@ -64,8 +54,6 @@ int RunLauncher(vt::TLaunchSettings Settings) {
   {
     vt::TLaunchForm form(window, queue, starter, std::move(Settings));
     window.OnCloseBox([&form] { form.Quit(); });
-    if (std::getenv("VT_REPORT_FIRST_FRAME") != nullptr)
-      window.OnFirstFrame([&window] { ReportFirstFrame(window.StatusText()); });
     if (!window.Closed())
       gtk_main();
     window.OnCloseBox({});

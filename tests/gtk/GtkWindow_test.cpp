@@ -57,6 +57,59 @@ TEST_F(GtkWindowTest, ButtonsAndBarSitWhereTheLayoutPutsThem) {
   EXPECT_EQ(bar.height, 18);
 }
 
+TEST_F(GtkWindowTest, StatusLineWidensWhenTheButtonsBesideItHide) {
+  TGtkWindow window;
+  GtkWidget* label = dynamic_cast<TGtkLabel&>(window.Status()).Widget();
+  const auto width = [&] {
+    Settle();
+    GtkAllocation box;
+    gtk_widget_get_allocation(label, &box);
+    return box.width;
+  };
+  window.Status().SetText(std::string(400, 'x'));
+  EXPECT_EQ(width(), 440);
+  window.PlayButton().SetVisible(false);
+  EXPECT_EQ(width(), 560);
+  window.QuitButton().SetVisible(false);
+  EXPECT_EQ(width(), 688);
+  window.PlayButton().SetVisible(true);
+  EXPECT_EQ(width(), 440);
+  // Cut with an ellipsis, not by the next control: the text itself is kept whole.
+  EXPECT_TRUE(gtk_label_get_layout(GTK_LABEL(label)) &&
+              pango_layout_is_ellipsized(gtk_label_get_layout(GTK_LABEL(label))));
+  EXPECT_EQ(window.StatusText(), std::string(400, 'x'));
+}
+
+TEST_F(GtkWindowTest, ButtonsAreDarkOnTheDarkPanel) {
+  TGtkWindow window;
+  Settle();
+  GtkStyleContext* style =
+      gtk_widget_get_style_context(dynamic_cast<TGtkButton&>(window.QuitButton()).Widget());
+  const auto colour = [style](const char* Property, GtkStateFlags State) {
+    GdkRGBA* value = nullptr;
+    gtk_style_context_save(style);
+    gtk_style_context_set_state(style, State);
+    gtk_style_context_get(style, State, Property, &value, nullptr);
+    gtk_style_context_restore(style);
+    const GdkRGBA copy = value ? *value : GdkRGBA{};
+    gdk_rgba_free(value);
+    return copy;
+  };
+  // Light text on a faint, translucent fill that the panel shows through.
+  const GdkRGBA text = colour("color", GTK_STATE_FLAG_NORMAL);
+  EXPECT_GT(text.red + text.green + text.blue, 2.4);
+  const GdkRGBA fill = colour("background-color", GTK_STATE_FLAG_NORMAL);
+  EXPECT_LT(fill.alpha, 0.5);
+  // Each state looks different from the others.
+  const GdkRGBA hover = colour("background-color", GTK_STATE_FLAG_PRELIGHT);
+  const GdkRGBA pressed = colour("background-color", GTK_STATE_FLAG_ACTIVE);
+  const GdkRGBA dimmed = colour("color", GTK_STATE_FLAG_INSENSITIVE);
+  EXPECT_FALSE(gdk_rgba_equal(&hover, &fill));
+  EXPECT_FALSE(gdk_rgba_equal(&pressed, &fill));
+  EXPECT_FALSE(gdk_rgba_equal(&pressed, &hover));
+  EXPECT_LT(dimmed.alpha, text.alpha);
+}
+
 TEST_F(GtkWindowTest, ControlsPassTheirStateToGtk) {
   TGtkWindow window;
   GtkWidget* label = dynamic_cast<TGtkLabel&>(window.Status()).Widget();

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "shell/ErrorBox.h"
+#include "shell/PanelLayout.h"
 #include "shell/gtk/JpegPicture.h"
 
 namespace vt {
@@ -16,7 +17,8 @@ constexpr const char* KIconName = "vtlaunch";
 constexpr int KClientWidth = 720;
 constexpr int KClientHeight = 405;
 constexpr int KPictureHeight = 321;
-constexpr int KPanelHeight = 84;
+// As tall as the buttons beside it, for GTK's larger line box.
+constexpr TBox KStatusBox{16, 12, 440, 28};
 constexpr double KBarRange = 1000.0;
 
 // The panel's colour #182028, painted under its controls.
@@ -24,23 +26,38 @@ constexpr double KPanelRed = 0x18 / 255.0;
 constexpr double KPanelGreen = 0x20 / 255.0;
 constexpr double KPanelBlue = 0x28 / 255.0;
 
-// Colours and sizes the theme would otherwise choose: buttons as small as their place asks, and
-// the bar's trough (16 + its 1-pixel border) filling the bar's 18 pixels, so it reads as a bar.
+// The theme's light buttons would clash with the dark panel: dark translucent buttons with light
+// text instead, each state told apart, and the bar in the accent colour on a dark trough. Sizes
+// are set too: buttons as small as their place asks, and the bar's trough (16 + its 1-pixel
+// border) filling the bar's 18 pixels, so it reads as a bar.
 constexpr const char* KCss = R"(
 window.vt-launcher { background-color: #101418; }
 label.vt-status { color: #F0F0F0; font-size: 10pt; }
-scrolledwindow.vt-status-clip, scrolledwindow.vt-status-clip viewport { background: transparent; border: none; }
-button.vt-button { min-height: 0; min-width: 0; padding: 2px 6px; }
-progressbar.vt-bar trough, progressbar.vt-bar progress { min-height: 16px; }
-progressbar.vt-bar trough { background-color: #0c1014; border-color: #2c3844; }
-progressbar.vt-bar progress { background-color: #3d8fd6; border-color: #3d8fd6; }
+button.vt-button {
+  min-height: 0; min-width: 0; padding: 2px 6px;
+  color: #E8EDF2; background-image: none; background-color: rgba(255, 255, 255, 0.10);
+  border: 1px solid rgba(255, 255, 255, 0.24); border-radius: 4px;
+  box-shadow: none; text-shadow: none; -gtk-icon-shadow: none;
+  outline-color: rgba(232, 237, 242, 0.55);
+}
+button.vt-button label { color: inherit; }
+button.vt-button:hover { background-color: rgba(255, 255, 255, 0.20); border-color: rgba(255, 255, 255, 0.40); }
+button.vt-button:active { background-color: rgba(0, 0, 0, 0.35); border-color: #3D8FD6; }
+button.vt-button:disabled { color: rgba(232, 237, 242, 0.40); background-color: rgba(255, 255, 255, 0.04); border-color: rgba(255, 255, 255, 0.10); }
+progressbar.vt-bar trough, progressbar.vt-bar progress { min-height: 16px; background-image: none; }
+progressbar.vt-bar trough { background-color: #0C1014; border-color: #2C3844; }
+progressbar.vt-bar progress { background-color: #3D8FD6; border-color: #3D8FD6; }
 )";
 
 void AddClass(GtkWidget* Widget, const char* Name) {
   gtk_style_context_add_class(gtk_widget_get_style_context(Widget), Name);
 }
 
+// Once per process: every window of it is on the default screen.
 void InstallCss() {
+  static bool installed = false;
+  if (std::exchange(installed, true))
+    return;
   GtkCssProvider* provider = gtk_css_provider_new();
   gtk_css_provider_load_from_data(provider, KCss, -1, nullptr);
   gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
@@ -124,33 +141,36 @@ TGtkWindow::TGtkWindow()
   g_signal_connect(panel, "draw", G_CALLBACK(DrawPanel), nullptr);
   Place(client, panel, 0, KClientHeight - KPanelHeight, KClientWidth, KPanelHeight);
 
-  // The label never wraps; a long text is cut at the bar's width (the tooltip has it whole).
+  // One line that never wraps; what does not fit beside the shown buttons ends in an ellipsis,
+  // which Pango places between whole characters (the tooltip has the text whole).
   GtkWidget* label = FStatus.Widget();
   gtk_label_set_line_wrap(GTK_LABEL(label), FALSE);
-  gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_NONE);
+  gtk_label_set_single_line_mode(GTK_LABEL(label), TRUE);
+  gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
   gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
   gtk_label_set_yalign(GTK_LABEL(label), 0.0f);
   AddClass(label, "vt-status");
-  GtkWidget* clip = gtk_scrolled_window_new(nullptr, nullptr);
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(clip), GTK_POLICY_EXTERNAL,
-                                 GTK_POLICY_EXTERNAL);
-  gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(clip), GTK_SHADOW_NONE);
-  AddClass(clip, "vt-status-clip");
-  gtk_container_add(GTK_CONTAINER(clip), label);
-  Place(panel, clip, 16, 12, 440, 28);
+  Place(panel, label, KStatusBox.Left, KStatusBox.Top, KStatusBox.Width, KStatusBox.Height);
 
   AddClass(FBar.Widget(), "vt-bar");
-  Place(panel, FBar.Widget(), 16, 44, 440, 18);
+  Place(panel, FBar.Widget(), KBarBox.Left, KBarBox.Top, KBarBox.Width, KBarBox.Height);
   for (GtkWidget* button : {FPlay.Widget(), FRetry.Widget(), FQuit.Widget()})
     AddClass(button, "vt-button");
-  Place(panel, FPlay.Widget(), 476, 12, 110, 30);
-  Place(panel, FRetry.Widget(), 476, 46, 110, 30);
-  Place(panel, FQuit.Widget(), 596, 12, 108, 30);
+  Place(panel, FPlay.Widget(), KPlayBox.Left, KPlayBox.Top, KPlayBox.Width, KPlayBox.Height);
+  Place(panel, FRetry.Widget(), KRetryBox.Left, KRetryBox.Top, KRetryBox.Width, KRetryBox.Height);
+  Place(panel, FQuit.Widget(), KQuitBox.Left, KQuitBox.Top, KQuitBox.Width, KQuitBox.Height);
 
   gtk_widget_show_all(FWindow);
+  // The status line's width follows the buttons from here on, however they are shown or hidden.
+  for (GtkWidget* button : {FPlay.Widget(), FRetry.Widget(), FQuit.Widget()})
+    g_signal_connect_swapped(button, "notify::visible", G_CALLBACK(FitStatus), this);
+  FitStatus(this);
 }
 
 TGtkWindow::~TGtkWindow() {
+  // Nothing of the window's teardown may size a status line that is going away.
+  for (GtkWidget* button : {FPlay.Widget(), FRetry.Widget(), FQuit.Widget()})
+    g_signal_handlers_disconnect_by_data(button, this);
   gtk_widget_destroy(FWindow);
 }
 
@@ -183,17 +203,15 @@ void TGtkWindow::Close() {
     gtk_main_quit();
 }
 
-void TGtkWindow::OnFirstFrame(std::function<void()> Drawn) {
-  FFirstFrame = std::move(Drawn);
-  g_signal_connect_after(FWindow, "draw", G_CALLBACK(AfterDraw), this);
-}
-
-gboolean TGtkWindow::AfterDraw(GtkWidget* Window, cairo_t*, gpointer Self) {
+void TGtkWindow::FitStatus(gpointer Self) {
   auto* self = static_cast<TGtkWindow*>(Self);
-  g_signal_handlers_disconnect_by_func(Window, reinterpret_cast<gpointer>(AfterDraw), Self);
-  if (auto drawn = std::exchange(self->FFirstFrame, {}))
-    RunGuarded(drawn);
-  return FALSE;
+  const auto shown = [](const TGtkButton& Button) {
+    return gtk_widget_get_visible(Button.Widget()) != FALSE;
+  };
+  const int width = StatusWidth(KStatusBox, {{KPlayBox, shown(self->FPlay)},
+                                             {KRetryBox, shown(self->FRetry)},
+                                             {KQuitBox, shown(self->FQuit)}});
+  gtk_widget_set_size_request(self->FStatus.Widget(), width, KStatusBox.Height);
 }
 
 std::string TGtkWindow::StatusText() const {

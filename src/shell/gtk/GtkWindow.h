@@ -68,14 +68,13 @@ class TGtkWindow : public TWindowControl {
   bool Closed() const { return FClosed; }
   // What the close box does instead of destroying the window; empty means Close().
   void OnCloseBox(std::function<void()> CloseBox) { FCloseBox = std::move(CloseBox); }
-  // Runs Drawn once, right after the window's first frame is drawn (for timing the start).
-  void OnFirstFrame(std::function<void()> Drawn);
   // The status line as shown.
   std::string StatusText() const;
 
  private:
   static gboolean DeleteEvent(GtkWidget*, GdkEvent*, gpointer Self);
-  static gboolean AfterDraw(GtkWidget*, cairo_t*, gpointer Self);
+  // Sizes the status line to the room the shown buttons leave it.
+  static void FitStatus(gpointer Self);
 
   GtkWidget* FWindow = nullptr;
   GtkWidget* FPicture = nullptr;
@@ -85,7 +84,6 @@ class TGtkWindow : public TWindowControl {
   TGtkButton FRetry;
   TGtkButton FQuit;
   std::function<void()> FCloseBox;
-  std::function<void()> FFirstFrame;
   bool FClosed = false;
 };
 

@@ -12,7 +12,6 @@
 #include "shell/LaunchForm.h"
 #include "shell/SystemStarter.h"
 #include "shell/win32/ComPtr.h"
-#include "shell/win32/Win32Text.h"
 #include "shell/win32/Win32Waker.h"
 #include "shell/win32/Win32Window.h"
 #include "update/ReleaseKey.h"

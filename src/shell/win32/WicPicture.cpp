@@ -5,8 +5,8 @@
 
 #include <utility>
 
+#include "platform/WideWin32.h"
 #include "shell/win32/ComPtr.h"
-#include "shell/win32/Win32Text.h"
 
 namespace vt {
 
@@ -52,7 +52,7 @@ bool DecodePicture(const std::string& Path, TBgraPicture& Picture) {
     return false;
   TComPtr<IWICBitmapDecoder> decoder;
   TComPtr<IWICBitmapFrameDecode> frame;
-  if (FAILED(factory->CreateDecoderFromFilename(Widen(Path).c_str(), nullptr, GENERIC_READ,
+  if (FAILED(factory->CreateDecoderFromFilename(Wide(Path).c_str(), nullptr, GENERIC_READ,
                                                 WICDecodeMetadataCacheOnDemand,
                                                 decoder.Receive())) ||
       FAILED(decoder->GetFrame(0, frame.Receive())))

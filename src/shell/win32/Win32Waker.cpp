@@ -3,7 +3,6 @@
 #include <stdexcept>
 
 #include "shell/ErrorBox.h"
-#include "shell/win32/Win32Text.h"
 
 namespace vt {
 

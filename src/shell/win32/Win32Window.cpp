@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "shell/ErrorBox.h"
-#include "shell/win32/Win32Text.h"
+#include "shell/PanelLayout.h"
 
 namespace vt {
 
@@ -27,22 +27,19 @@ constexpr DWORD KWindowExStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
 constexpr COLORREF KBackColour = RGB(0x10, 0x14, 0x18);
 constexpr COLORREF KPanelColour = RGB(0x18, 0x20, 0x28);
 constexpr COLORREF KStatusColour = RGB(0xF0, 0xF0, 0xF0);
+constexpr COLORREF KTroughFrameColour = RGB(0x2C, 0x38, 0x44);
 constexpr int KStatusPoints = 10;
 
-// The layout at 96 DPI: left, top, width, height in the parent's client area.
-struct TBox {
-  int Left, Top, Width, Height;
-};
+// The layout at 96 DPI (the bar's and the buttons' boxes are the panel's, in PanelLayout.h).
 constexpr int KClientWidth = 720;
 constexpr int KClientHeight = 405;
 // The picture fills what the panel leaves: its height is the panel's top.
 constexpr TBox KPictureBox{0, 0, 720, 321};
-constexpr TBox KPanelBox{0, 321, 720, 84};
+constexpr TBox KPanelBox{0, 321, KPanelWidth, KPanelHeight};
+// Its width follows the buttons shown beside it (StatusWidth).
 constexpr TBox KStatusBox{16, 12, 440, 20};
-constexpr TBox KBarBox{16, 44, 440, 18};
-constexpr TBox KPlayBox{476, 12, 110, 30};
-constexpr TBox KRetryBox{476, 46, 110, 30};
-constexpr TBox KQuitBox{596, 12, 108, 30};
+// The buttons' corners, as round as the GTK window's.
+constexpr int KButtonRadius = 8;
 // Wide enough that a long error in the tooltip wraps into a few lines, not one across the
 // screen.
 constexpr int KTooltipWidth = 600;
@@ -120,6 +117,7 @@ struct TWin32Window::TGdiObjects {
   TGdiOwner Status;
   TGdiOwner BackBrush{CreateSolidBrush(KBackColour)};
   TGdiOwner PanelBrush{CreateSolidBrush(KPanelColour)};
+  TGdiOwner TroughBrush{CreateSolidBrush(KTroughFrameColour)};
 
   explicit TGdiObjects(UINT Dpi) {
     LOGFONTW font = MessageFont(Dpi);
@@ -131,6 +129,7 @@ struct TWin32Window::TGdiObjects {
   HFONT StatusFont() const { return static_cast<HFONT>(Status.get()); }
   HBRUSH Back() const { return static_cast<HBRUSH>(BackBrush.get()); }
   HBRUSH Panel() const { return static_cast<HBRUSH>(PanelBrush.get()); }
+  HBRUSH Trough() const { return static_cast<HBRUSH>(TroughBrush.get()); }
 };
 
 TWin32Window::TWin32Window(HINSTANCE Instance) : FInstance(Instance) {
@@ -187,20 +186,35 @@ void TWin32Window::CreateControls() {
   if (!FPanel)
     throw std::runtime_error("cannot create the launcher window's controls");
   // SS_NOTIFY: a plain static lets the mouse through, and the tooltip would never see it.
-  HWND status =
-      CreateChild(L"STATIC", L"", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY, FPanel,
-                  KStatusId, FInstance);
+  // Owner-drawn, so that a text too long for its room ends in an ellipsis after a whole
+  // character.
+  HWND status = CreateChild(L"STATIC", L"", WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX | SS_NOTIFY,
+                            FPanel, KStatusId, FInstance);
   FTooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                              WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
                              CW_USEDEFAULT, CW_USEDEFAULT, FWindow, nullptr, FInstance, nullptr);
   FStatus.Attach(status, FTooltip);
-  FBar.Attach(CreateChild(PROGRESS_CLASSW, nullptr, WS_VISIBLE, FPanel, KBarId, FInstance));
-  FPlay.Attach(CreateChild(L"BUTTON", L"Play anyway", WS_TABSTOP | BS_PUSHBUTTON, FPanel, KPlayId,
+  FBar.Attach(
+      CreateChild(PROGRESS_CLASSW, nullptr, WS_VISIBLE | PBS_SMOOTH, FPanel, KBarId, FInstance));
+  FPlay.Attach(CreateChild(L"BUTTON", L"Play anyway", WS_TABSTOP | BS_OWNERDRAW, FPanel, KPlayId,
                            FInstance));
-  FRetry.Attach(CreateChild(L"BUTTON", L"Try again", WS_TABSTOP | BS_PUSHBUTTON, FPanel, KRetryId,
-                            FInstance));
-  FQuit.Attach(CreateChild(L"BUTTON", L"Quit", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, FPanel,
+  FRetry.Attach(
+      CreateChild(L"BUTTON", L"Try again", WS_TABSTOP | BS_OWNERDRAW, FPanel, KRetryId, FInstance));
+  FQuit.Attach(CreateChild(L"BUTTON", L"Quit", WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, FPanel,
                            KQuitId, FInstance));
+  for (TWin32Button* button : {&FPlay, &FRetry, &FQuit})
+    button->OnVisibilityChange([this] {
+      if (FGdi)
+        FitStatus(FGdi->StatusFont());
+    });
+}
+
+void TWin32Window::FitStatus(HFONT Font) {
+  const int width = StatusWidth(
+      KStatusBox,
+      {{KPlayBox, FPlay.Shown()}, {KRetryBox, FRetry.Shown()}, {KQuitBox, FQuit.Shown()}});
+  FStatus.Fit(Font, Scale(width), Scale(KStatusBox.Height));
+  InvalidateRect(FStatus.Handle(), nullptr, TRUE);
 }
 
 int TWin32Window::Scale(int Pixels) const {
@@ -239,11 +253,16 @@ void TWin32Window::ApplyDpi() {
   SetWindowPos(FPanel, nullptr, 0, panelTop, Scale(KPanelBox.Width),
                Scale(KClientHeight) - panelTop, SWP_NOZORDER | SWP_NOACTIVATE);
   place(FStatus.Handle(), KStatusBox);
-  place(FBar.Handle(), KBarBox);
+  // One pixel in from its box on every side, inside the trough's frame that the panel draws.
+  const RECT trough{Scale(KBarBox.Left), Scale(KBarBox.Top), Scale(KBarBox.Right()),
+                    Scale(KBarBox.Bottom())};
+  SetWindowPos(FBar.Handle(), nullptr, trough.left + 1, trough.top + 1,
+               trough.right - trough.left - 2, trough.bottom - trough.top - 2,
+               SWP_NOZORDER | SWP_NOACTIVATE);
   place(FPlay.Handle(), KPlayBox);
   place(FRetry.Handle(), KRetryBox);
   place(FQuit.Handle(), KQuitBox);
-  FStatus.Fit(gdi->StatusFont(), Scale(KStatusBox.Width), Scale(KStatusBox.Height));
+  FitStatus(gdi->StatusFont());
   for (const TWin32Button* button : {&FPlay, &FRetry, &FQuit})
     SendMessageW(button->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(gdi->UiFont()), TRUE);
   if (FTooltip)
@@ -252,6 +271,8 @@ void TWin32Window::ApplyDpi() {
   FGdi = std::move(gdi);
   ScalePictureToDpi();
   InvalidateRect(FWindow, nullptr, TRUE);
+  // The panel too, whole: the trough's frame it draws has moved.
+  InvalidateRect(FPanel, nullptr, TRUE);
 }
 
 void TWin32Window::ScalePictureToDpi() {
@@ -337,19 +358,37 @@ LRESULT TWin32Window::HandlePanel(UINT Message, WPARAM WParam, LPARAM LParam) {
       if (FGdi) {
         RECT client;
         GetClientRect(FPanel, &client);
-        FillRect(reinterpret_cast<HDC>(WParam), &client, FGdi->Panel());
+        const auto dc = reinterpret_cast<HDC>(WParam);
+        FillRect(dc, &client, FGdi->Panel());
+        // The trough's 1-pixel frame, around the bar that sits inside its box.
+        const RECT trough{Scale(KBarBox.Left), Scale(KBarBox.Top), Scale(KBarBox.Right()),
+                          Scale(KBarBox.Bottom())};
+        FrameRect(dc, &trough, FGdi->Trough());
         return 1;
       }
       break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
-      // The label has no background of its own, and the corners around a themed button show
-      // the panel too.
+      // Whatever the controls paint before their own drawing is the panel.
       if (FGdi) {
         auto dc = reinterpret_cast<HDC>(WParam);
         SetTextColor(dc, KStatusColour);
         SetBkMode(dc, TRANSPARENT);
         return reinterpret_cast<LRESULT>(FGdi->Panel());
+      }
+      break;
+    case WM_DRAWITEM:
+      if (FGdi) {
+        const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(LParam);
+        if (item.hwndItem == FStatus.Handle()) {
+          FStatus.Draw(item, KStatusColour, FGdi->Panel());
+          return TRUE;
+        }
+        for (const TWin32Button* button : {&FPlay, &FRetry, &FQuit})
+          if (item.hwndItem == button->Handle()) {
+            button->Draw(item, FGdi->Panel(), Scale(KButtonRadius));
+            return TRUE;
+          }
       }
       break;
     case WM_COMMAND:

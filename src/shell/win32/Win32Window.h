@@ -49,6 +49,8 @@ class TWin32Window : public TWindowControl {
   void CreateControls();
   void PlaceWindow(const RECT* Suggested);
   void ApplyDpi();
+  // Sizes the status line to the room the shown buttons leave it, in Font.
+  void FitStatus(HFONT Font);
   void ScalePictureToDpi();
   void Paint();
   void PaintPanel(HDC Dc);

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "shell/win32/Win32Text.h"
+#include "platform/WideWin32.h"
 
 namespace {
 
@@ -35,14 +35,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::wstring part = report + L".part";
   {
     std::ofstream out(part.c_str(), std::ios::binary | std::ios::trunc);
-    out << "cmdline=" << vt::Narrow(GetCommandLineW()) << "\n";
+    out << "cmdline=" << vt::Utf8(GetCommandLineW()) << "\n";
     int count = 0;
     if (LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count)) {
       for (int i = 1; i < count; ++i)
-        out << "arg=" << vt::Narrow(args[i]) << "\n";
+        out << "arg=" << vt::Utf8(args[i]) << "\n";
       LocalFree(args);
     }
-    out << "cwd=" << vt::Narrow(WorkingFolder()) << "\n";
+    out << "cwd=" << vt::Utf8(WorkingFolder()) << "\n";
     if (!out.flush())
       return 1;
   }
