@@ -433,18 +433,21 @@ E2E_PYTHON=/usr/bin/python3
 [ -x "$E2E_PYTHON" ] || E2E_PYTHON=python3
 
 # Starts Xvfb on a free display (1024x600, so a centred 720x405 window sits at 152,97) and
-# exports DISPLAY.
+# exports DISPLAY. Xvfb picks the display itself and names it once it accepts connections, so
+# scripts that run side by side never share one (a display taken by looking for a free number
+# could be another script's, whose Xvfb then goes away under this one's windows).
 e2e_start_xvfb() {
-  local n=90 _
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1024x600x24 -nolisten tcp >/dev/null 2>&1 &
+  local named="$E2E_WORK/xvfb-display" n="" _
+  : >"$named"
+  Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$named" >/dev/null 2>&1 &
   e2e_track $!
-  export DISPLAY=":$n"
-  for _ in $(seq 100); do
-    [ -e "/tmp/.X11-unix/X$n" ] && return 0
+  for _ in $(seq 200); do
+    n="$(tr -d '[:space:]' <"$named")"
+    [ -n "$n" ] && break
     sleep 0.05
   done
-  e2e_die "Xvfb did not start on $DISPLAY"
+  [ -n "$n" ] || e2e_die "Xvfb did not start"
+  export DISPLAY=":$n"
 }
 
 # Prints what the window of process PID shows ("status=...", "tooltip=...", one line per
