@@ -221,6 +221,10 @@ int TWin32Window::Scale(int Pixels) const {
   return MulDiv(Pixels, static_cast<int>(FDpi), USER_DEFAULT_SCREEN_DPI);
 }
 
+RECT TWin32Window::BarTrough() const {
+  return {Scale(KBarBox.Left), Scale(KBarBox.Top), Scale(KBarBox.Right()), Scale(KBarBox.Bottom())};
+}
+
 void TWin32Window::PlaceWindow(const RECT* Suggested) {
   RECT frame{0, 0, Scale(KClientWidth), Scale(KClientHeight)};
   AdjustWindowRectExForDpi(&frame, KWindowStyle, FALSE, KWindowExStyle, FDpi);
@@ -254,8 +258,7 @@ void TWin32Window::ApplyDpi() {
                Scale(KClientHeight) - panelTop, SWP_NOZORDER | SWP_NOACTIVATE);
   place(FStatus.Handle(), KStatusBox);
   // One pixel in from its box on every side, inside the trough's frame that the panel draws.
-  const RECT trough{Scale(KBarBox.Left), Scale(KBarBox.Top), Scale(KBarBox.Right()),
-                    Scale(KBarBox.Bottom())};
+  const RECT trough = BarTrough();
   SetWindowPos(FBar.Handle(), nullptr, trough.left + 1, trough.top + 1,
                trough.right - trough.left - 2, trough.bottom - trough.top - 2,
                SWP_NOZORDER | SWP_NOACTIVATE);
@@ -361,8 +364,7 @@ LRESULT TWin32Window::HandlePanel(UINT Message, WPARAM WParam, LPARAM LParam) {
         const auto dc = reinterpret_cast<HDC>(WParam);
         FillRect(dc, &client, FGdi->Panel());
         // The trough's 1-pixel frame, around the bar that sits inside its box.
-        const RECT trough{Scale(KBarBox.Left), Scale(KBarBox.Top), Scale(KBarBox.Right()),
-                          Scale(KBarBox.Bottom())};
+        const RECT trough = BarTrough();
         FrameRect(dc, &trough, FGdi->Trough());
         return 1;
       }

@@ -55,6 +55,8 @@ class TWin32Window : public TWindowControl {
   void Paint();
   void PaintPanel(HDC Dc);
   int Scale(int Pixels) const;
+  // The bar's box at the window's DPI: the trough's frame, with the bar one pixel inside it.
+  RECT BarTrough() const;
 
   HINSTANCE FInstance;
   HWND FWindow = nullptr;
