@@ -24,7 +24,7 @@ std::string BytesToHex(std::span<const uint8_t> Bytes);
 // SHA-256 of all of Bytes as 64 lowercase hex digits.
 std::string Sha256Hex(std::span<const uint8_t> Bytes);
 
-// SHA-256 of a file's whole contents as lowercase hex, read in pieces of at most 1 MiB.
+// SHA-256 of a file's whole contents as lowercase hex, read in pieces of 64 KiB.
 // Raises with the open or read error's message, or TStopped once Stop is requested.
 std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop = {});
 

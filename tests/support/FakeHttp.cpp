@@ -41,7 +41,6 @@ class TFakeHttp::TClient : public THttpClient {
     }
     request.Path = target;
     request.Range = Range;
-    request.UserAgent = FSettings.UserAgent;
     const TAnswer answer = FHttp.Take(std::move(request));
     if (answer.Hold) {
       answer.Hold(FSettings.Stop);

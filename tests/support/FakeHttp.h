@@ -24,7 +24,6 @@ struct TFakeRequest {
   std::string Path;   // "/version"
   std::string Query;  // text after "?", empty when none
   std::optional<THttpRange> Range;
-  std::string UserAgent;
 };
 
 // A door that held requests wait at until the test opens it.
