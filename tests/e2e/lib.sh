@@ -173,10 +173,14 @@ e2e_port_in_use() {
   (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
+# A free port below the kernel's ephemeral range: a port drawn from inside it can be taken by
+# any client connection or port-0 server in a parallel test before nginx binds it.
 e2e_random_free_port() {
-  local port
+  local port low=32768 _
+  read -r low _ </proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || true
+  [ "$low" -gt 12000 ] || low=32768
   while :; do
-    port=$((20000 + (RANDOM * 32768 + RANDOM) % 40000))
+    port=$((10000 + (RANDOM * 32768 + RANDOM) % (low - 10000)))
     e2e_port_in_use "$port" || break
   done
   printf '%s\n' "$port"
