@@ -151,7 +151,7 @@ class LaunchForm : public ::testing::Test {
       GTEST_SKIP() << "built with another release key";
     test::TDoor gate;
     const auto files = test::PublishRelease(Http, {{"vt.exe", "new game"}}, 1, false);
-    Http.HoldAt(test::ObjectPath(files[0]), [&](const std::stop_token&) { gate.Pass(); });
+    Http.HoldAt(test::ObjectPath(files[0]), [&](const TStopToken&) { gate.Pass(); });
     WriteFile(Dir + "vt.exe", "old game");
     auto form = MakeForm();
     // Declared after the form, so that a failed check opens the gate before the form waits.

@@ -7,8 +7,9 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
-#include <stop_token>
 #include <string>
+
+#include "platform/Stop.h"
 
 namespace vt {
 
@@ -21,7 +22,7 @@ struct THttpSettings {
   long MaxRedirects = 5;
   // Once a stop is requested, the transfer in progress ends within a quarter of a second with
   // THttpStopped, however slowly the server sends, and no further request is sent.
-  std::stop_token Stop;
+  TStopToken Stop;
 };
 
 // Raised when a transfer ends because Stop was requested.

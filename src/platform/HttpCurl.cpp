@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
-#include <stop_token>
 #include <string>
 #include <utility>
 
@@ -91,7 +90,7 @@ class TCurlClient final : public THttpClient {
   static int OnProgress(void* Self, curl_off_t DownTotal, curl_off_t DownNow, curl_off_t UpTotal,
                         curl_off_t UpNow);
 
-  std::stop_token FStop;
+  TStopToken FStop;
   std::unique_ptr<CURLM, TMultiDeleter> FMulti;
   std::unique_ptr<CURL, TEasyDeleter> FHandle;
   char FErrorText[CURL_ERROR_SIZE] = {};
@@ -182,18 +181,18 @@ int TCurlClient::Transfer(const std::string& Url, const std::string& Range, cons
 }
 
 CURLcode TCurlClient::Perform() {
-  if (FStop.stop_requested())
+  if (FStop.StopRequested())
     throw THttpStopped();
   CURLM* multi = FMulti.get();
   const TTransfer transfer(multi, FHandle.get());
-  const std::stop_callback wake(FStop, [multi] { curl_multi_wakeup(multi); });
+  const TStopCallback wake(FStop, [multi] { curl_multi_wakeup(multi); });
   for (;;) {
     int running = 0;
     CheckMulti(curl_multi_perform(multi, &running));
     if (running == 0)
       break;
     // The transfer is cut where it stands; its connection is not kept.
-    if (FStop.stop_requested())
+    if (FStop.StopRequested())
       throw THttpStopped();
     CheckMulti(curl_multi_poll(multi, nullptr, 0, 1000, nullptr));
   }

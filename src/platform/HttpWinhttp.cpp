@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
-#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -37,8 +36,8 @@ using TInternet = std::unique_ptr<void, TInternetCloser>;
 // first closes; the other does nothing. After a stop the owner makes no further call on it.
 class TStoppableRequest {
  public:
-  TStoppableRequest(HINTERNET Handle, const std::stop_token& Stop)
-      : FHandle(Handle), FOnStop(Stop, TCloser{this}) {}
+  TStoppableRequest(HINTERNET Handle, const TStopToken& Stop)
+      : FHandle(Handle), FOnStop(Stop, [this] { Close(); }) {}
   ~TStoppableRequest() { Close(); }
   TStoppableRequest(const TStoppableRequest&) = delete;
   TStoppableRequest& operator=(const TStoppableRequest&) = delete;
@@ -52,15 +51,10 @@ class TStoppableRequest {
   }
 
  private:
-  struct TCloser {
-    TStoppableRequest* Self;
-    void operator()() const { Self->Close(); }
-  };
-
   std::mutex FLock;
   const HINTERNET FHandle;
   bool FClosed = false;
-  std::stop_callback<TCloser> FOnStop;  // last: it may run at once, and uses the fields above
+  TStopCallback FOnStop;  // last: it may run at once, and uses the fields above
 };
 
 // The parts of a URL that WinHTTP's calls take.
@@ -208,7 +202,7 @@ TWinHttpClient::TWinHttpClient(const THttpSettings& Settings)
 }
 
 void TWinHttpClient::ThrowIfStopped() const {
-  if (FSettings.Stop.stop_requested())
+  if (FSettings.Stop.StopRequested())
     throw THttpStopped();
 }
 

@@ -9,7 +9,6 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,12 +44,12 @@ struct TSlot {
 // hash; stopped and joined by the destructor, also when the pass leaves early.
 class THashers {
  public:
-  THashers(const TUpdater& Updater, const std::stop_token& RunStop)
-      : FUpdater(Updater), FLink(RunStop, TRequestStop{&FStop}) {
+  THashers(const TUpdater& Updater, const TStopToken& RunStop)
+      : FUpdater(Updater), FLink(RunStop, [this] { FStop.RequestStop(); }) {
     FThreadLimit = std::clamp(std::thread::hardware_concurrency(), 1u, KMaxHashThreads);
   }
   ~THashers() {
-    FStop.request_stop();
+    FStop.RequestStop();
     {
       const std::lock_guard<std::mutex> lock(FLock);
       FClosing = true;
@@ -87,10 +86,6 @@ class THashers {
     TSlot* Slot;
     const TRemoteFile* File;
   };
-  struct TRequestStop {
-    std::stop_source* Source;
-    void operator()() const { Source->request_stop(); }
-  };
 
   void Work() {
     for (;;) {
@@ -106,8 +101,8 @@ class THashers {
       TSlot::TState state = TSlot::TState::Failed;
       std::exception_ptr error;
       try {
-        state = FUpdater.HashMatches(*job.File, FStop.get_token()) ? TSlot::TState::Current
-                                                                   : TSlot::TState::NotCurrent;
+        state = FUpdater.HashMatches(*job.File, FStop.Token()) ? TSlot::TState::Current
+                                                               : TSlot::TState::NotCurrent;
       } catch (...) {
         error = std::current_exception();
       }
@@ -122,8 +117,8 @@ class THashers {
   }
 
   const TUpdater& FUpdater;
-  std::stop_source FStop;  // the run's stop, and the pass's end
-  std::stop_callback<TRequestStop> FLink;
+  TStopSource FStop;  // the run's stop, and the pass's end
+  TStopCallback FLink;
   unsigned FThreadLimit = 1;
   std::mutex FLock;  // guards the jobs, the count and the slots' outcomes
   std::condition_variable FWake;
@@ -148,7 +143,7 @@ bool TUpdater::QueueChangedFiles(const TInstalledRecord* Vouching) {
   // A decision raised: the pass fails there unless an earlier entry fails first, so nothing
   // past it is decided.
   bool halted = false;
-  THashers hashers(*this, FStop.get_token());
+  THashers hashers(*this, FStop.Token());
   for (int32_t i = 0; i < count; ++i) {
     if (StopRequested())
       return false;

@@ -36,13 +36,13 @@ struct TScanCount {
 };
 
 // Marks the chunks that Candidate already holds at their own place. Reads it once, in order.
-void FindHeldChunks(const std::string& Candidate, TChunkPlan& Plan, const std::stop_token& Stop,
+void FindHeldChunks(const std::string& Candidate, TChunkPlan& Plan, const TStopToken& Stop,
                     TScanCount& Count) {
   TFile file = TFile::OpenRead(Candidate);
   std::vector<uint8_t> buffer(KChunkMax);
   int64_t offset = 0;
   for (size_t i = 0; i < Plan.Index.Chunks.size(); ++i) {
-    if (Stop.stop_requested())
+    if (Stop.StopRequested())
       throw TStopped();
     const TChunk& chunk = Plan.Index.Chunks[i];
     const size_t got = file.ReadAt(offset, buffer.data(), chunk.Size);
@@ -58,7 +58,7 @@ void FindHeldChunks(const std::string& Candidate, TChunkPlan& Plan, const std::s
 }
 
 // Where each chunk of Old, cut by the shared rule, begins (the first place of equal ones).
-TChunkPlaces CutOldVersion(const std::string& Old, const std::stop_token& Stop, TScanCount& Count) {
+TChunkPlaces CutOldVersion(const std::string& Old, const TStopToken& Stop, TScanCount& Count) {
   TChunkPlaces places;
   TFile file = TFile::OpenRead(Old);
   std::vector<uint8_t> buffer(KReadPiece);
@@ -66,7 +66,7 @@ TChunkPlaces CutOldVersion(const std::string& Old, const std::stop_token& Stop, 
   TSha256 sha;
   int64_t start = 0, offset = 0;
   while (const size_t got = file.Read(buffer.data(), buffer.size())) {
-    if (Stop.stop_requested())
+    if (Stop.StopRequested())
       throw TStopped();
     Count.Add(got);
     chunker.Split(buffer.data(), got, [&](const uint8_t* Piece, size_t Length, bool Cut) {
@@ -91,7 +91,7 @@ bool Missing(const TChunkPlan& Plan) {
 }  // namespace
 
 TChunkPlan PlanChunks(TChunkIndex Index, const std::string& Candidate, const std::string& Old,
-                      const std::stop_token& Stop, const TScanned& OnScanned) {
+                      const TStopToken& Stop, const TScanned& OnScanned) {
   TChunkPlan plan;
   plan.Index = std::move(Index);
   plan.Chunks.resize(plan.Index.Chunks.size());

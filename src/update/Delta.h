@@ -7,10 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <stop_token>
 #include <string>
 #include <vector>
 
+#include "platform/Stop.h"
 #include "update/Chunks.h"
 
 namespace vt {
@@ -40,7 +40,7 @@ using TScanned = std::function<void(int64_t Done, int64_t Total)>;
 // holds at each chunk's place and from the chunks of Old cut by the same rule. A missing or
 // unreadable Candidate or Old is simply not reused. Raises TStopped once Stop is requested.
 TChunkPlan PlanChunks(TChunkIndex Index, const std::string& Candidate, const std::string& Old,
-                      const std::stop_token& Stop, const TScanned& OnScanned = {});
+                      const TStopToken& Stop, const TScanned& OnScanned = {});
 
 // True when the plan takes anything from the disk.
 bool ReusesAny(const TChunkPlan& Plan);

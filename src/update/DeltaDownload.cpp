@@ -187,7 +187,7 @@ void TUpdater::PlanChunkedFiles(THttpClient& Client) {
     }
     auto planned = std::make_unique<TPlannedFile>();
     TProgressPace pace;
-    planned->Plan = PlanChunks(std::move(chunks), names.Candidate, target, FStop.get_token(),
+    planned->Plan = PlanChunks(std::move(chunks), names.Candidate, target, FStop.Token(),
                                [&](int64_t Done, int64_t Total) {
                                  if (pace.TryTake())
                                    Report(comparing, Done, Total);

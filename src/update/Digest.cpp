@@ -118,13 +118,13 @@ bool VerifySignatureWithKey(std::span<const uint8_t> Data, std::string_view Text
   }
 }
 
-std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop) {
+std::string FileSha256Hex(const std::string& Path, const TStopToken& Stop) {
   TFile file = TFile::OpenRead(Path);
   std::vector<uint8_t> buffer(KHashChunk);
   TSha256 sha;
   // A file of several GiB takes seconds: a stop must not wait for its end.
   while (const size_t got = file.Read(buffer.data(), buffer.size())) {
-    if (Stop.stop_requested())
+    if (Stop.StopRequested())
       throw TStopped();
     sha.Update(buffer.data(), got);
   }

@@ -3,10 +3,11 @@
 
 #include <cstdint>
 #include <span>
-#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/Stop.h"
 
 namespace vt {
 
@@ -26,7 +27,7 @@ std::string Sha256Hex(std::span<const uint8_t> Bytes);
 
 // SHA-256 of a file's whole contents as lowercase hex, read in pieces of 64 KiB.
 // Raises with the open or read error's message, or TStopped once Stop is requested.
-std::string FileSha256Hex(const std::string& Path, const std::stop_token& Stop = {});
+std::string FileSha256Hex(const std::string& Path, const TStopToken& Stop = {});
 
 // True when Text (128 hex digits of r||s, blanks and control characters allowed around them)
 // is a valid ECDSA P-256 / SHA-256 signature of Data under the built-in release key.

@@ -99,8 +99,7 @@ void InflateCandidate(const std::string& Compressed, const std::string& Candidat
   RemoveFile(Compressed);
 }
 
-bool IsVerified(const std::string& Candidate, const TRemoteFile& File,
-                const std::stop_token& Stop) {
+bool IsVerified(const std::string& Candidate, const TRemoteFile& File, const TStopToken& Stop) {
   int64_t size = 0;
   int64_t time = 0;
   // Hashing is the expensive part, so only a candidate of the right size is hashed.
@@ -119,7 +118,7 @@ std::string ObjectUrl(const std::string& Objects, const TRemoteFile& File) {
 
 void TUpdater::PlaceCandidate(const std::string& Candidate, const TRemoteFile& File,
                               const std::string& Target) const {
-  if (!IsVerified(Candidate, File, FStop.get_token())) {
+  if (!IsVerified(Candidate, File, FStop.Token())) {
     RemoveFile(Candidate);
     throw ArrivedDamaged(File.Path);
   }

@@ -118,7 +118,7 @@ bool TUpdater::IsFileCurrent(const TRemoteFile& File, const TInstalledRecord* Pr
     case TKnown::Hash:
       break;
   }
-  return HashMatches(File, FStop.get_token());
+  return HashMatches(File, FStop.Token());
 }
 
 TUpdater::TKnown TUpdater::KnownWithoutHashing(const TRemoteFile& File,
@@ -136,7 +136,7 @@ TUpdater::TKnown TUpdater::KnownWithoutHashing(const TRemoteFile& File,
   return TKnown::Hash;
 }
 
-bool TUpdater::HashMatches(const TRemoteFile& File, const std::stop_token& Stop) const {
+bool TUpdater::HashMatches(const TRemoteFile& File, const TStopToken& Stop) const {
   const std::string local = LocalPath(File.Path);
   // Asked once more: on Windows the pass's answer came from a folder listing made earlier, and
   // a file gone since then is not current, as it was not when asked one by one.

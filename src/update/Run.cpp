@@ -1,9 +1,7 @@
 // The sequence of one update run, its failure capture and its hand-over to the view.
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <string>
 
 #include "update/Errors.h"
@@ -104,11 +102,7 @@ std::optional<TFolderLock> TUpdater::LockGameFolder() {
       Report("Waiting for another update of this game folder to finish...", 0, 0);
       reported = true;
     }
-    std::mutex mutex;
-    std::unique_lock<std::mutex> guard(mutex);
-    std::condition_variable_any().wait_for(guard, FStop.get_token(), KLockRetry,
-                                           [] { return false; });
-    if (StopRequested())
+    if (FStop.Token().WaitFor(KLockRetry))
       return std::nullopt;
   }
 }

@@ -9,7 +9,7 @@ namespace vt {
 namespace {
 
 // Every client of the run cuts its transfer short when the run is asked to stop.
-TUpdaterOptions WithStop(TUpdaterOptions Options, const std::stop_token& Stop) {
+TUpdaterOptions WithStop(TUpdaterOptions Options, const TStopToken& Stop) {
   Options.Client.Stop = Stop;
   Options.Worker.Stop = Stop;
   return Options;
@@ -23,7 +23,7 @@ TUpdater::TUpdater(TUpdateView& Form, TCallQueue& Queue, std::string Dir, std::s
       FCalls(Queue),
       FDir(std::move(Dir)),
       FUrl(std::move(Url)),
-      FOptions(WithStop(std::move(Options), FStop.get_token())) {}
+      FOptions(WithStop(std::move(Options), FStop.Token())) {}
 
 TUpdater::~TUpdater() {
   RequestStop();
@@ -35,7 +35,7 @@ void TUpdater::Start() {
 }
 
 void TUpdater::RequestStop() {
-  FStop.request_stop();
+  FStop.RequestStop();
 }
 
 void TUpdater::Wait() {
@@ -44,7 +44,7 @@ void TUpdater::Wait() {
 }
 
 bool TUpdater::StopRequested() const {
-  return FStop.stop_requested();
+  return FStop.StopRequested();
 }
 
 std::string TUpdater::LocalPath(std::string_view Path) const {

@@ -8,13 +8,13 @@
 #include <mutex>
 #include <optional>
 #include <set>
-#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/FolderLock.h"
 #include "platform/Http.h"
+#include "platform/Stop.h"
 #include "platform/SysError.h"
 #include "update/CallQueue.h"
 #include "update/InstalledRecord.h"
@@ -67,7 +67,7 @@ class TUpdater {
   bool IsFileCurrent(const TRemoteFile& File, const TInstalledRecord* Previous) const;
   // IsFileCurrent's last step: the file as it is now has File's size and digest. Safe on any
   // thread: it reads only FDir and the file.
-  bool HashMatches(const TRemoteFile& File, const std::stop_token& Stop) const;
+  bool HashMatches(const TRemoteFile& File, const TStopToken& Stop) const;
   // Deletes the files the previous record named and FFiles lacks ("vtlaunch.exe" spared).
   void RemoveObsoleteFiles(const TInstalledRecord* Previous) const;
   // Writes "installed.json" for FBuild, FList and FFiles.
@@ -170,7 +170,7 @@ class TUpdater {
   const std::string FUrl;
   // The run's one stop request. Its own rather than the thread's: the clients' settings hold
   // its token before the thread exists, and a stop may be asked for before Start.
-  std::stop_source FStop;
+  TStopSource FStop;
   const TUpdaterOptions FOptions;  // after FStop: its clients hold FStop's token
   std::string FObjects;
   int32_t FBuild = 0;

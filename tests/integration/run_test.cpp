@@ -351,7 +351,7 @@ TEST_F(RunTest, StopDuringDownloadsStartsNoOtherFile) {
     files["f" + std::to_string(10 + i)] = std::string(1000 + i, 'x');
   test::TDoor door;
   for (const auto& entry : test::PublishRelease(http, files, 2, false))
-    http.HoldAt(test::ObjectPath(entry), [&door](const std::stop_token&) { door.Pass(); });
+    http.HoldAt(test::ObjectPath(entry), [&door](const TStopToken&) { door.Pass(); });
   const size_t before = http.Requests().size();
   test::TRecordingView view;
   TCallQueue queue;

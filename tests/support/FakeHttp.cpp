@@ -28,7 +28,7 @@ class TFakeHttp::TClient : public THttpClient {
 
  private:
   int Answer(const std::string& Url, const std::optional<THttpRange>& Range, const TSink& Sink) {
-    if (FSettings.Stop.stop_requested())
+    if (FSettings.Stop.StopRequested())
       throw THttpStopped();
     TFakeRequest request;
     // "scheme://host/path?query": the path begins at the first "/" after the host.
@@ -44,7 +44,7 @@ class TFakeHttp::TClient : public THttpClient {
     const TAnswer answer = FHttp.Take(std::move(request));
     if (answer.Hold) {
       answer.Hold(FSettings.Stop);
-      if (FSettings.Stop.stop_requested())
+      if (FSettings.Stop.StopRequested())
         throw THttpStopped();
     }
     if (answer.Status != 200 || !answer.Body)
@@ -58,7 +58,7 @@ class TFakeHttp::TClient : public THttpClient {
       end = from + std::min<size_t>(static_cast<size_t>(Range->Count), body.size() - from);
     }
     for (size_t at = from; at < end; at += KPiece) {
-      if (at > from && FSettings.Stop.stop_requested())
+      if (at > from && FSettings.Stop.StopRequested())
         throw THttpStopped();
       Sink(reinterpret_cast<const uint8_t*>(body.data()) + at, std::min(KPiece, end - at));
     }

@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -48,7 +47,7 @@ class TFakeHttp : public TServedBodies {
  public:
   // Runs on the requesting thread before the answer; Stop is the client's stop token. A stop
   // asked for meanwhile ends the request with THttpStopped, as it would a real transfer.
-  using THold = std::function<void(const std::stop_token& Stop)>;
+  using THold = std::function<void(const TStopToken& Stop)>;
 
   // Any scheme and host reach the same fake; this one is for tests that need a URL.
   static std::string BaseUrl() { return "https://updates.test/"; }
