@@ -34,7 +34,9 @@ mkdir -p "$W/release/data"
 cp "$BIN/vtlaunch-next" "$W/release/vtlaunch.exe"
 cat >"$W/release/vt.exe" <<GAME
 #!/bin/sh
-{ echo "count=\$#"; echo "args=\$*"; echo "cwd=\$(pwd)"; } >"$W/game-started"
+# Renamed into place, so that a test that sees the file reads it whole.
+{ echo "count=\$#"; echo "args=\$*"; echo "cwd=\$(pwd)"; } >"$W/game-started.tmp"
+mv "$W/game-started.tmp" "$W/game-started"
 GAME
 chmod +x "$W/release/vt.exe"
 e2e_make_file "$W/release/data/world.pak" 500000 random world

@@ -70,7 +70,9 @@ shoot() {
 write_game() {
   cat >"$1/vt.exe" <<GAME
 #!/bin/sh
-{ echo "count=\$#"; echo "args=\$*"; echo "cwd=\$(pwd)"; } >"$W/game-started"
+# Renamed into place, so that a test that sees the file reads it whole.
+{ echo "count=\$#"; echo "args=\$*"; echo "cwd=\$(pwd)"; } >"$W/game-started.tmp"
+mv "$W/game-started.tmp" "$W/game-started"
 GAME
   chmod +x "$1/vt.exe"
 }
