@@ -5,10 +5,6 @@
 namespace vt::test {
 namespace {
 
-std::string Rooted(const std::string& Path) {
-  return !Path.empty() && Path.front() == '/' ? Path : "/" + Path;
-}
-
 // Bodies reach the sink in pieces of this size, with a stop check between them.
 constexpr size_t KPiece = 64 * 1024;
 
@@ -115,28 +111,22 @@ THttpClientFactory TFakeHttp::Factory() {
 }
 
 std::vector<TFakeRequest> TFakeHttp::Requests() const {
-  std::lock_guard lock(FLock);
-  return FRequests;
+  return FLog.All();
 }
 
 std::vector<TFakeRequest> TFakeHttp::RequestsFor(const std::string& Path) const {
-  std::vector<TFakeRequest> found;
-  for (TFakeRequest& request : Requests()) {
-    if (request.Path == Rooted(Path))
-      found.push_back(std::move(request));
-  }
-  return found;
+  return FLog.For(Path);
 }
 
 void TFakeHttp::ClearRequests() {
-  std::lock_guard lock(FLock);
-  FRequests.clear();
+  FLog.Clear();
 }
 
 TFakeHttp::TAnswer TFakeHttp::Take(TFakeRequest Request) {
   std::lock_guard lock(FLock);
   const auto found = FAnswers.find(Request.Path);
-  FRequests.push_back(std::move(Request));
+  // Logged under the same lock: once a test sees the request, its answer is settled.
+  FLog.Add(std::move(Request));
   return found == FAnswers.end() ? TAnswer{} : found->second;
 }
 

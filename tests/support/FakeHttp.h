@@ -77,7 +77,7 @@ class TFakeHttp : public TServedBodies {
 
   mutable std::mutex FLock;
   std::map<std::string, TAnswer> FAnswers;
-  std::vector<TFakeRequest> FRequests;
+  TRequestLog<TFakeRequest> FLog;
 };
 
 }  // namespace vt::test

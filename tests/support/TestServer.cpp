@@ -12,10 +12,6 @@ namespace {
 
 constexpr const char* KOctets = "application/octet-stream";
 
-std::string Rooted(const std::string& Path) {
-  return !Path.empty() && Path.front() == '/' ? Path : "/" + Path;
-}
-
 // Headers that cpp-httplib adds to a request itself; the client never sent them.
 bool IsServerHeader(const std::string& Name) {
   return Name == "REMOTE_ADDR" || Name == "REMOTE_PORT" || Name == "LOCAL_ADDR" ||
@@ -191,22 +187,15 @@ TTestServer::THandler TTestServer::Throttled(std::string Body, size_t BytesPerSe
 }
 
 std::vector<TRecordedRequest> TTestServer::Requests() const {
-  std::lock_guard<std::mutex> lock(FLock);
-  return FRequests;
+  return FLog.All();
 }
 
 std::vector<TRecordedRequest> TTestServer::RequestsFor(const std::string& Path) const {
-  std::vector<TRecordedRequest> found;
-  for (TRecordedRequest& request : Requests()) {
-    if (request.Path == Rooted(Path))
-      found.push_back(std::move(request));
-  }
-  return found;
+  return FLog.For(Path);
 }
 
 void TTestServer::ClearRequests() {
-  std::lock_guard<std::mutex> lock(FLock);
-  FRequests.clear();
+  FLog.Clear();
 }
 
 void TTestServer::Dispatch(const httplib::Request& Request, httplib::Response& Response) {
@@ -243,8 +232,7 @@ void TTestServer::Record(const httplib::Request& Request) {
       request.Headers.emplace(name, value);
   }
   request.RemotePort = Request.remote_port;
-  std::lock_guard<std::mutex> lock(FLock);
-  FRequests.push_back(std::move(request));
+  FLog.Add(std::move(request));
 }
 
 void TTestServer::WaitForStop() {

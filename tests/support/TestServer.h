@@ -101,7 +101,7 @@ class TTestServer : public TServedBodies {
   mutable std::mutex FLock;
   std::map<std::string, THandler> FExact;
   std::map<std::string, THandler> FPrefixes;
-  std::vector<TRecordedRequest> FRequests;
+  TRequestLog<TRecordedRequest> FLog;
 
   std::mutex FStopLock;
   std::condition_variable FStopSignal;
