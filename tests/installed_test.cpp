@@ -50,16 +50,13 @@ class InstalledTest : public testing::Test {
     std::ifstream in(At(Relative), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  int64_t SizeOf(const std::string& Relative) const {
-    int64_t size = -2, time = -2;
-    EXPECT_TRUE(GetFileInfo(FDir + Relative, size, time)) << Relative;
-    return size;
+  TFileInfo InfoOf(const std::string& Relative) const {
+    const std::optional<TFileInfo> info = GetFileInfo(FDir + Relative);
+    EXPECT_TRUE(info) << Relative;
+    return info.value_or(TFileInfo{-2, -2});
   }
-  int64_t TimeOf(const std::string& Relative) const {
-    int64_t size = -2, time = -2;
-    EXPECT_TRUE(GetFileInfo(FDir + Relative, size, time)) << Relative;
-    return time;
-  }
+  int64_t SizeOf(const std::string& Relative) const { return InfoOf(Relative).Size; }
+  int64_t TimeOf(const std::string& Relative) const { return InfoOf(Relative).Time; }
   // A "files" member for Relative as it is on disk now.
   std::string Entry(const std::string& Relative, const std::string& Hash = "aa") const {
     return "\"" + Relative + "\":{\"s\":" + std::to_string(SizeOf(Relative)) +

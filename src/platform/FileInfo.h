@@ -6,8 +6,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/Files.h"
 
 namespace vt {
 
@@ -19,10 +22,10 @@ class TFileInfoReader {
   TFileInfoReader(const TFileInfoReader&) = delete;
   TFileInfoReader& operator=(const TFileInfoReader&) = delete;
 
-  // As GetFileInfo of Root + Relative, where Relative separates folders with "/": false
-  // (outputs untouched) for a missing file, one that cannot be queried, or a folder. On
-  // Windows the answer is as of the folder's listing, made at its first query.
-  bool Get(std::string_view Relative, int64_t& Size, int64_t& Time);
+  // As GetFileInfo of Root + Relative, where Relative separates folders with "/": nothing for a
+  // missing file, one that cannot be queried, or a folder. On Windows the answer is as of the
+  // folder's listing, made at its first query.
+  std::optional<TFileInfo> Get(std::string_view Relative);
 
  private:
   struct TState;

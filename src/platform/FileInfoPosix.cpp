@@ -8,13 +8,11 @@
 
 #include "platform/FileInfo.h"
 #include "platform/Files.h"
+#include "platform/StatPosix.h"
 
 namespace vt {
 
 namespace {
-
-// GetFileInfo's epoch: 100 ns intervals between 1601-01-01 and 1970-01-01.
-constexpr int64_t KUnixEpochAsFileTime = 116444736000000000;
 
 #ifdef O_PATH
 // Enough to query below the folder; needs search permission only, as a path walk does.
@@ -86,7 +84,7 @@ TFileInfoReader::TFileInfoReader(std::string Root) : F(std::make_unique<TState>(
 
 TFileInfoReader::~TFileInfoReader() = default;
 
-bool TFileInfoReader::Get(std::string_view Relative, int64_t& Size, int64_t& Time) {
+std::optional<TFileInfo> TFileInfoReader::Get(std::string_view Relative) {
   const size_t slash = Relative.rfind('/');
   const std::string_view folder =
       slash == std::string_view::npos ? std::string_view() : Relative.substr(0, slash);
@@ -96,13 +94,8 @@ bool TFileInfoReader::Get(std::string_view Relative, int64_t& Size, int64_t& Tim
   // Anything unusual (an odd name, a folder that cannot be opened, a failed query, which may
   // also mean a folder renamed since it was opened) takes the full path, as it always did.
   if (fd < 0 || ::fstatat(fd, name.c_str(), &info, 0) != 0)
-    return GetFileInfo(F->Root + std::string(Relative), Size, Time);
-  if (S_ISDIR(info.st_mode))
-    return false;
-  Size = static_cast<int64_t>(info.st_size);
-  Time = KUnixEpochAsFileTime + static_cast<int64_t>(info.st_mtim.tv_sec) * 10000000 +
-         info.st_mtim.tv_nsec / 100;
-  return true;
+    return GetFileInfo(F->Root + std::string(Relative));
+  return FileInfoOf(info);
 }
 
 }  // namespace vt

@@ -6,6 +6,7 @@
 
 #include "platform/FileInfo.h"
 #include "platform/Files.h"
+#include "platform/StatWin32.h"
 #include "platform/WideWin32.h"
 
 namespace vt {
@@ -15,14 +16,9 @@ namespace {
 // Names held for all listed folders together before the listings are dropped and made anew.
 constexpr size_t KMaxListed = 1 << 20;
 
-struct TListedFile {
-  int64_t Size = 0;
-  int64_t Time = 0;
-};
-
 // One folder's files by their exact names. Folders and reparse points are left out: they are
 // asked about one by one, as before.
-using TListing = std::unordered_map<std::wstring, TListedFile>;
+using TListing = std::unordered_map<std::wstring, TFileInfo>;
 
 // Closes a search handle on every path.
 class TFind {
@@ -57,12 +53,7 @@ bool ListFolder(const std::string& Folder, TListing& Out) {
   do {
     if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
       continue;
-    TListedFile& file = Out[data.cFileName];
-    file.Size =
-        static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    file.Time =
-        static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                             data.ftLastWriteTime.dwLowDateTime);
+    Out[data.cFileName] = FileInfoOf(data);
   } while (::FindNextFileW(find.Get(), &data));
   return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
@@ -103,7 +94,7 @@ TFileInfoReader::TFileInfoReader(std::string Root) : F(std::make_unique<TState>(
 
 TFileInfoReader::~TFileInfoReader() = default;
 
-bool TFileInfoReader::Get(std::string_view Relative, int64_t& Size, int64_t& Time) {
+std::optional<TFileInfo> TFileInfoReader::Get(std::string_view Relative) {
   const size_t slash = Relative.rfind('/');
   const std::string folder(slash == std::string_view::npos ? std::string_view()
                                                            : Relative.substr(0, slash));
@@ -112,11 +103,8 @@ bool TFileInfoReader::Get(std::string_view Relative, int64_t& Size, int64_t& Tim
   if (!name.empty() && folder.find(':') == std::string::npos) {
     const TListing& listing = F->Listing(folder);
     const auto found = listing.find(Wide(name));
-    if (found != listing.end()) {
-      Size = found->second.Size;
-      Time = found->second.Time;
-      return true;
-    }
+    if (found != listing.end())
+      return found->second;
   }
   // Not listed under that exact name (another letter case, a short name, a folder, a file made
   // since): the query of one file, as always.
@@ -125,7 +113,7 @@ bool TFileInfoReader::Get(std::string_view Relative, int64_t& Size, int64_t& Tim
     if (c == '/')
       c = '\\';
   }
-  return GetFileInfo(local, Size, Time);
+  return GetFileInfo(local);
 }
 
 }  // namespace vt

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -63,9 +64,17 @@ class TFile {
   std::string FPath;
 };
 
-// Size and last-write time of a file; false (outputs untouched) when Path is missing, cannot be
-// queried, or is a folder. Time counts 100 ns intervals since 1601-01-01 UTC on every platform.
-bool GetFileInfo(const std::string& Path, int64_t& Size, int64_t& Time);
+// Size and last-write time of a file. Time counts 100 ns intervals since 1601-01-01 UTC on every
+// platform.
+struct TFileInfo {
+  int64_t Size = 0;
+  int64_t Time = 0;
+
+  bool operator==(const TFileInfo&) const = default;
+};
+
+// Nothing when Path is missing, cannot be queried, or is a folder.
+std::optional<TFileInfo> GetFileInfo(const std::string& Path);
 
 bool FolderExists(const std::string& Path);
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/Files.h"
+#include "platform/StatPosix.h"
 #include "platform/SysError.h"
 
 namespace vt {
@@ -154,9 +155,6 @@ namespace vt {
 
 namespace {
 
-// 100 ns intervals between 1601-01-01 and 1970-01-01, so that records look alike everywhere.
-constexpr int64_t KUnixEpochAsFileTime = 116444736000000000;
-
 // Owns a descriptor for the few calls below that need one.
 class TDescriptor {
  public:
@@ -207,14 +205,11 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
-bool GetFileInfo(const std::string& Path, int64_t& Size, int64_t& Time) {
+std::optional<TFileInfo> GetFileInfo(const std::string& Path) {
   struct stat info;
-  if (::stat(Path.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
-    return false;
-  Size = static_cast<int64_t>(info.st_size);
-  Time = KUnixEpochAsFileTime + static_cast<int64_t>(info.st_mtim.tv_sec) * 10000000 +
-         info.st_mtim.tv_nsec / 100;
-  return true;
+  if (::stat(Path.c_str(), &info) != 0)
+    return std::nullopt;
+  return FileInfoOf(info);
 }
 
 bool FolderExists(const std::string& Path) {

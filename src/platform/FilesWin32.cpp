@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/Files.h"
+#include "platform/StatWin32.h"
 #include "platform/SysError.h"
 #include "platform/WideWin32.h"
 
@@ -172,17 +173,13 @@ void TFile::Resize(int64_t Size) {
     RaiseWriteFor(FPath, ::GetLastError());
 }
 
-bool GetFileInfo(const std::string& Path, int64_t& Size, int64_t& Time) {
+std::optional<TFileInfo> GetFileInfo(const std::string& Path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!::GetFileAttributesExW(WidePath(Path).c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return false;
+    return std::nullopt;
   }
-  Size =
-      static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-  Time = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                              data.ftLastWriteTime.dwLowDateTime);
-  return true;
+  return FileInfoOf(data);
 }
 
 bool FolderExists(const std::string& Path) {

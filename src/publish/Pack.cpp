@@ -112,8 +112,7 @@ struct TStoreChunks {
 std::optional<TChunkIndex> StoredIndex(const std::string& Store, const TChunkRef& Ref,
                                        int64_t Size) {
   const std::string path = Store + ChunkIndexName(Ref.Hash);
-  int64_t size = 0, time = 0;
-  if (!GetFileInfo(path, size, time) || size != Ref.Size)
+  if (const std::optional<TFileInfo> info = GetFileInfo(path); !info || info->Size != Ref.Size)
     return std::nullopt;
   try {
     const TBytes bytes = ReadFileBytes(path);
@@ -248,14 +247,13 @@ class TPacker {
   }
 
   void PackFile(const TGameFile& File, size_t Index) {
-    int64_t size = 0, time = 0;
-    if (GetFileInfo(File.LocalPath, size, time))
-      FTimes[Index] = time;
+    const TFileInfo info = GetFileInfo(File.LocalPath).value_or(TFileInfo{});
+    FTimes[Index] = info.Time;
     TRemoteFile& entry = FEntries[Index];
     entry.Path = File.Path;
     TShown shown;
-    if (const std::optional<TCachedFile> cached = FCache.Find(File.Path, size, time)) {
-      entry.Size = size;
+    if (const std::optional<TCachedFile> cached = FCache.Find(File.Path, info.Size, info.Time)) {
+      entry.Size = info.Size;
       entry.Hash = cached->Hash;
       if (ClaimObject(entry)) {
         Reused(File, entry, cached->Chunks, true, shown);
@@ -393,8 +391,7 @@ class TPacker {
     const TBytes bytes = WriteChunkIndex(Index);
     const TChunkRef ref{static_cast<int64_t>(bytes.size()), Sha256Hex(bytes)};
     const std::string path = FStore + ChunkIndexName(ref.Hash);
-    int64_t size = 0, time = 0;
-    if (!GetFileInfo(path, size, time) || size != ref.Size) {
+    if (const std::optional<TFileInfo> info = GetFileInfo(path); !info || info->Size != ref.Size) {
       {
         std::lock_guard lock(FLock);
         MakeStoreFolder(ref.Hash);
@@ -443,14 +440,15 @@ class TPacker {
 
   // An object already there is trusted by its name; a plain one must at least have the size.
   bool Reuse(TRemoteFile& Entry) const {
-    int64_t size = 0, time = 0;
-    if (FOptions.Compress != TCompress::Never && GetFileInfo(ObjectPath(Entry, true), size, time) &&
-        size > 0) {
-      Entry.ZSize = size;
-      return true;
+    if (FOptions.Compress != TCompress::Never) {
+      if (const std::optional<TFileInfo> z = GetFileInfo(ObjectPath(Entry, true));
+          z && z->Size > 0) {
+        Entry.ZSize = z->Size;
+        return true;
+      }
     }
-    return FOptions.Compress != TCompress::Always &&
-           GetFileInfo(ObjectPath(Entry, false), size, time) && size == Entry.Size;
+    const std::optional<TFileInfo> plain = GetFileInfo(ObjectPath(Entry, false));
+    return FOptions.Compress != TCompress::Always && plain && plain->Size == Entry.Size;
   }
 
   void WriteObject(const TGameFile& File, TRemoteFile& Entry, TShown& Shown, TOutcome& Outcome) {
@@ -601,9 +599,8 @@ TExcludeRules ExcludeRulesFor(const std::string& GameDir, const TPackOptions& Op
   for (const std::string& pattern : Options.Exclude)
     rules.Add(pattern);
   const std::string ignoreFile = (fs::path(GameDir) / KIgnoreFileName).string();
-  int64_t size = 0, time = 0;
-  if (GetFileInfo(ignoreFile, size, time))
-    rules.AddLines(ReadWholeFile(ignoreFile, size));
+  if (const std::optional<TFileInfo> info = GetFileInfo(ignoreFile))
+    rules.AddLines(ReadWholeFile(ignoreFile, info->Size));
   return rules;
 }
 

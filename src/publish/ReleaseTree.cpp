@@ -84,8 +84,7 @@ int64_t ObjectBytes(const TRemoteFile& Entry) {
 
 std::optional<TBytes> LiveManifest(const std::string& OutDir) {
   const std::string path = (fs::path(OutDir) / "version").string();
-  int64_t size = 0, time = 0;
-  if (!GetFileInfo(path, size, time))
+  if (!GetFileInfo(path))
     return std::nullopt;
   return ReadFileBytes(path);
 }

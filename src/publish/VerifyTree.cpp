@@ -57,9 +57,10 @@ std::string Mismatch(const char* What, int64_t Found, const char* Member, int64_
 // is read as the chunk store it describes, which checks it whole as well.
 std::string CheckObject(const std::string& Local, const TRemoteFile& Entry,
                         const TChunkIndex* Index) {
-  int64_t size = 0, time = 0;
-  if (!GetFileInfo(Local, size, time))
+  const std::optional<TFileInfo> info = GetFileInfo(Local);
+  if (!info)
     return "its object is missing";
+  const int64_t size = info->Size;
   if (Entry.ZSize > 0 && size != Entry.ZSize)
     return Mismatch("its object", size, "z", Entry.ZSize);
   if (Entry.ZSize <= 0 && size != Entry.Size)
@@ -89,11 +90,11 @@ std::string CheckObject(const std::string& Local, const TRemoteFile& Entry,
 // receives it when it is sound.
 std::string CheckIndex(const std::string& Folder, const TRemoteFile& Entry, TChunkIndex& Index) {
   const std::string path = Folder + ChunkIndexName(Entry.Chunks.Hash);
-  int64_t size = 0, time = 0;
-  if (!GetFileInfo(path, size, time))
+  const std::optional<TFileInfo> info = GetFileInfo(path);
+  if (!info)
     return "its chunk index is missing";
-  if (size != Entry.Chunks.Size)
-    return Mismatch("its chunk index", size, "c.s", Entry.Chunks.Size);
+  if (info->Size != Entry.Chunks.Size)
+    return Mismatch("its chunk index", info->Size, "c.s", Entry.Chunks.Size);
   const TBytes bytes = ReadFileBytes(path);
   if (Sha256Hex(bytes) != Entry.Chunks.Hash)
     return "its chunk index does not have the SHA-256 of \"c.h\"";

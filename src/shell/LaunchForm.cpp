@@ -24,9 +24,7 @@ constexpr const char* KFailedPrefix = "Update failed: ";
 constexpr int KFullBar = 1000;
 
 bool IsFile(const std::string& Path) {
-  int64_t size = 0;
-  int64_t time = 0;
-  return GetFileInfo(Path, size, time);
+  return GetFileInfo(Path).has_value();
 }
 
 TLaunchSettings WithSelfPath(TLaunchSettings Settings) {

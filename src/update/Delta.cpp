@@ -95,11 +95,8 @@ TChunkPlan PlanChunks(TChunkIndex Index, const std::string& Candidate, const std
   TChunkPlan plan;
   plan.Index = std::move(Index);
   plan.Chunks.resize(plan.Index.Chunks.size());
-  int64_t held = 0, oldSize = 0, time = 0;
-  if (!GetFileInfo(Candidate, held, time))
-    held = 0;
-  if (!GetFileInfo(Old, oldSize, time))
-    oldSize = 0;
+  const int64_t held = GetFileInfo(Candidate).value_or(TFileInfo{}).Size;
+  const int64_t oldSize = GetFileInfo(Old).value_or(TFileInfo{}).Size;
   TScanCount count{OnScanned, 0, held + oldSize};
   // Whatever cannot be read is fetched instead; verification guards the result either way.
   try {

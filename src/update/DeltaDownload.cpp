@@ -31,17 +31,18 @@ constexpr uint32_t KAssemblyPiece = 1024 * 1024;
 constexpr int64_t KMinPieceBytes = 1024 * 1024;
 
 bool HasFile(const std::string& Path) {
-  int64_t size = 0, time = 0;
-  return GetFileInfo(Path, size, time) && size > 0;
+  const std::optional<TFileInfo> info = GetFileInfo(Path);
+  return info && info->Size > 0;
 }
 
 // What an interrupted whole download left compressed becomes the start of the candidate, unless
 // the candidate already holds more. What cannot be inflated is simply not reused.
 void ResumeCompressed(const TReceivingNames& Names, int64_t Size) {
-  int64_t compressed = 0, held = 0, time = 0;
-  if (!GetFileInfo(Names.Compressed, compressed, time))
+  const std::optional<TFileInfo> compressed = GetFileInfo(Names.Compressed);
+  if (!compressed)
     return;
-  if (!GetFileInfo(Names.Candidate, held, time) || held < compressed)
+  const std::optional<TFileInfo> held = GetFileInfo(Names.Candidate);
+  if (!held || held->Size < compressed->Size)
     InflatePrefix(Names.Compressed, Names.Candidate, Size);
   RemoveFile(Names.Compressed);
 }

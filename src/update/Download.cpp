@@ -100,11 +100,9 @@ void InflateCandidate(const std::string& Compressed, const std::string& Candidat
 }
 
 bool IsVerified(const std::string& Candidate, const TRemoteFile& File, const TStopToken& Stop) {
-  int64_t size = 0;
-  int64_t time = 0;
   // Hashing is the expensive part, so only a candidate of the right size is hashed.
-  return GetFileInfo(Candidate, size, time) && size == File.Size &&
-         FileSha256Hex(Candidate, Stop) == File.Hash;
+  const std::optional<TFileInfo> info = GetFileInfo(Candidate);
+  return info && info->Size == File.Size && FileSha256Hex(Candidate, Stop) == File.Hash;
 }
 
 }  // namespace

@@ -35,9 +35,7 @@ void TUpdater::CheckFreeSpace() const {
   files.reserve(FQueue.size());
   for (const int32_t index : FQueue) {
     const TRemoteFile& file = FFiles[index];
-    int64_t replaced = 0, time = 0;
-    if (!GetFileInfo(LocalPath(file.Path), replaced, time))
-      replaced = 0;
+    const int64_t replaced = GetFileInfo(LocalPath(file.Path)).value_or(TFileInfo{}).Size;
     // An assembled file receives no compressed object.
     files.push_back({std::max<int64_t>(file.Size, 0), replaced,
                      file.ZSize > 0 && PlanOf(index) == nullptr ? file.ZSize : int64_t{0}});

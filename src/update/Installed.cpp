@@ -44,18 +44,18 @@ bool SameIgnoringAsciiCase(std::string_view A, std::string_view B) {
 // True when Entry is an object whose "s" and "t" match Size and Time. Reads "t" only when "s"
 // matched, so a bad "t" fails the run only for a file whose size is as recorded.
 bool RecordMatches(const TInstalledRecord& Record, const TInstalledRecord::TEntry& Entry,
-                   int64_t Size, int64_t Time) {
-  return Entry.IsObject && Record.SizeOf(Entry) == Size && Record.TimeOf(Entry) == Time;
+                   const TFileInfo& Now) {
+  return Entry.IsObject && Record.SizeOf(Entry) == Now.Size && Record.TimeOf(Entry) == Now.Time;
 }
 
-void AppendFileEntry(std::string& Out, const TRemoteFile& File, int64_t Size, int64_t Time) {
+void AppendFileEntry(std::string& Out, const TRemoteFile& File, const TFileInfo& Now) {
   AppendJsonName(Out, File.Path);
   Out += '{';
   AppendJsonName(Out, "s");
-  AppendJsonInt(Out, Size);
+  AppendJsonInt(Out, Now.Size);
   Out += ',';
   AppendJsonName(Out, "t");
-  AppendJsonInt(Out, Time);
+  AppendJsonInt(Out, Now.Time);
   Out += ',';
   AppendJsonName(Out, "h");
   AppendJsonString(Out, File.Hash);
@@ -65,12 +65,12 @@ void AppendFileEntry(std::string& Out, const TRemoteFile& File, int64_t Size, in
 }  // namespace
 
 std::optional<TInstalledRecord> ReadInstalledRecord(const std::string& Path) {
-  int64_t size = 0, time = 0;
-  if (!GetFileInfo(Path, size, time))
+  const std::optional<TFileInfo> info = GetFileInfo(Path);
+  if (!info)
     return std::nullopt;
   std::optional<TInstalledRecord> record;
   {
-    const std::string text = ReadWholeFile(Path, size);
+    const std::string text = ReadWholeFile(Path, info->Size);
     const size_t bad = FindInvalidUtf8(text);
     if (bad != std::string_view::npos) {
       throw TUpdateError("installed.json is not valid UTF-8 text (byte " + std::to_string(bad) +
@@ -99,10 +99,8 @@ bool TUpdater::IsUpToDate(const TInstalledRecord* Root) const {
     const std::string_view name = TInstalledRecord::NameOf(entry);
     if (!entry.IsObject || !IsSafeRelativePath(name))
       return false;
-    int64_t size = 0, time = 0;
-    if (!info.Get(name, size, time))
-      return false;
-    if (!RecordMatches(*Root, entry, size, time))
+    const std::optional<TFileInfo> now = info.Get(name);
+    if (!now || !RecordMatches(*Root, entry, *now))
       return false;
   }
   return true;
@@ -124,12 +122,12 @@ bool TUpdater::IsFileCurrent(const TRemoteFile& File, const TInstalledRecord* Pr
 TUpdater::TKnown TUpdater::KnownWithoutHashing(const TRemoteFile& File,
                                                const TInstalledRecord* Previous,
                                                TFileInfoReader& Info) const {
-  int64_t size = 0, time = 0;
-  if (!Info.Get(File.Path, size, time) || size != File.Size)
+  const std::optional<TFileInfo> now = Info.Get(File.Path);
+  if (!now || now->Size != File.Size)
     return TKnown::NotCurrent;
   const TInstalledRecord::TEntry* entry =
       Previous != nullptr && Previous->HasFiles() ? Previous->Find(File.Path) : nullptr;
-  if (entry != nullptr && RecordMatches(*Previous, *entry, size, time) &&
+  if (entry != nullptr && RecordMatches(*Previous, *entry, *now) &&
       SameIgnoringAsciiCase(Previous->HashOf(*entry), File.Hash)) {
     return TKnown::Current;
   }
@@ -140,8 +138,8 @@ bool TUpdater::HashMatches(const TRemoteFile& File, const TStopToken& Stop) cons
   const std::string local = LocalPath(File.Path);
   // Asked once more: on Windows the pass's answer came from a folder listing made earlier, and
   // a file gone since then is not current, as it was not when asked one by one.
-  int64_t size = 0, time = 0;
-  if (!GetFileInfo(local, size, time) || size != File.Size)
+  const std::optional<TFileInfo> now = GetFileInfo(local);
+  if (!now || now->Size != File.Size)
     return false;
   return FileSha256Hex(local, Stop) == File.Hash;
 }
@@ -179,13 +177,13 @@ void TUpdater::SaveInstalled() const {
   bool first = true;
   TFileInfoReader info(FDir);
   for (const TRemoteFile& file : FFiles) {
-    int64_t size = 0, time = 0;
-    if (!info.Get(file.Path, size, time))
+    const std::optional<TFileInfo> now = info.Get(file.Path);
+    if (!now)
       continue;
     if (!first)
       text += ',';
     first = false;
-    AppendFileEntry(text, file, size, time);
+    AppendFileEntry(text, file, *now);
   }
   text += "}}";
   // Written beside and renamed over the old record, so that a crash or a full disk never

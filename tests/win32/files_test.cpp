@@ -53,8 +53,7 @@ TEST_F(Win32Files, ReplaceFileMovesOverAnExistingTarget) {
   const TSysStatus moved = ReplaceFile(part, target);
   ASSERT_TRUE(moved) << moved.Text();
   EXPECT_EQ(ReadWholeFile(target), "new content");
-  int64_t size = 0, time = 0;
-  EXPECT_FALSE(GetFileInfo(part, size, time));
+  EXPECT_FALSE(GetFileInfo(part));
 
   // A missing source fails, leaves the target alone and says why.
   const TSysStatus missing = ReplaceFile(part, target);
@@ -92,14 +91,10 @@ TEST_F(Win32Files, FileInfoGivesSizeAndTheRawLastWriteTime) {
     EXPECT_TRUE(::SetFileTime(handle, nullptr, nullptr, &time));
     ::CloseHandle(handle);
   }
-  int64_t size = -1, time = -1;
-  ASSERT_TRUE(GetFileInfo(path, size, time));
-  EXPECT_EQ(size, 70000);
-  EXPECT_EQ(time, KTime);
-  // Folders and missing files give false and leave the outputs alone.
-  EXPECT_FALSE(GetFileInfo(FDir, size, time));
-  EXPECT_FALSE(GetFileInfo(FDir + "missing", size, time));
-  EXPECT_EQ(size, 70000);
+  EXPECT_EQ(GetFileInfo(path), (TFileInfo{70000, KTime}));
+  // Folders and missing files give nothing.
+  EXPECT_FALSE(GetFileInfo(FDir));
+  EXPECT_FALSE(GetFileInfo(FDir + "missing"));
 }
 
 TEST_F(Win32Files, LongPathsWork) {
@@ -115,9 +110,9 @@ TEST_F(Win32Files, LongPathsWork) {
   WriteAll(file + ".part", "deep");
   const TSysStatus moved = ReplaceFile(file + ".part", file);
   ASSERT_TRUE(moved) << moved.Text();
-  int64_t size = 0, time = 0;
-  EXPECT_TRUE(GetFileInfo(file, size, time));
-  EXPECT_EQ(size, 4);
+  const std::optional<TFileInfo> info = GetFileInfo(file);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->Size, 4);
   EXPECT_EQ(ReadWholeFile(file), "deep");
   EXPECT_TRUE(RemoveFile(file));
   // Tidy the folders from the deepest up.

@@ -45,14 +45,14 @@ const bool GRecorded = [] {
 // The two lines the started program recorded, or none after 20 s.
 std::vector<std::string> Recorded(const std::string& Path) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  int64_t size = 0, time = 0;
-  while (!GetFileInfo(Path, size, time) && std::chrono::steady_clock::now() < deadline)
+  while (!GetFileInfo(Path) && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   std::vector<std::string> lines;
-  if (!GetFileInfo(Path, size, time))
+  const std::optional<TFileInfo> info = GetFileInfo(Path);
+  if (!info)
     return lines;
   TFile file = TFile::OpenRead(Path);
-  std::string text(static_cast<size_t>(size), '\0');
+  std::string text(static_cast<size_t>(info->Size), '\0');
   text.resize(file.Read(text.data(), text.size()));
   for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
     lines.push_back(text.substr(start, end - start));

@@ -108,8 +108,7 @@ int Run(const TUpdateCommand& Command, TRunReport& Report) {
 // The folder vtupdate runs from when it is a game folder (it holds the record), else empty.
 std::string ProgramGameFolder() {
   const std::string folder = FolderOf(RunningExecutablePath());
-  int64_t size = 0, time = 0;
-  if (folder.empty() || !GetFileInfo(folder + KInstalledName, size, time))
+  if (folder.empty() || !GetFileInfo(folder + KInstalledName))
     return {};
   return folder;
 }
