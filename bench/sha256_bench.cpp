@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "update/Sha256.h"
+#include "format/Sha256.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "update/Errors.h"
-#include "update/FileList.h"
-#include "update/Paths.h"
+#include "format/Errors.h"
+#include "format/FileList.h"
+#include "format/Paths.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   try {

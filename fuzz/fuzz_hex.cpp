@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "update/Digest.h"
+#include "format/Digest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string_view text(reinterpret_cast<const char*>(Data), Size);

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "update/Inflate.h"
+#include "format/Inflate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Size < 2)

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "format/InstalledRecord.h"
+#include "format/Json.h"
+#include "format/Utf8.h"
 #include "support/RecordText.h"
-#include "update/InstalledRecord.h"
-#include "update/Json.h"
-#include "update/Utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const std::string_view text(reinterpret_cast<const char*>(Data), Size);

@@ -7,8 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "update/Errors.h"
-#include "update/Json.h"
+#include "format/Errors.h"
+#include "format/Json.h"
+#include "format/Text.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "update/Errors.h"
-#include "update/Manifest.h"
+#include "format/Errors.h"
+#include "format/Manifest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   try {

@@ -7,16 +7,16 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/Options.h"
+#include "format/Paths.h"
+#include "format/ReleaseKey.h"
+#include "format/Version.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "shell/ErrorBox.h"
 #include "shell/LaunchForm.h"
 #include "shell/SystemStarter.h"
 #include "shell/gtk/GtkWindow.h"
-#include "update/Options.h"
-#include "update/Paths.h"
-#include "update/ReleaseKey.h"
-#include "update/Version.h"
 
 namespace {
 

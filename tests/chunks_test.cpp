@@ -1,11 +1,11 @@
-#include "update/Chunks.h"
+#include "format/Chunks.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <set>
 
-#include "update/Errors.h"
+#include "format/Errors.h"
 
 namespace vt {
 namespace {

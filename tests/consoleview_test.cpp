@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "update/Utf8.h"
+#include "Columns.h"
+#include "format/Utf8.h"
 
 namespace vt {
 namespace {

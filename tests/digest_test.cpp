@@ -1,4 +1,4 @@
-#include "update/Digest.h"
+#include "format/Digest.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
@@ -10,9 +10,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "format/ReleaseKey.h"
 #include "publish/Signer.h"
 #include "support/TestData.h"
-#include "update/ReleaseKey.h"
 
 namespace vt {
 namespace {

@@ -2,8 +2,10 @@
 
 #include <limits>
 
+#include "format/DownloadSizes.h"
+#include "format/Text.h"
 #include "support/UpdaterSeam.h"
-#include "update/DownloadSizes.h"
+#include "update/FreeSpace.h"
 #include "update/Updater.h"
 
 namespace vt {

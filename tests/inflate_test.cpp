@@ -1,4 +1,4 @@
-#include "update/Inflate.h"
+#include "format/Inflate.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <fstream>
 #include <random>
 
+#include "format/Errors.h"
 #include "publish/Release.h"
 #include "support/TestRelease.h"
-#include "update/Errors.h"
 
 namespace vt {
 namespace {

@@ -10,14 +10,14 @@
 #include <iterator>
 #include <random>
 
+#include "format/Digest.h"
+#include "format/Errors.h"
+#include "format/GameFolder.h"
+#include "format/InstalledRecord.h"
+#include "format/Json.h"
 #include "platform/Files.h"
 #include "support/TestRelease.h"
 #include "support/UpdaterSeam.h"
-#include "update/Digest.h"
-#include "update/Errors.h"
-#include "update/GameFolder.h"
-#include "update/InstalledRecord.h"
-#include "update/Json.h"
 #include "update/Updater.h"
 
 namespace vt {

@@ -2,7 +2,7 @@
 // every text must give the same record either way, and the quick reader must answer alone for
 // the records the launcher writes.
 
-#include "update/InstalledRecord.h"
+#include "format/InstalledRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <iterator>
 #include <string>
 
+#include "format/Json.h"
+#include "format/Utf8.h"
 #include "support/RecordText.h"
 #include "support/TestData.h"
-#include "update/Json.h"
-#include "update/Utf8.h"
 
 namespace vt {
 namespace {

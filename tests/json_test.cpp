@@ -1,4 +1,4 @@
-#include "update/Json.h"
+#include "format/Json.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,9 @@
 #include <iterator>
 #include <string>
 
+#include "format/Errors.h"
+#include "format/Text.h"
 #include "support/TestData.h"
-#include "update/Errors.h"
 
 namespace vt {
 namespace {

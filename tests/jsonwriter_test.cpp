@@ -1,8 +1,8 @@
-#include "update/JsonWriter.h"
+#include "format/JsonWriter.h"
 
 #include <gtest/gtest.h>
 
-#include "update/Json.h"
+#include "format/Json.h"
 
 namespace vt {
 namespace {

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "update/Digest.h"
+#include "format/Digest.h"
 
 namespace vt {
 namespace {

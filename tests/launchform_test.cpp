@@ -15,11 +15,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include "cli/Options.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "support/FakeHttp.h"
 #include "support/TestRelease.h"
-#include "update/Options.h"
 
 namespace vt {
 namespace {

@@ -1,4 +1,4 @@
-#include "update/Paths.h"
+#include "format/Paths.h"
 
 #include <gtest/gtest.h>
 

@@ -11,6 +11,8 @@
 #include <random>
 #include <set>
 
+#include "format/Chunks.h"
+#include "format/Digest.h"
 #include "publish/ChunkedObject.h"
 #include "publish/Diff.h"
 #include "publish/ObjectFiles.h"
@@ -21,8 +23,6 @@
 #include "publish/ReleaseTree.h"
 #include "publish/VerifyTree.h"
 #include "support/TestRelease.h"
-#include "update/Chunks.h"
-#include "update/Digest.h"
 
 namespace vt {
 namespace {

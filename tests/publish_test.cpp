@@ -10,13 +10,13 @@
 #include <random>
 #include <regex>
 
+#include "format/Digest.h"
+#include "format/FileList.h"
+#include "format/Inflate.h"
+#include "format/Manifest.h"
 #include "publish/ObjectFiles.h"
 #include "publish/Pack.h"
 #include "publish/VerifyTree.h"
-#include "update/Digest.h"
-#include "update/FileList.h"
-#include "update/Inflate.h"
-#include "update/Manifest.h"
 
 namespace vt {
 namespace {

@@ -12,6 +12,7 @@
 #include <set>
 #include <thread>
 
+#include "format/Digest.h"
 #include "publish/Diff.h"
 #include "publish/Exclude.h"
 #include "publish/ObjectFiles.h"
@@ -22,7 +23,6 @@
 #include "publish/TreeLock.h"
 #include "publish/VerifyTree.h"
 #include "support/TestRelease.h"
-#include "update/Digest.h"
 
 namespace vt {
 namespace {

@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "update/Digest.h"
-#include "update/ReleaseKey.h"
+#include "format/Digest.h"
+#include "format/ReleaseKey.h"
 
 namespace vt {
 namespace {

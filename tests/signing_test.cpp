@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "format/Digest.h"
 #include "publish/Signer.h"
-#include "update/Digest.h"
 
 namespace vt {
 namespace {

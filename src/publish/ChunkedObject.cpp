@@ -4,8 +4,8 @@
 
 #include <stdexcept>
 
+#include "format/Digest.h"
 #include "platform/Files.h"
-#include "update/Digest.h"
 
 namespace vt {
 

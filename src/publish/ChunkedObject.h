@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "format/Chunks.h"
+#include "format/Streams.h"
 #include "publish/ObjectFiles.h"
-#include "update/Chunks.h"
-#include "update/Streams.h"
 
 namespace vt {
 

@@ -7,9 +7,9 @@
 #include <set>
 #include <stdexcept>
 
+#include "format/Chunks.h"
+#include "format/Digest.h"
 #include "publish/ReleaseTree.h"
-#include "update/Chunks.h"
-#include "update/Digest.h"
 
 namespace vt {
 

@@ -6,9 +6,10 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "update/Json.h"
-#include "update/Paths.h"
-#include "update/Utf8.h"
+#include "format/Json.h"
+#include "format/Paths.h"
+#include "format/Text.h"
+#include "format/Utf8.h"
 
 namespace vt {
 

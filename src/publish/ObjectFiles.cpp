@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "format/Digest.h"
+#include "format/Sha256.h"
 #include "platform/Files.h"
 #include "platform/SysError.h"
-#include "update/Digest.h"
-#include "update/Sha256.h"
 
 namespace vt {
 

@@ -12,6 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "format/Digest.h"
+#include "format/Json.h"
+#include "format/Manifest.h"
+#include "format/Paths.h"
+#include "format/Streams.h"
 #include "platform/Files.h"
 #include "platform/SysError.h"
 #include "publish/ChunkedObject.h"
@@ -21,11 +26,6 @@
 #include "publish/Release.h"
 #include "publish/ReleaseTree.h"
 #include "publish/TreeLock.h"
-#include "update/Digest.h"
-#include "update/Json.h"
-#include "update/Manifest.h"
-#include "update/Paths.h"
-#include "update/Streams.h"
 
 namespace vt {
 

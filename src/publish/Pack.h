@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "format/Chunks.h"
+#include "format/RemoteFile.h"
 #include "publish/Signer.h"
-#include "update/Chunks.h"
-#include "update/RemoteFile.h"
 
 namespace vt {
 

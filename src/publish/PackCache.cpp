@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <sstream>
 
+#include "format/Streams.h"
 #include "platform/Files.h"
 #include "publish/ObjectFiles.h"
-#include "update/Streams.h"
 
 namespace vt {
 

@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "format/Manifest.h"
 #include "publish/ReleaseTree.h"
 #include "publish/TreeLock.h"
-#include "update/Manifest.h"
 
 namespace vt {
 

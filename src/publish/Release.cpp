@@ -4,8 +4,8 @@
 
 #include <stdexcept>
 
-#include "update/Inflate.h"
-#include "update/JsonWriter.h"
+#include "format/Inflate.h"
+#include "format/JsonWriter.h"
 
 namespace vt {
 

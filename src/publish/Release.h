@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "update/RemoteFile.h"
+#include "format/RemoteFile.h"
 
 namespace vt {
 

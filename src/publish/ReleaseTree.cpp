@@ -7,15 +7,15 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "format/Chunks.h"
+#include "format/Digest.h"
+#include "format/FileList.h"
+#include "format/Manifest.h"
+#include "format/Streams.h"
 #include "platform/Files.h"
 #include "publish/ObjectFiles.h"
 #include "publish/PackCache.h"
 #include "publish/Release.h"
-#include "update/Chunks.h"
-#include "update/Digest.h"
-#include "update/FileList.h"
-#include "update/Manifest.h"
-#include "update/Streams.h"
 
 namespace vt {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "update/Digest.h"
-#include "update/Manifest.h"
-#include "update/RemoteFile.h"
+#include "format/Digest.h"
+#include "format/Manifest.h"
+#include "format/RemoteFile.h"
 
 namespace vt {
 

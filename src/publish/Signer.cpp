@@ -15,9 +15,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "format/Digest.h"
+#include "format/Streams.h"
 #include "platform/OpensslOwned.h"
-#include "update/Digest.h"
-#include "update/Streams.h"
 
 namespace vt {
 

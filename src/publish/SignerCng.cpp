@@ -9,12 +9,12 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "format/Digest.h"
+#include "format/Sha256.h"
+#include "format/Streams.h"
 #include "platform/CngOwned.h"
 #include "publish/KeyDer.h"
 #include "publish/Signer.h"
-#include "update/Digest.h"
-#include "update/Sha256.h"
-#include "update/Streams.h"
 
 namespace vt {
 namespace {

@@ -6,18 +6,18 @@
 #include <set>
 #include <stdexcept>
 
+#include "format/Chunks.h"
+#include "format/Digest.h"
+#include "format/FileList.h"
+#include "format/Inflate.h"
+#include "format/Manifest.h"
+#include "format/Paths.h"
+#include "format/Sha256.h"
 #include "platform/Files.h"
 #include "publish/ChunkedObject.h"
 #include "publish/ObjectFiles.h"
 #include "publish/Release.h"
 #include "publish/ReleaseTree.h"
-#include "update/Chunks.h"
-#include "update/Digest.h"
-#include "update/FileList.h"
-#include "update/Inflate.h"
-#include "update/Manifest.h"
-#include "update/Paths.h"
-#include "update/Sha256.h"
 
 namespace vt {
 

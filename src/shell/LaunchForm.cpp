@@ -4,9 +4,9 @@
 #include <exception>
 #include <utility>
 
+#include "format/GameFolder.h"
+#include "format/Paths.h"
 #include "platform/Files.h"
-#include "update/GameFolder.h"
-#include "update/Paths.h"
 
 namespace vt {
 

@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "cli/Options.h"
+#include "format/GameFolder.h"
 #include "shell/Controls.h"
 #include "update/CallQueue.h"
-#include "update/GameFolder.h"
-#include "update/Options.h"
 #include "update/Updater.h"
 
 namespace vt {

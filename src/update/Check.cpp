@@ -1,8 +1,8 @@
 // A run that only looks: is an update available, and (verifying) which files differ. It reads
 // the game folder and changes nothing in it, nor makes it when it is missing.
 
-#include "update/GameFolder.h"
-#include "update/InstalledRecord.h"
+#include "format/GameFolder.h"
+#include "format/InstalledRecord.h"
 #include "update/Updater.h"
 
 namespace vt {

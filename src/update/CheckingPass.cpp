@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "format/DownloadSizes.h"
 #include "platform/FileInfo.h"
-#include "update/DownloadSizes.h"
 #include "update/Updater.h"
 
 namespace vt {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "format/Errors.h"
 #include "platform/Files.h"
-#include "update/Errors.h"
 
 namespace vt {
 namespace {

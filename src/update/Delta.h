@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "format/Chunks.h"
 #include "platform/Stop.h"
-#include "update/Chunks.h"
 
 namespace vt {
 

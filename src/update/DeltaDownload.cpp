@@ -5,14 +5,15 @@
 #include <optional>
 #include <vector>
 
+#include "format/Digest.h"
+#include "format/DownloadSizes.h"
+#include "format/Errors.h"
+#include "format/Inflate.h"
+#include "format/Paths.h"
 #include "platform/Files.h"
 #include "update/Delta.h"
-#include "update/Digest.h"
-#include "update/DownloadSizes.h"
-#include "update/Errors.h"
+#include "update/DownloadQueue.h"
 #include "update/HttpGetBytes.h"
-#include "update/Inflate.h"
-#include "update/Paths.h"
 #include "update/Placing.h"
 #include "update/Progress.h"
 #include "update/Updater.h"

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <memory>
 
+#include "format/Digest.h"
+#include "format/DownloadSizes.h"
+#include "format/Errors.h"
+#include "format/Inflate.h"
+#include "format/Paths.h"
 #include "platform/Files.h"
 #include "platform/SysError.h"
-#include "update/Digest.h"
-#include "update/DownloadSizes.h"
-#include "update/Errors.h"
-#include "update/Inflate.h"
-#include "update/Paths.h"
 #include "update/Placing.h"
 #include "update/Updater.h"
 
@@ -130,10 +130,6 @@ void TUpdater::PlaceVerified(const std::string& Candidate, const TRemoteFile& Fi
     throw TUpdateError("cannot replace " + File.Path + " (" + moved.Text() +
                        ") - is the game still running?");
   }
-}
-
-int64_t DownloadSize(const TRemoteFile& File) {
-  return File.ZSize > 0 ? File.ZSize : File.Size;
 }
 
 void TUpdater::DownloadFile(THttpClient& Client, const TRemoteFile& File, const std::string& Target,

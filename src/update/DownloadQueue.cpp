@@ -6,12 +6,13 @@
 #include <thread>
 #include <vector>
 
+#include "format/DownloadSizes.h"
+#include "format/Errors.h"
+#include "format/Paths.h"
 #include "platform/Files.h"
 #include "platform/SysError.h"
 #include "update/Delta.h"
-#include "update/DownloadSizes.h"
-#include "update/Errors.h"
-#include "update/Paths.h"
+#include "update/DownloadQueue.h"
 #include "update/Progress.h"
 #include "update/Updater.h"
 

@@ -5,9 +5,12 @@
 #include <functional>
 #include <vector>
 
+#include "format/DownloadSizes.h"
+#include "format/Errors.h"
+#include "format/Text.h"
 #include "platform/Files.h"
-#include "update/DownloadSizes.h"
-#include "update/Errors.h"
+#include "update/DownloadQueue.h"
+#include "update/FreeSpace.h"
 #include "update/Progress.h"
 #include "update/Updater.h"
 

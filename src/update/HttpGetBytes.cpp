@@ -2,8 +2,9 @@
 
 #include <string>
 
+#include "format/Errors.h"
+#include "format/Text.h"
 #include "update/ClientSettings.h"
-#include "update/Errors.h"
 #include "update/HttpGetBytes.h"
 #include "update/Progress.h"
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
+#include "format/Digest.h"
+#include "format/Manifest.h"
 #include "platform/Http.h"
-#include "update/Digest.h"
-#include "update/Manifest.h"
 
 namespace vt {
 

@@ -10,19 +10,20 @@
 #include <utility>
 #include <vector>
 
+#include "format/Digest.h"
+#include "format/Errors.h"
+#include "format/GameFolder.h"
+#include "format/InstalledRecord.h"
+#include "format/Json.h"
+#include "format/JsonWriter.h"
+#include "format/Paths.h"
+#include "format/Streams.h"
+#include "format/Text.h"
+#include "format/Utf8.h"
 #include "platform/FileInfo.h"
 #include "platform/Files.h"
 #include "platform/SysError.h"
-#include "update/Digest.h"
-#include "update/Errors.h"
-#include "update/GameFolder.h"
-#include "update/InstalledRecord.h"
-#include "update/Json.h"
-#include "update/JsonWriter.h"
-#include "update/Paths.h"
-#include "update/Streams.h"
 #include "update/Updater.h"
-#include "update/Utf8.h"
 
 namespace vt {
 
@@ -63,25 +64,6 @@ void AppendFileEntry(std::string& Out, const TRemoteFile& File, const TFileInfo&
 }
 
 }  // namespace
-
-std::optional<TInstalledRecord> ReadInstalledRecord(const std::string& Path) {
-  const std::optional<TFileInfo> info = GetFileInfo(Path);
-  if (!info)
-    return std::nullopt;
-  std::optional<TInstalledRecord> record;
-  {
-    const std::string text = ReadWholeFile(Path, info->Size);
-    const size_t bad = FindInvalidUtf8(text);
-    if (bad != std::string_view::npos) {
-      throw TUpdateError("installed.json is not valid UTF-8 text (byte " + std::to_string(bad) +
-                         ")");
-    }
-    // Exactly one leading byte-order mark is skipped, as the decoder would; a second one is
-    // not white space, so such a file is not a record.
-    record = TInstalledRecord::Parse(text);
-  }  // the text goes before the attribute queries start
-  return record;
-}
 
 bool TUpdater::RecordNamesRelease(const TInstalledRecord* Root) const {
   return Root != nullptr && Root->IsObject() && Root->Build() == FBuild &&

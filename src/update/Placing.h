@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "update/RemoteFile.h"
+#include "format/RemoteFile.h"
 
 namespace vt {
 

@@ -1,22 +1,9 @@
 #include "update/Progress.h"
 
-#include <charconv>
-
+#include "format/Text.h"
 #include "platform/Locale.h"
 
 namespace vt {
-
-std::string DecimalText(double Value, const std::string& Separator) {
-  // Formatted without the C locale, so that the result does not depend on what a GUI toolkit
-  // did to the process's global locale.
-  char buffer[64];
-  const auto end =
-      std::to_chars(buffer, buffer + sizeof buffer, Value, std::chars_format::fixed, 1).ptr;
-  std::string text(buffer, end);
-  if (const size_t point = text.find('.'); point != std::string::npos)
-    text.replace(point, 1, Separator);
-  return text;
-}
 
 std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneBytes,
                                  int64_t TotalBytes) {
@@ -24,14 +11,6 @@ std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneB
   return "Downloading the update: " + std::to_string(DoneFiles) + " of " + std::to_string(Files) +
          " files (" + MegabytesText(DoneBytes, separator) + " of " +
          MegabytesText(TotalBytes, separator) + " MB)";
-}
-
-std::string MegabytesText(int64_t Bytes, const std::string& Separator) {
-  return DecimalText(static_cast<double>(Bytes) / KBytesPerMb, Separator);
-}
-
-std::string MegabytesText(int64_t Bytes) {
-  return MegabytesText(Bytes, UserDecimalSeparator());
 }
 
 TProgressPace::TProgressPace(TClock::duration Interval)

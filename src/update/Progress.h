@@ -13,20 +13,6 @@ namespace vt {
 std::string DownloadProgressLine(int32_t DoneFiles, int32_t Files, int64_t DoneBytes,
                                  int64_t TotalBytes);
 
-// The progress lines' unit: a MiB.
-constexpr double KBytesPerMb = 1048576.0;
-
-// Value with one digit after Separator.
-std::string DecimalText(double Value, const std::string& Separator);
-
-// Bytes in MiB with one digit after Separator ("9.5" for 10,000,000 bytes): how every line and
-// message that counts megabytes writes them.
-std::string MegabytesText(int64_t Bytes, const std::string& Separator);
-
-// The same with the user's decimal separator, as the progress lines and the engine's messages
-// show it.
-std::string MegabytesText(int64_t Bytes);
-
 // Lets a line through at most once per interval, whichever thread asks: the window repaints per
 // line, and four workers receiving fast would otherwise post thousands a second.
 class TProgressPace {

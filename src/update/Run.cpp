@@ -4,10 +4,11 @@
 #include <cstdio>
 #include <string>
 
-#include "update/Errors.h"
-#include "update/GameFolder.h"
-#include "update/InstalledRecord.h"
-#include "update/Json.h"
+#include "format/Errors.h"
+#include "format/GameFolder.h"
+#include "format/InstalledRecord.h"
+#include "format/Json.h"
+#include "format/Text.h"
 #include "update/Updater.h"
 
 namespace vt {

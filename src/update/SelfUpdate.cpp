@@ -3,13 +3,14 @@
 
 #include <algorithm>
 
+#include "format/DownloadSizes.h"
+#include "format/Errors.h"
+#include "format/GameFolder.h"
+#include "format/Json.h"
+#include "format/Text.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/SysError.h"
-#include "update/DownloadSizes.h"
-#include "update/Errors.h"
-#include "update/GameFolder.h"
-#include "update/Json.h"
 #include "update/Updater.h"
 
 namespace vt {

@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "format/Paths.h"
 #include "update/Delta.h"
-#include "update/Paths.h"
 
 namespace vt {
 namespace {

@@ -12,14 +12,14 @@
 #include <thread>
 #include <vector>
 
+#include "format/InstalledRecord.h"
+#include "format/RemoteFile.h"
 #include "platform/FolderLock.h"
 #include "platform/Http.h"
 #include "platform/Stop.h"
 #include "platform/SysError.h"
 #include "update/CallQueue.h"
-#include "update/InstalledRecord.h"
 #include "update/Progress.h"
-#include "update/RemoteFile.h"
 #include "update/UpdateView.h"
 #include "update/UpdaterOptions.h"
 

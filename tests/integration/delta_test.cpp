@@ -8,13 +8,13 @@
 #include <memory>
 #include <set>
 
+#include "format/Chunks.h"
+#include "format/Digest.h"
+#include "format/Paths.h"
 #include "publish/ChunkedObject.h"
 #include "publish/Release.h"
 #include "support/FakeHttp.h"
 #include "support/TestRelease.h"
-#include "update/Chunks.h"
-#include "update/Digest.h"
-#include "update/Paths.h"
 
 namespace vt {
 namespace {

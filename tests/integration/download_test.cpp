@@ -12,14 +12,14 @@
 #include <set>
 #include <thread>
 
+#include "format/Digest.h"
+#include "format/DownloadSizes.h"
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "publish/Release.h"
 #include "support/TestRelease.h"
 #include "support/UpdaterSeam.h"
 #include "update/ClientSettings.h"
-#include "update/Digest.h"
-#include "update/DownloadSizes.h"
 #include "update/Updater.h"
 
 namespace vt {

@@ -2,14 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "format/Digest.h"
+#include "format/Errors.h"
+#include "format/Json.h"
+#include "format/ReleaseKey.h"
+#include "format/Text.h"
 #include "publish/Release.h"
 #include "support/TestRelease.h"
 #include "support/UpdaterSeam.h"
 #include "update/ClientSettings.h"
-#include "update/Digest.h"
-#include "update/Errors.h"
-#include "update/Json.h"
-#include "update/ReleaseKey.h"
 
 namespace vt {
 namespace {

@@ -10,10 +10,10 @@
 #include <mutex>
 #include <thread>
 
+#include "format/Streams.h"
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
 #include "support/TestRelease.h"
-#include "update/Streams.h"
 
 namespace vt {
 namespace {

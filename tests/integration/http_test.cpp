@@ -9,12 +9,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "format/Errors.h"
+#include "format/Manifest.h"
+#include "format/Text.h"
 #include "platform/Http.h"
 #include "support/TestServer.h"
 #include "update/ClientSettings.h"
-#include "update/Errors.h"
 #include "update/HttpGetBytes.h"
-#include "update/Manifest.h"
 #include "update/Progress.h"
 
 namespace vt {

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "format/Errors.h"
+#include "format/ReleaseKey.h"
 #include "platform/Clock.h"
 #include "publish/Release.h"
 #include "support/TestRelease.h"
 #include "support/UpdaterSeam.h"
 #include "update/ClientSettings.h"
-#include "update/Errors.h"
-#include "update/ReleaseKey.h"
 
 namespace vt {
 namespace {

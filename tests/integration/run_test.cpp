@@ -7,11 +7,11 @@
 #include <fstream>
 #include <set>
 
+#include "format/Paths.h"
 #include "platform/Files.h"
 #include "support/FakeHttp.h"
 #include "support/TestRelease.h"
 #include "update/CallQueue.h"
-#include "update/Paths.h"
 #include "update/Updater.h"
 
 namespace vt {

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "update/Errors.h"
-#include "update/InstalledRecord.h"
+#include "format/Errors.h"
+#include "format/InstalledRecord.h"
 
 namespace vt::test {
 

@@ -8,11 +8,11 @@
 #include <iterator>
 #include <random>
 
+#include "format/Digest.h"
+#include "format/ReleaseKey.h"
 #include "platform/Files.h"
 #include "publish/ChunkedObject.h"
 #include "publish/Release.h"
-#include "update/Digest.h"
-#include "update/ReleaseKey.h"
 
 namespace vt::test {
 

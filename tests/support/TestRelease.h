@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "format/RemoteFile.h"
 #include "publish/Signer.h"
 #include "support/TestServer.h"
-#include "update/RemoteFile.h"
 #include "update/Updater.h"
 
 namespace vt::test {

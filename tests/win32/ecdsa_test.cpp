@@ -9,9 +9,9 @@
 #include <fstream>
 #include <string>
 
+#include "format/Digest.h"
 #include "support/TestData.h"
 #include "support/TestPlatform.h"
-#include "update/Digest.h"
 
 namespace vt {
 namespace {

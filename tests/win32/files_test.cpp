@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <string>
 
+#include "format/Streams.h"
 #include "platform/Files.h"
 #include "platform/SysError.h"
 #include "platform/WideWin32.h"
-#include "update/Streams.h"
 
 namespace vt {
 namespace {

@@ -4,9 +4,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "Columns.h"
+#include "format/Text.h"
+#include "format/Utf8.h"
 #include "platform/Console.h"
-#include "update/Progress.h"
-#include "update/Utf8.h"
 
 namespace vt {
 namespace {

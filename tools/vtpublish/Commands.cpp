@@ -8,13 +8,13 @@
 
 #include "Args.h"
 #include "ProgressLine.h"
+#include "format/ReleaseKey.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
 #include "publish/Exclude.h"
 #include "publish/Pack.h"
 #include "publish/Signer.h"
 #include "publish/VerifyTree.h"
-#include "update/ReleaseKey.h"
 
 namespace vt {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "update/Progress.h"
+#include "format/Text.h"
 
 namespace vt {
 

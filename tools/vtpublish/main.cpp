@@ -7,8 +7,8 @@
 
 #include "Args.h"
 #include "Commands.h"
+#include "format/Version.h"
 #include "platform/Process.h"
-#include "update/Version.h"
 
 namespace {
 

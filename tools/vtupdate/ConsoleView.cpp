@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "Columns.h"
+#include "format/Text.h"
+#include "format/Utf8.h"
 #include "platform/Locale.h"
 #include "update/Progress.h"
-#include "update/Utf8.h"
 
 namespace vt {
 

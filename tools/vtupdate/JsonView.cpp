@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "update/JsonWriter.h"
+#include "format/JsonWriter.h"
 
 namespace vt {
 

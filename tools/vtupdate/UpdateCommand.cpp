@@ -5,8 +5,9 @@
 #include <cmath>
 #include <string_view>
 
-#include "update/Json.h"
-#include "update/Options.h"
+#include "cli/Options.h"
+#include "format/Json.h"
+#include "format/Text.h"
 
 namespace vt {
 

@@ -9,15 +9,15 @@
 #include "ConsoleView.h"
 #include "JsonView.h"
 #include "UpdateCommand.h"
+#include "format/GameFolder.h"
+#include "format/Manifest.h"
+#include "format/Paths.h"
+#include "format/ReleaseKey.h"
+#include "format/Version.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
-#include "update/GameFolder.h"
-#include "update/Manifest.h"
-#include "update/Paths.h"
-#include "update/ReleaseKey.h"
 #include "update/RunToEnd.h"
-#include "update/Version.h"
 
 namespace vt {
 namespace {

@@ -7,6 +7,7 @@
 
 #include <utility>
 
+#include "format/ReleaseKey.h"
 #include "platform/Process.h"
 #include "shell/ErrorBox.h"
 #include "shell/LaunchForm.h"
@@ -14,7 +15,6 @@
 #include "shell/win32/ComPtr.h"
 #include "shell/win32/Win32Waker.h"
 #include "shell/win32/Win32Window.h"
-#include "update/ReleaseKey.h"
 
 namespace {
 

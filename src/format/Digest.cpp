@@ -1,13 +1,13 @@
-#include "update/Digest.h"
+#include "format/Digest.h"
 
 #include <cstring>
 #include <stdexcept>
 
+#include "format/Errors.h"
+#include "format/ReleaseKey.h"
+#include "format/Sha256.h"
 #include "platform/Ecdsa.h"
 #include "platform/Files.h"
-#include "update/Errors.h"
-#include "update/ReleaseKey.h"
-#include "update/Sha256.h"
 
 namespace vt {
 

@@ -1,4 +1,4 @@
-#include "update/Json.h"
+#include "format/Json.h"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "update/Errors.h"
+#include "format/Errors.h"
 
 namespace vt {
 
@@ -308,15 +308,6 @@ std::string ReadString(const TJsonValue& Root, std::string_view Path, std::strin
   if (value == nullptr || value->IsNull())
     return std::string(Default);
   return ReadText(*value, Path);
-}
-
-std::string AsciiLower(std::string_view Text) {
-  std::string result(Text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
 }
 
 }  // namespace vt

@@ -1,4 +1,4 @@
-#include "update/Streams.h"
+#include "format/Streams.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,12 +1,15 @@
-#include "update/InstalledRecord.h"
+#include "format/InstalledRecord.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <utility>
 
-#include "update/Digest.h"
-#include "update/Errors.h"
+#include "format/Digest.h"
+#include "format/Errors.h"
+#include "format/Streams.h"
+#include "format/Utf8.h"
+#include "platform/Files.h"
 
 namespace vt {
 
@@ -609,6 +612,25 @@ const TInstalledRecord::TEntry* TInstalledRecord::Find(std::string_view Name) co
   if (found != FIndex.end() && NameOf(FFiles[*found]) == Name)
     return &FFiles[*found];
   return nullptr;
+}
+
+std::optional<TInstalledRecord> ReadInstalledRecord(const std::string& Path) {
+  const std::optional<TFileInfo> info = GetFileInfo(Path);
+  if (!info)
+    return std::nullopt;
+  std::optional<TInstalledRecord> record;
+  {
+    const std::string text = ReadWholeFile(Path, info->Size);
+    const size_t bad = FindInvalidUtf8(text);
+    if (bad != std::string_view::npos) {
+      throw TUpdateError("installed.json is not valid UTF-8 text (byte " + std::to_string(bad) +
+                         ")");
+    }
+    // Exactly one leading byte-order mark is skipped, as the decoder would; a second one is
+    // not white space, so such a file is not a record.
+    record = TInstalledRecord::Parse(text);
+  }  // the text goes before the attribute queries start
+  return record;
 }
 
 }  // namespace vt

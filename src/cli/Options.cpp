@@ -1,9 +1,10 @@
-#include "update/Options.h"
+#include "cli/Options.h"
 
+#include "format/Json.h"
+#include "format/Paths.h"
+#include "format/Text.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
-#include "update/Json.h"
-#include "update/Paths.h"
 
 namespace vt {
 

@@ -1,23 +1,10 @@
 #pragma once
-// What the download step may transfer and what it adds to the disk.
+// The download step's up-front check that the game folder's disk can hold what it will write.
 
 #include <cstdint>
 #include <vector>
 
-#include "update/RemoteFile.h"
-
 namespace vt {
-
-// Download workers of one run.
-constexpr int KWorkerCount = 4;
-
-// The number of bytes File costs to transfer: ZSize when compressed, else Size.
-int64_t DownloadSize(const TRemoteFile& File);
-
-// The most bytes File's object may have and still pass verification: Size when stored plainly;
-// for a zlib object the signed compressed size or what deflate can at worst make of Size,
-// whichever is larger. A body past it is cut off while it arrives.
-int64_t MaxTransferBytes(const TRemoteFile& File);
 
 // What one queued file means for the disk: its new size, the size of the file it replaces (0
 // when none) and its compressed object's size (0 when stored plainly).

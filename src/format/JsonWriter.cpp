@@ -1,6 +1,6 @@
-#include "update/JsonWriter.h"
+#include "format/JsonWriter.h"
 
-#include "update/Utf8.h"
+#include "format/Utf8.h"
 
 namespace vt {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "update/Streams.h"
+#include "format/Streams.h"
 
 namespace vt {
 

@@ -1,4 +1,4 @@
-#include "update/Sha256.h"
+#include "format/Sha256.h"
 
 #include <algorithm>
 #include <cstring>

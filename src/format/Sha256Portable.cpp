@@ -5,8 +5,8 @@
 #include <bit>
 #include <cstring>
 
-#include "update/Sha256.h"
-#include "update/Sha256Rounds.h"
+#include "format/Sha256.h"
+#include "format/Sha256Rounds.h"
 
 namespace vt {
 

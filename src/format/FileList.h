@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "update/RemoteFile.h"
+#include "format/RemoteFile.h"
 
 namespace vt {
 

@@ -1,4 +1,4 @@
-#include "update/Inflate.h"
+#include "format/Inflate.h"
 
 #include <zlib.h>
 
@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "format/Errors.h"
 #include "platform/Files.h"
-#include "update/Errors.h"
 
 namespace vt {
 

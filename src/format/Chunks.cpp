@@ -1,10 +1,10 @@
-#include "update/Chunks.h"
+#include "format/Chunks.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 
-#include "update/Errors.h"
+#include "format/Errors.h"
 
 namespace vt {
 namespace {

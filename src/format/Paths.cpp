@@ -1,10 +1,11 @@
-#include "update/Paths.h"
+#include "format/Paths.h"
 
+#include "format/Digest.h"
+#include "format/GameFolder.h"
+#include "format/Json.h"
+#include "format/Text.h"
 #include "platform/Files.h"
 #include "platform/FolderLock.h"
-#include "update/Digest.h"
-#include "update/GameFolder.h"
-#include "update/Json.h"
 
 namespace vt {
 

@@ -1,23 +1,17 @@
-// The file list: accepted only when its size and SHA-256 match the signed manifest.
+// Reading the file list, once its size and SHA-256 matched the signed manifest.
 
-#include <algorithm>
-#include <limits>
+#include "format/FileList.h"
+
 #include <unordered_map>
 
-#include "update/DownloadSizes.h"
-#include "update/Errors.h"
-#include "update/FileList.h"
-#include "update/HttpGetBytes.h"
-#include "update/Inflate.h"
-#include "update/Json.h"
-#include "update/Paths.h"
-#include "update/Updater.h"
+#include "format/Errors.h"
+#include "format/Json.h"
+#include "format/Paths.h"
+#include "format/Text.h"
 
 namespace vt {
 
 namespace {
-
-constexpr const char* KListDamaged = "the list of files arrived damaged - try again";
 
 // The earlier entry that Folded (a folded path just added to Seen) clashes with through a
 // download name: Folded is that entry's ".part" or ".zpart" name, or the other way round.
@@ -59,16 +53,6 @@ TChunkRef ReadChunkRef(const TJsonValue& Entry) {
 
 }  // namespace
 
-int64_t MaxTransferBytes(const TRemoteFile& File) {
-  const int64_t size = std::max<int64_t>(File.Size, 0);
-  if (File.ZSize <= 0)
-    return size;
-  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-  const int64_t slack = size / 1024 + 65536;
-  const int64_t worst = size > kMax - slack ? kMax : size + slack;
-  return std::max(File.ZSize, worst);
-}
-
 std::vector<TRemoteFile> ReadFileList(std::span<const uint8_t> Bytes) {
   const std::string_view text(reinterpret_cast<const char*>(Bytes.data()), Bytes.size());
   const std::optional<TJsonValue> root = ParseJson(text);
@@ -109,26 +93,6 @@ std::vector<TRemoteFile> ReadFileList(std::span<const uint8_t> Bytes) {
     }
   }
   return files;
-}
-
-void TUpdater::FetchFileList(THttpClient& Client) {
-  Report("Reading the list of files...", 0, 0);
-  TBytes body = HttpGetBytes(Client, FUrl + FList.Path, MaxTransferBytes(FList), KListDamaged);
-  if (FList.ZSize > 0) {
-    TBytes inflated;
-    try {
-      TMemorySource source(body);
-      TMemorySink sink(inflated);
-      InflateStream(source, sink, FList.Size);
-    } catch (const std::exception&) {
-      throw TUpdateError(KListDamaged);
-    }
-    body = std::move(inflated);
-  }
-  if (static_cast<int64_t>(body.size()) != FList.Size || Sha256Hex(body) != FList.Hash) {
-    throw TUpdateError(KListDamaged);
-  }
-  FFiles = ReadFileList(body);
 }
 
 }  // namespace vt

@@ -64,7 +64,4 @@ int32_t ReadInt32(const TJsonValue& Root, std::string_view Path, int32_t Default
 int64_t ReadInt64(const TJsonValue& Root, std::string_view Path, int64_t Default);
 std::string ReadString(const TJsonValue& Root, std::string_view Path, std::string_view Default);
 
-// Letters A to Z turned to lower case; nothing else changes.
-std::string AsciiLower(std::string_view Text);
-
 }  // namespace vt

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "update/Json.h"
+#include "format/Json.h"
 
 namespace vt {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "update/RemoteFile.h"
+#include "format/RemoteFile.h"
 
 namespace vt {
 

@@ -1,15 +1,14 @@
-// The signed manifest: the first step of every run. Nothing local is read or changed before
-// its signature has been checked.
+// Reading the signed manifest, once its signature has been checked.
+
+#include "format/Manifest.h"
 
 #include <string>
 
-#include "update/Errors.h"
-#include "update/HttpGetBytes.h"
-#include "update/Json.h"
-#include "update/Manifest.h"
-#include "update/Paths.h"
-#include "update/ReleaseKey.h"
-#include "update/Updater.h"
+#include "format/Errors.h"
+#include "format/Json.h"
+#include "format/Paths.h"
+#include "format/ReleaseKey.h"
+#include "format/Text.h"
 
 namespace vt {
 
@@ -20,16 +19,6 @@ constexpr int32_t KManifestFormat = 2;
 
 std::string_view AsText(std::span<const uint8_t> Bytes) {
   return {reinterpret_cast<const char*>(Bytes.data()), Bytes.size()};
-}
-
-// The signature file is ASCII; a byte above 127 becomes "?", which no hex digit matches.
-std::string AsciiText(std::span<const uint8_t> Bytes) {
-  std::string text(AsText(Bytes));
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) > 127)
-      c = '?';
-  }
-  return text;
 }
 
 }  // namespace
@@ -67,21 +56,6 @@ TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url) {
     throw TUpdateError("bad file name in the update list: " + manifest.List.Path);
   }
   return manifest;
-}
-
-void TUpdater::FetchManifest(THttpClient& Client) {
-  Report("Checking for updates...", 0, 0);
-  // One value for both requests, so a cache cannot pair a fresh manifest with a stale signature.
-  const std::string query = "?t=" + std::to_string(FOptions.Clock());
-  const TBytes manifest = HttpGetBytes(Client, FUrl + "version" + query);
-  const TBytes signature = HttpGetBytes(Client, FUrl + "version.sig" + query);
-  if (!VerifySignature(manifest, AsciiText(signature))) {
-    throw TUpdateError(KNotSignedError);
-  }
-  TManifest read = ReadManifest(manifest, FUrl);
-  FBuild = read.Build;
-  FObjects = std::move(read.Objects);
-  FList = std::move(read.List);
 }
 
 }  // namespace vt

@@ -7,8 +7,8 @@
 // high pair down and runs rnds2 again. The schedule for four rounds ahead is built meanwhile
 // with msg1 (the sigma0 part), alignr (the W[t-7] words) and msg2 (the sigma1 part).
 
-#include "update/Sha256.h"
-#include "update/Sha256Rounds.h"
+#include "format/Sha256.h"
+#include "format/Sha256Rounds.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 
