@@ -16,9 +16,9 @@
 #include "format/InstalledRecord.h"
 #include "format/Json.h"
 #include "platform/Files.h"
+#include "support/StepRun.h"
 #include "support/TestRelease.h"
-#include "support/UpdaterSeam.h"
-#include "update/Updater.h"
+#include "update/Installed.h"
 
 namespace vt {
 namespace {
@@ -33,7 +33,7 @@ class InstalledTest : public testing::Test {
   InstalledTest() {
     fs::remove_all(FRoot);
     fs::create_directories(FRoot / "game");
-    TUpdaterSeam::SetManifest(Updater, KBuild, {"lists/files.json", 100, KListHash, 0, {}});
+    Release = {KBuild, "https://updates.invalid/o/", {"lists/files.json", 100, KListHash, 0, {}}};
   }
   ~InstalledTest() override { fs::remove_all(FRoot); }
 
@@ -79,9 +79,19 @@ class InstalledTest : public testing::Test {
       fs::temp_directory_path() / ("vt_installed_" + std::to_string(::getpid()) + "_" +
                                    testing::UnitTest::GetInstance()->current_test_info()->name());
   const std::string FDir = (FRoot / "game").string() + "/";
-  test::TRecordingView View;
-  TCallQueue Queue;
-  TUpdater Updater{View, Queue, FDir, "https://updates.invalid/"};
+  test::TStepRun Step{FDir, "https://updates.invalid/"};
+  TManifest Release;
+  std::vector<TRemoteFile> Files;
+  bool IsUpToDate(const TInstalledRecord* Record) const {
+    return vt::IsUpToDate(FDir, Record, Release);
+  }
+  bool IsFileCurrent(const TRemoteFile& File, const TInstalledRecord* Previous) const {
+    return vt::IsFileCurrent(Step.Run, File, Previous);
+  }
+  void SaveInstalled() const { vt::SaveInstalled(FDir, Release, Files); }
+  void RemoveObsoleteFiles(const TInstalledRecord* Previous) const {
+    vt::RemoveObsoleteFiles(FDir, ObsoleteFiles(Previous, Files));
+  }
 };
 
 TEST_F(InstalledTest, SaveWritesTheExactFormAndReadsItBack) {
@@ -89,13 +99,11 @@ TEST_F(InstalledTest, SaveWritesTheExactFormAndReadsItBack) {
   Put("vt.exe", "12345");
   fs::create_directories(fs::path(FDir) / "data");
   Put(KInstalledName, std::string(5000, 'x'));  // longer than the new record: truncated
-  TUpdaterSeam::SetFiles(Updater,
-                         {{"Sound/\xC3\x84rger.ogg", 3, "ab", 0, {}},
-                          {"gone.dat", 1, "cd", 0, {}},
-                          {"data", 0, "ef", 0, {}},
-                          {"vt.exe", 5, "0f", 9, {}}},
-                         {}, 0);
-  Updater.SaveInstalled();
+  Files = {{"Sound/\xC3\x84rger.ogg", 3, "ab", 0, {}},
+           {"gone.dat", 1, "cd", 0, {}},
+           {"data", 0, "ef", 0, {}},
+           {"vt.exe", 5, "0f", 9, {}}};
+  SaveInstalled();
 
   const std::string expected =
       "\xEF\xBB\xBF{\"build\":7,\"list\":\"" + KListHash +
@@ -109,12 +117,12 @@ TEST_F(InstalledTest, SaveWritesTheExactFormAndReadsItBack) {
   ASSERT_TRUE(record && record->IsObject());
   ASSERT_TRUE(record->HasFiles() && record->Files().size() == 2);
   EXPECT_EQ(TInstalledRecord::NameOf(record->Files()[0]), "Sound/\xC3\x84rger.ogg");
-  EXPECT_TRUE(Updater.IsUpToDate(&*record));
+  EXPECT_TRUE(IsUpToDate(&*record));
 }
 
 TEST_F(InstalledTest, SaveRaisesWhenTheRecordCannotBeWritten) {
   fs::create_directories(fs::path(FDir) / KInstalledName);
-  const std::string error = test::ErrorOf([&] { Updater.SaveInstalled(); });
+  const std::string error = test::ErrorOf([&] { SaveInstalled(); });
   EXPECT_NE(error.find(KInstalledName), std::string::npos) << error;
 }
 
@@ -129,7 +137,7 @@ TEST_F(InstalledTest, LayoutAndByteOrderMarkDoNotMatter) {
     Put(KInstalledName, text);
     const std::optional<TInstalledRecord> record = ReadRecord();
     ASSERT_TRUE(record.has_value()) << text;
-    EXPECT_TRUE(Updater.IsUpToDate(&*record)) << text;
+    EXPECT_TRUE(IsUpToDate(&*record)) << text;
     EXPECT_EQ(TInstalledRecord::NameOf(record->Files().at(0)), "data/a.map");
   }
 }
@@ -155,7 +163,7 @@ TEST_F(InstalledTest, ReadRecordTellsNoRecordFromParsedValues) {
   record = ReadRecord();
   // The caller decides what a non-object means.
   ASSERT_TRUE(record && record->Kind() == TJsonValue::TKind::Array);
-  EXPECT_FALSE(Updater.IsUpToDate(&*record));
+  EXPECT_FALSE(IsUpToDate(&*record));
 }
 
 TEST_F(InstalledTest, ReadRecordRaisesOnBytesThatAreNotUtf8) {
@@ -180,7 +188,7 @@ TEST_F(InstalledTest, UpToDateOnlyWhenEveryCheckPasses) {
   const std::string head = "{\"build\":7,\"list\":\"" + KListHash + "\",\"files\":{";
   const auto upToDate = [&](const std::string& Text) {
     const TInstalledRecord root = Parse(Text);
-    return Updater.IsUpToDate(&root);
+    return IsUpToDate(&root);
   };
 
   // The digest of the list is compared without regard to letter case.
@@ -207,16 +215,16 @@ TEST_F(InstalledTest, UpToDateOnlyWhenEveryCheckPasses) {
     EXPECT_FALSE(upToDate(text)) << text;
   }
   // A missing build reads as -1, so it matches a manifest of build -1.
-  TUpdaterSeam::SetManifest(Updater, -1, {"lists/files.json", 100, KListHash, 0, {}});
+  Release.Build = -1;
   EXPECT_TRUE(upToDate("{\"list\":\"" + KListHash + "\",\"files\":{" + good + "}}"));
 
   for (const std::string text : {"null", "[]", "\"x\""}) {
     const TInstalledRecord root = Parse(text);
-    EXPECT_FALSE(Updater.IsUpToDate(&root));
+    EXPECT_FALSE(IsUpToDate(&root));
   }
   const TInstalledRecord none;
-  EXPECT_FALSE(Updater.IsUpToDate(&none));
-  EXPECT_FALSE(Updater.IsUpToDate(nullptr));
+  EXPECT_FALSE(IsUpToDate(&none));
+  EXPECT_FALSE(IsUpToDate(nullptr));
 }
 
 TEST_F(InstalledTest, UnreadableRecordValuesFailTheCheck) {
@@ -231,7 +239,7 @@ TEST_F(InstalledTest, UnreadableRecordValuesFailTheCheck) {
            std::string("{\"build\":7,\"list\":{},\"files\":{}}"),
        }) {
     const TInstalledRecord root = Parse(text);
-    EXPECT_THROW(Updater.IsUpToDate(&root), TJsonError) << text;
+    EXPECT_THROW(IsUpToDate(&root), TJsonError) << text;
   }
 }
 
@@ -243,19 +251,19 @@ TEST_F(InstalledTest, FileIsCurrentByRecordOrByContent) {
                            const TRemoteFile& Wanted) {
     Put(Wanted.Path, Content);
     if (Record.empty())
-      return Updater.IsFileCurrent(Wanted, nullptr);
+      return IsFileCurrent(Wanted, nullptr);
     for (const auto& [mark, value] :
          {std::pair{"$S", SizeOf(Wanted.Path)}, std::pair{"$T", TimeOf(Wanted.Path)}}) {
       for (size_t at = Record.find(mark); at != std::string::npos; at = Record.find(mark))
         Record.replace(at, 2, std::to_string(value));
     }
     const TInstalledRecord previous = ParseFiles(Record);
-    return Updater.IsFileCurrent(Wanted, &previous);
+    return IsFileCurrent(Wanted, &previous);
   };
   const auto entry = [](const std::string& Fields) { return "{\"data/a.dat\":{" + Fields + "}}"; };
 
-  EXPECT_FALSE(Updater.IsFileCurrent(file, nullptr));  // missing
-  EXPECT_TRUE(current("hello", "", file));             // no record: hashed
+  EXPECT_FALSE(IsFileCurrent(file, nullptr));  // missing
+  EXPECT_TRUE(current("hello", "", file));     // no record: hashed
   EXPECT_FALSE(current("jello", "", file));
   // A size that differs from the list decides alone: this content would hash right.
   const TRemoteFile longer{"data/a.dat", 6, right, 0, {}};
@@ -286,7 +294,7 @@ TEST_F(InstalledTest, FileIsCurrentByRecordOrByContent) {
 TEST_F(InstalledTest, FolderIsNeverCurrent) {
   fs::create_directories(fs::path(FDir) / "data");
   const TInstalledRecord previous = ParseFiles("{\"data\":{\"s\":0,\"t\":0,\"h\":\"\"}}");
-  EXPECT_FALSE(Updater.IsFileCurrent({"data", 0, Sha256Hex({}), 0, {}}, &previous));
+  EXPECT_FALSE(IsFileCurrent({"data", 0, Sha256Hex({}), 0, {}}, &previous));
 }
 
 TEST_F(InstalledTest, RemovesOnlyWhatThePreviousRecordNamedAndTheListLacks) {
@@ -300,12 +308,11 @@ TEST_F(InstalledTest, RemovesOnlyWhatThePreviousRecordNamedAndTheListLacks) {
     Put("C:x", "x");
   Put("../outside.txt", "x");
   fs::create_directories(fs::path(FDir) / "emptydir");
-  TUpdaterSeam::SetFiles(Updater, {{"data/MAP.dat", 1, "aa", 0, {}}, {"keep.dat", 1, "bb", 0, {}}},
-                         {}, 0);
+  Files = {{"data/MAP.dat", 1, "aa", 0, {}}, {"keep.dat", 1, "bb", 0, {}}};
   const TInstalledRecord previous = ParseFiles(
       R"({"Data/Map.DAT":{},"vtlaunch.exe":{},"VTLAUNCH.EXE":{},"sub/vtlaunch.exe":{},"old.dat":1,)"
       R"("../outside.txt":{},"C:x":{},"emptydir":{},"missing.dat":{},"keep.dat":{}})");
-  Updater.RemoveObsoleteFiles(&previous);
+  RemoveObsoleteFiles(&previous);
 
   for (const char* kept : {"Data/Map.DAT", "vtlaunch.exe", "VTLAUNCH.EXE", "player.sav", "keep.dat",
                            "../outside.txt", "emptydir", "sub"}) {
@@ -320,8 +327,8 @@ TEST_F(InstalledTest, EmptyListRemovesAllButTheLauncher) {
   for (const char* name : {"vtlaunch.exe", "a.dat", "b/c.dat"})
     Put(name, "x");
   const TInstalledRecord previous = ParseFiles(R"({"a.dat":{},"vtlaunch.exe":{},"b/c.dat":{}})");
-  Updater.RemoveObsoleteFiles(nullptr);
-  Updater.RemoveObsoleteFiles(&previous);  // SetFiles never called: the list is empty
+  RemoveObsoleteFiles(nullptr);
+  RemoveObsoleteFiles(&previous);  // the list is empty
   EXPECT_TRUE(Exists("vtlaunch.exe"));
   EXPECT_FALSE(Exists("a.dat"));
   EXPECT_FALSE(Exists("b/c.dat"));

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Files.h"
-#include "update/Updater.h"
+#include "update/RunContext.h"
 
 namespace vt {
 namespace {
@@ -27,14 +27,8 @@ TEST(LocalPath, JoinsWithTheLocalSeparatorAndChangesNothingElse) {
   EXPECT_EQ(JoinLocalPath("/g" + sep, "a/b/c.txt"), "/g" + sep + "a" + sep + "b" + sep + "c.txt");
   EXPECT_EQ(JoinLocalPath("/g/", "a//b/./C"), "/g/a" + sep + sep + "b" + sep + "." + sep + "C");
   EXPECT_EQ(JoinLocalPath("/g/", "a\\b"), "/g/a\\b");
-
-  struct TNullView : TUpdateView {
-    void ShowProgress(const std::string&, int64_t, int64_t) override {}
-    void UpdateDone(const std::string&, bool) override {}
-  } view;
-  TCallQueue queue;
-  TUpdater updater(view, queue, "/games/vt/", "http://x/");
-  EXPECT_EQ(updater.LocalPath("data/x.pak"), "/games/vt/data" + sep + "x.pak");
+  const TRunContext run{"/games/vt/", "http://x/", {}, {}, {}};
+  EXPECT_EQ(run.LocalPath("data/x.pak"), "/games/vt/data" + sep + "x.pak");
 }
 
 }  // namespace

@@ -35,10 +35,14 @@ bool IsLauncherOwnName(std::string_view Path) {
 
 TReceivingNames ReceivingNames(const std::string& Target) {
   const std::string folder = FolderOf(Target);
-  const std::string name = Target.substr(folder.size());
-  if (FitsFileName(folder, name + std::string(KZPartSuffix))) {
+  if (FitsFileName(folder, Target.substr(folder.size()) + std::string(KZPartSuffix)))
     return {Target + std::string(KPartSuffix), Target + std::string(KZPartSuffix)};
-  }
+  return ShortReceivingNames(Target);
+}
+
+TReceivingNames ShortReceivingNames(const std::string& Target) {
+  const std::string folder = FolderOf(Target);
+  const std::string name = Target.substr(folder.size());
   const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
   const std::string stem = folder + Sha256Hex({bytes, name.size()}).substr(0, 16) + ".";
   return {stem + std::string(KPartSuffix), stem + std::string(KZPartSuffix)};

@@ -21,14 +21,16 @@ constexpr std::string_view KZPartSuffix = ".zpart";
 
 // Where a file is received beside Target: the candidate that is verified and renamed over it,
 // and the compressed object while it arrives. Target + ".part" and Target + ".zpart" where the
-// file system takes those names; where they would be too long, a name in the same folder made
-// from the first 16 hex digits of the SHA-256 of Target's own name, followed by "..part" or
-// "..zpart": no list path holds "..", so it never stands for a file of the game.
+// file system takes those names, else the short names.
 struct TReceivingNames {
   std::string Candidate;
   std::string Compressed;
 };
 TReceivingNames ReceivingNames(const std::string& Target);
+// The short names: in Target's folder, the first 16 hex digits of the SHA-256 of Target's own
+// name followed by "..part" or "..zpart". No list path holds "..", so they never stand for a
+// file of the game, and they fit wherever a folder does.
+TReceivingNames ShortReceivingNames(const std::string& Target);
 
 // Dir (ending in the local separator) followed by Path with every "/" turned into the local
 // separator. No other change; callers pass only paths that IsSafeRelativePath accepted.

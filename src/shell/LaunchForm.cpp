@@ -143,7 +143,7 @@ void TLaunchForm::StopWorker() {
   // The queue is not pumped while this waits, so nothing the run posts can act meanwhile;
   // after the wait it posts nothing more, and its leftovers are dropped before they run.
   FWorker->Wait();
-  FQueue.Discard(FWorker.get());
+  FWorker->DiscardCalls();
   FWorker.reset();
 }
 

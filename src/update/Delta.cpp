@@ -52,7 +52,7 @@ void FindHeldChunks(const std::string& Candidate, TChunkPlan& Plan, const TStopT
     TSha256 sha;
     sha.Update(buffer.data(), got);
     if (sha.Final() == chunk.Hash)
-      Plan.Chunks[i].Source = TChunkSource::Part;
+      Plan.Chunks[i].Source = TChunkSource::Candidate;
     offset += chunk.Size;
   }
 }
@@ -84,8 +84,9 @@ TChunkPlaces CutOldVersion(const std::string& Old, const TStopToken& Stop, TScan
 }
 
 bool Missing(const TChunkPlan& Plan) {
-  return std::any_of(Plan.Chunks.begin(), Plan.Chunks.end(),
-                     [](const TPlannedChunk& Chunk) { return Chunk.Source != TChunkSource::Part; });
+  return std::any_of(Plan.Chunks.begin(), Plan.Chunks.end(), [](const TPlannedChunk& Chunk) {
+    return Chunk.Source != TChunkSource::Candidate;
+  });
 }
 
 }  // namespace
@@ -122,7 +123,7 @@ TChunkPlan PlanChunks(TChunkIndex Index, const std::string& Candidate, const std
     const TChunk& chunk = plan.Index.Chunks[i];
     TPlannedChunk& planned = plan.Chunks[i];
     const auto [first, isFirst] = earlier.emplace(chunk.Hash, offset);
-    if (planned.Source != TChunkSource::Part) {
+    if (planned.Source != TChunkSource::Candidate) {
       if (const auto found = old.find(chunk.Hash); found != old.end()) {
         planned = {TChunkSource::Old, found->second};
       } else if (!isFirst) {
@@ -143,24 +144,24 @@ bool ReusesAny(const TChunkPlan& Plan) {
   });
 }
 
-std::vector<TFetchPiece> SplitFetch(const TChunkPlan& Plan, int Pieces, int64_t MinBytes) {
+std::vector<TFetchShare> SplitFetch(const TChunkPlan& Plan, int Shares, int64_t MinBytes) {
   const int64_t count =
-      std::clamp<int64_t>(Plan.FetchBytes / std::max<int64_t>(MinBytes, 1), 1, Pieces);
-  const int64_t share = (Plan.FetchBytes + count - 1) / count;
-  std::vector<TFetchPiece> pieces(1);
+      std::clamp<int64_t>(Plan.FetchBytes / std::max<int64_t>(MinBytes, 1), 1, Shares);
+  const int64_t each = (Plan.FetchBytes + count - 1) / count;
+  std::vector<TFetchShare> shares(1);
   for (size_t i = 0; i < Plan.Chunks.size(); ++i) {
     if (Plan.Chunks[i].Source != TChunkSource::Fetch)
       continue;
-    if (pieces.back().Bytes >= share && static_cast<int64_t>(pieces.size()) < count)
-      pieces.emplace_back();
-    TFetchPiece& piece = pieces.back();
-    if (!piece.Runs.empty() && piece.Runs.back().End == i)
-      piece.Runs.back().End = i + 1;
+    if (shares.back().Bytes >= each && static_cast<int64_t>(shares.size()) < count)
+      shares.emplace_back();
+    TFetchShare& share = shares.back();
+    if (!share.Runs.empty() && share.Runs.back().End == i)
+      share.Runs.back().End = i + 1;
     else
-      piece.Runs.push_back({i, i + 1});
-    piece.Bytes += Plan.Index.Chunks[i].Stored;
+      share.Runs.push_back({i, i + 1});
+    share.Bytes += Plan.Index.Chunks[i].Stored;
   }
-  return pieces;
+  return shares;
 }
 
 }  // namespace vt

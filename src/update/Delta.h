@@ -16,10 +16,10 @@
 namespace vt {
 
 enum class TChunkSource : uint8_t {
-  Part,   // already right at its own place in the candidate
-  Old,    // copied from the old version at From
-  Self,   // copied from an earlier place in the candidate, From, once that is filled
-  Fetch,  // fetched from the object
+  Candidate,  // already right at its own place in the candidate
+  Old,        // copied from the old version at From
+  Self,       // copied from an earlier place in the candidate, From, once that is filled
+  Fetch,      // fetched from the object
 };
 
 struct TPlannedChunk {
@@ -52,19 +52,20 @@ struct TFetchRun {
 };
 
 // A share of a file's fetched chunks that one worker fetches: runs in file order.
-struct TFetchPiece {
+struct TFetchShare {
   std::vector<TFetchRun> Runs;
   int64_t Bytes = 0;  // stored bytes
 };
 
-// Cuts the fetched chunks into at most Pieces shares of about equal bytes, each at least
+// Cuts the fetched chunks into at most Shares shares of about equal bytes, each at least
 // MinBytes unless the whole is smaller (one share then); a run may be cut between its chunks.
-std::vector<TFetchPiece> SplitFetch(const TChunkPlan& Plan, int Pieces, int64_t MinBytes);
+std::vector<TFetchShare> SplitFetch(const TChunkPlan& Plan, int Shares, int64_t MinBytes);
 
 // A queued file that the download step assembles: its plan, its shares and how they end.
 struct TPlannedFile {
   TChunkPlan Plan;
-  std::vector<TFetchPiece> Pieces;
+  std::string Candidate;  // where it is assembled: the usual or the short receiving name
+  std::vector<TFetchShare> Shares;
   std::atomic<int32_t> Left{0};    // shares not yet fetched; the worker that ends the last one
                                    // assembles the file
   std::atomic<bool> Whole{false};  // a range was answered with the whole object: fetch that

@@ -1,40 +1,35 @@
 // The download step: four workers place the queued files; the first failure stops the queue.
 
-#include <algorithm>
+#include "update/DownloadQueue.h"
+
+#include <atomic>
 #include <memory>
-#include <set>
-#include <thread>
 #include <vector>
 
 #include "format/DownloadSizes.h"
 #include "format/Errors.h"
-#include "format/Paths.h"
 #include "platform/Files.h"
-#include "platform/SysError.h"
-#include "update/Delta.h"
-#include "update/DownloadQueue.h"
+#include "platform/WorkerPool.h"
+#include "update/ChunkedDownload.h"
+#include "update/Download.h"
+#include "update/Placing.h"
 #include "update/Progress.h"
-#include "update/Updater.h"
 
 namespace vt {
 namespace {
 
-// The first failure wins. A message may not be empty, or the failure would pass for success.
-void KeepFirstFailure(std::mutex& Lock, std::string& Failed, std::string Message) {
-  if (Message.empty())
-    Message = "a download failed for an unknown reason";
-  std::lock_guard<std::mutex> lock(Lock);
-  if (Failed.empty())
-    Failed = std::move(Message);
-}
+// What a worker takes: a whole file, or one share of a planned file's chunks.
+struct TWorkItem {
+  TFetch* Fetch = nullptr;
+  int32_t Share = -1;
+};
 
-}  // namespace
-
-void TUpdater::DownloadQueue() {
-  // Every folder first, on this thread, so that a blocked one fails the run before any transfer.
+// Every folder first, on the run's thread, so that a blocked one fails the run before any
+// transfer.
+void MakeFolders(const TRunContext& Run, const TUpdatePlan& Plan) {
   std::string previous;
-  for (const int32_t index : FQueue) {
-    const std::string folder = FolderOf(LocalPath(FFiles[index].Path));
+  for (const TFetch& fetch : Plan.Fetch) {
+    const std::string folder = FolderOf(Run.LocalPath(fetch.File->Path));
     if (folder == previous)
       continue;
     if (const TSysStatus made = CreateFolders(folder); !made) {
@@ -43,167 +38,101 @@ void TUpdater::DownloadQueue() {
     }
     previous = folder;
   }
+}
 
-  // A planned file's shares follow one another, so that the workers take them up together.
-  FItems.clear();
-  for (const int32_t index : FQueue) {
-    const TPlannedFile* planned = PlanOf(index);
-    if (planned == nullptr) {
-      FItems.push_back({index, -1});
+// A planned file's shares follow one another, so that the workers take them up together.
+std::vector<TWorkItem> WorkItems(TUpdatePlan& Plan) {
+  std::vector<TWorkItem> items;
+  for (TFetch& fetch : Plan.Fetch) {
+    if (!fetch.Chunks) {
+      items.push_back({&fetch, -1});
       continue;
     }
-    for (size_t piece = 0; piece < planned->Pieces.size(); ++piece)
-      FItems.push_back({index, static_cast<int32_t>(piece)});
+    for (size_t share = 0; share < fetch.Chunks->Shares.size(); ++share)
+      items.push_back({&fetch, static_cast<int32_t>(share)});
   }
-  FNext = 0;
-  {
-    std::lock_guard<std::mutex> progress(FProgressLock);
-    FPace.Note();
-    Report(DownloadProgressLine(0, static_cast<int32_t>(FQueue.size()), 0, FTotalBytes), 0,
-           FTotalBytes);
-  }
-  {
-    // Each placed file's folder is flushed once, when the workers are done (also when one
-    // failed), instead of once per file; the record is written only after that.
-    const TFolderFlushes flushes(*this);
-    // jthread, so that workers already running are joined should a later one fail to start.
-    std::vector<std::jthread> workers;
-    workers.reserve(KWorkerCount);
-    for (int i = 0; i < KWorkerCount; ++i)
-      workers.emplace_back([this] { DownloadWorker(); });
-    for (std::jthread& worker : workers)
-      worker.join();
-  }
-  std::string failed;
-  {
-    std::lock_guard<std::mutex> lock(FLock);
-    failed = FFailed;
-  }
-  if (!failed.empty())
-    throw TUpdateError(failed);
+  return items;
 }
 
-TUpdater::TFolderFlushes::TFolderFlushes(const TUpdater& Run) : FRun(Run) {
-  FRun.FFlushFoldersLater = true;
-}
+// One worker's part of the step: what it needs besides its client.
+struct TQueueWork {
+  const TRunContext& Run;
+  const std::string& Objects;
+  TDownloadProgress& Progress;
+  TPlacer& Placer;
+  std::atomic<bool>& NoRanges;  // the server answered a range request with a whole body
 
-TUpdater::TFolderFlushes::~TFolderFlushes() {
-  FRun.FFlushFoldersLater = false;
-  std::set<std::string> folders;
-  {
-    std::lock_guard<std::mutex> lock(FRun.FFoldersLock);
-    folders.swap(FRun.FUnflushedFolders);
-  }
-  // As with a flush right after each move, a folder that cannot be flushed is passed over: the
-  // files in it are the old or the new ones after a crash all the same.
-  for (const std::string& folder : folders)
-    FlushFolder(folder);
-}
-
-TSysStatus TUpdater::MoveIntoPlace(const std::string& Candidate, const std::string& Target) const {
-  if (!FFlushFoldersLater)
-    return ReplaceFile(Candidate, Target);
-  if (TSysStatus moved = ReplaceFileFolderLater(Candidate, Target); !moved)
-    return moved;
-  const std::string folder = FolderOf(Target);
-  std::lock_guard<std::mutex> lock(FFoldersLock);
-  FUnflushedFolders.insert(folder.empty() ? std::string(".") : folder);
-  return {};
-}
-
-TPlannedFile* TUpdater::PlanOf(int32_t Index) const {
-  // Tests that set the files directly plan nothing.
-  return Index < static_cast<int32_t>(FPlans.size()) ? FPlans[Index].get() : nullptr;
-}
-
-// Runs on a worker thread: nothing may escape it, so every failure ends up in FFailed.
-void TUpdater::DownloadWorker() {
-  try {
-    const std::unique_ptr<THttpClient> client = FOptions.NewClient(FOptions.Worker);
-    const auto files = static_cast<int32_t>(FQueue.size());
-    const auto items = static_cast<int32_t>(FItems.size());
-    // A stop is also seen inside a transfer: the client cuts it short.
-    while (!StopRequested()) {
-      const int32_t position = FNext.fetch_add(1);
-      if (position >= items)
-        return;
-      {
-        std::lock_guard<std::mutex> lock(FLock);
-        if (!FFailed.empty())
-          return;
-      }
-      const TWorkItem item = FItems[position];
-      const TRemoteFile file = FFiles[item.File];
-      TPlannedFile* planned = item.Piece >= 0 ? PlanOf(item.File) : nullptr;
-      int64_t size = planned != nullptr ? planned->Pieces[item.Piece].Bytes : DownloadSize(file);
-      int64_t counted = 0;  // of this transfer's bytes, in FInHandBytes
-      const TReceived onReceived = [&](int64_t Received) {
-        // A body may run past its download size before it is cut off; it counts up to it.
-        const int64_t now = std::min(Received, size);
-        if (now > counted) {
-          FInHandBytes += now - counted;
-          counted = now;
-        }
-        if (FPace.TryTake()) {
-          std::lock_guard<std::mutex> progress(FProgressLock);
-          ReportDownloads(files);
-        }
-      };
-      // The transfer's bytes become done ones.
-      const auto settle = [&] {
-        std::lock_guard<std::mutex> progress(FProgressLock);
-        FDoneBytes += size;
-        FInHandBytes -= counted;
-        counted = 0;
-      };
-      const std::string target = LocalPath(file.Path);
-      if (planned == nullptr) {
-        DownloadFile(*client, file, target, onReceived);
-        settle();
-      } else {
-        if (FNoRanges ||
-            !FetchChunkPiece(*client, file, *planned, item.Piece, target, onReceived)) {
-          // The server sends only whole objects after all: this share will not travel.
-          FNoRanges = true;
-          planned->Whole = true;
-          std::lock_guard<std::mutex> progress(FProgressLock);
-          FTotalBytes -= size - counted;
-          size = counted;
-        }
-        settle();
-        if (planned->Left.fetch_sub(1) != 1)
-          continue;  // another worker ends this file
-        if (planned->Whole) {
-          {
-            std::lock_guard<std::mutex> progress(FProgressLock);
-            FTotalBytes += DownloadSize(file);
-          }
-          size = DownloadSize(file);
-          DownloadFile(*client, file, target, onReceived);
-          settle();
-        } else {
-          AssembleChunked(file, planned->Plan, target);
-        }
-      }
-      std::lock_guard<std::mutex> progress(FProgressLock);
-      ++FDoneFiles;
-      FPace.Note();
-      ReportDownloads(files);
+  void Do(const TWorkItem& Item, THttpClient& Client) const {
+    const TRemoteFile& file = *Item.Fetch->File;
+    TPlannedFile* planned = Item.Share >= 0 ? Item.Fetch->Chunks.get() : nullptr;
+    const std::string target = Run.LocalPath(file.Path);
+    if (planned == nullptr) {
+      Whole(Client, file, target);
+    } else if (!Share(Client, file, *planned, static_cast<size_t>(Item.Share))) {
+      return;  // another worker ends this file
+    } else if (planned->Whole) {
+      Progress.Grow(DownloadSize(file));
+      Whole(Client, file, target);
+    } else {
+      AssembleChunked(file, *planned, target, Run.Stop, Placer);
     }
-  } catch (const std::exception& Failure) {
-    // A transfer cut by the stop is no failure: the run ends as a stopped one.
-    if (!StopRequested())
-      KeepFirstFailure(FLock, FFailed, Failure.what());
-  } catch (...) {
-    if (!StopRequested())
-      KeepFirstFailure(FLock, FFailed, {});
+    Progress.FileDone();
   }
-}
 
-void TUpdater::ReportDownloads(int32_t Files) {
-  FShownBytes = std::clamp(FDoneBytes + FInHandBytes, FShownBytes, FTotalBytes);
-  Report(DownloadProgressLine(FDoneFiles, Files, FShownBytes, FTotalBytes), FShownBytes,
-         FTotalBytes);
+  TTransfer Transfer(TDownloadProgress::TCount& Count) const {
+    return {Run.Stop, Run.Options.RateLimit.get(),
+            [&Count](int64_t Received) { Count.Received(Received); }};
+  }
+
+  void Whole(THttpClient& Client, const TRemoteFile& File, const std::string& Target) const {
+    TDownloadProgress::TCount count(Progress, DownloadSize(File));
+    DownloadFile(Client, Objects, File, Target, Transfer(count), Placer);
+    count.Settle();
+  }
+
+  // Fetches one share; true when this was the file's last share to end.
+  bool Share(THttpClient& Client, const TRemoteFile& File, TPlannedFile& Planned,
+             size_t Index) const {
+    TDownloadProgress::TCount count(Progress, Planned.Shares[Index].Bytes);
+    if (NoRanges || !FetchChunkShare(Client, Objects, File, Planned, Index, Transfer(count))) {
+      // The server sends only whole objects after all: this share will not travel.
+      NoRanges = true;
+      Planned.Whole = true;
+      count.CutShort();
+    }
+    count.Settle();
+    return Planned.Left.fetch_sub(1) == 1;
+  }
+};
+
+}  // namespace
+
+void DownloadQueue(const TRunContext& Run, const std::string& Objects, TUpdatePlan& Plan) {
+  MakeFolders(Run, Plan);
+  const std::vector<TWorkItem> items = WorkItems(Plan);
+  TDownloadProgress progress(Run.OnReport, static_cast<int32_t>(Plan.Fetch.size()),
+                             Plan.TotalBytes);
+  progress.Begin();
+  std::atomic<bool> noRanges{false};
+  // Destroyed after the pool: the folders are flushed once the workers are done, also when one
+  // failed, and the record is written only after that.
+  TPlacer placer(Run.Stop, TPlacer::TFlush::Batched);
+  std::vector<std::unique_ptr<THttpClient>> clients(KWorkerCount);
+  const TQueueWork work{Run, Objects, progress, placer, noRanges};
+  TWorkerPool pool(PoolThreads(KWorkerCount, KWorkerCount), Run.Stop);
+  pool.Post(items.size(), [&](size_t Item, unsigned Worker) {
+    std::unique_ptr<THttpClient>& client = clients[Worker];
+    if (!client)
+      client = Run.Options.NewClient(Run.Options.Worker);
+    work.Do(items[Item], *client);
+  });
+  try {
+    pool.Wait();
+  } catch (...) {
+    // A transfer cut by the stop is no failure: the run ends as a stopped one.
+    if (!Run.StopRequested())
+      throw;
+  }
 }
 
 }  // namespace vt

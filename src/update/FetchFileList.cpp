@@ -1,11 +1,13 @@
 // The file list step: accepted only when its size and SHA-256 match the signed manifest.
 
+#include "update/FetchFileList.h"
+
+#include "format/Digest.h"
 #include "format/DownloadSizes.h"
 #include "format/Errors.h"
 #include "format/FileList.h"
 #include "format/Inflate.h"
 #include "update/HttpGetBytes.h"
-#include "update/Updater.h"
 
 namespace vt {
 
@@ -15,24 +17,24 @@ constexpr const char* KListDamaged = "the list of files arrived damaged - try ag
 
 }  // namespace
 
-void TUpdater::FetchFileList(THttpClient& Client) {
-  Report("Reading the list of files...", 0, 0);
-  TBytes body = HttpGetBytes(Client, FUrl + FList.Path, MaxTransferBytes(FList), KListDamaged);
-  if (FList.ZSize > 0) {
+std::vector<TRemoteFile> FetchFileList(const TRunContext& Run, THttpClient& Client,
+                                       const TRemoteFile& List) {
+  Run.Report("Reading the list of files...", 0, 0);
+  TBytes body = HttpGetBytes(Client, Run.Url + List.Path, MaxTransferBytes(List), KListDamaged);
+  if (List.ZSize > 0) {
     TBytes inflated;
     try {
       TMemorySource source(body);
       TMemorySink sink(inflated);
-      InflateStream(source, sink, FList.Size);
+      InflateStream(source, sink, List.Size);
     } catch (const std::exception&) {
       throw TUpdateError(KListDamaged);
     }
     body = std::move(inflated);
   }
-  if (static_cast<int64_t>(body.size()) != FList.Size || Sha256Hex(body) != FList.Hash) {
+  if (static_cast<int64_t>(body.size()) != List.Size || Sha256Hex(body) != List.Hash)
     throw TUpdateError(KListDamaged);
-  }
-  FFiles = ReadFileList(body);
+  return ReadFileList(body);
 }
 
 }  // namespace vt

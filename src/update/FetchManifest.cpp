@@ -1,5 +1,7 @@
-// The manifest step: the first of every run. Nothing local is read or changed before the
-// manifest's signature has been checked.
+// The manifest step. Nothing local is read or changed before the manifest's signature has been
+// checked.
+
+#include "update/FetchManifest.h"
 
 #include <string>
 
@@ -7,7 +9,6 @@
 #include "format/Errors.h"
 #include "format/Manifest.h"
 #include "update/HttpGetBytes.h"
-#include "update/Updater.h"
 
 namespace vt {
 
@@ -25,19 +26,15 @@ std::string AsciiText(std::span<const uint8_t> Bytes) {
 
 }  // namespace
 
-void TUpdater::FetchManifest(THttpClient& Client) {
-  Report("Checking for updates...", 0, 0);
+TManifest FetchManifest(const TRunContext& Run, THttpClient& Client) {
+  Run.Report("Checking for updates...", 0, 0);
   // One value for both requests, so a cache cannot pair a fresh manifest with a stale signature.
-  const std::string query = "?t=" + std::to_string(FOptions.Clock());
-  const TBytes manifest = HttpGetBytes(Client, FUrl + "version" + query);
-  const TBytes signature = HttpGetBytes(Client, FUrl + "version.sig" + query);
-  if (!VerifySignature(manifest, AsciiText(signature))) {
+  const std::string query = "?t=" + std::to_string(Run.Options.Clock());
+  const TBytes manifest = HttpGetBytes(Client, Run.Url + "version" + query);
+  const TBytes signature = HttpGetBytes(Client, Run.Url + "version.sig" + query);
+  if (!VerifySignature(manifest, AsciiText(signature)))
     throw TUpdateError(KNotSignedError);
-  }
-  TManifest read = ReadManifest(manifest, FUrl);
-  FBuild = read.Build;
-  FObjects = std::move(read.Objects);
-  FList = std::move(read.List);
+  return ReadManifest(manifest, Run.Url);
 }
 
 }  // namespace vt

@@ -1,5 +1,4 @@
-// The installed record ("installed.json"): reading it, the checks it allows without hashing,
-// the deletion of files the previous build had, and writing it after a complete run.
+#include "update/Installed.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,16 +13,12 @@
 #include "format/Errors.h"
 #include "format/GameFolder.h"
 #include "format/InstalledRecord.h"
-#include "format/Json.h"
 #include "format/JsonWriter.h"
 #include "format/Paths.h"
-#include "format/Streams.h"
 #include "format/Text.h"
-#include "format/Utf8.h"
 #include "platform/FileInfo.h"
 #include "platform/Files.h"
 #include "platform/SysError.h"
-#include "update/Updater.h"
 
 namespace vt {
 
@@ -63,47 +58,56 @@ void AppendFileEntry(std::string& Out, const TRemoteFile& File, const TFileInfo&
   Out += '}';
 }
 
-}  // namespace
-
-bool TUpdater::RecordNamesRelease(const TInstalledRecord* Root) const {
-  return Root != nullptr && Root->IsObject() && Root->Build() == FBuild &&
-         SameIgnoringAsciiCase(Root->List(), FList.Hash);
+// Writes Text beside Target and renames it into place, so that a crash or a full disk never
+// leaves a cut record (a cut byte-order mark would fail every later run). Close reports a
+// failure that the destructor would swallow.
+void WriteRecord(const std::string& Target, const std::string& Text) {
+  const std::string temporary = Target + ".part";
+  try {
+    TFile out = TFile::Create(temporary);
+    out.Write(Text.data(), Text.size());
+    out.Close();
+  } catch (const TFileWriteError&) {
+    RemoveFile(temporary);
+    throw;
+  }
+  if (const TSysStatus moved = ReplaceFile(temporary, Target); !moved) {
+    RemoveFile(temporary);
+    throw TUpdateError(Target + ": " + moved.Text());
+  }
 }
 
-bool TUpdater::IsUpToDate(const TInstalledRecord* Root) const {
-  if (!RecordNamesRelease(Root))
+}  // namespace
+
+TInstalled ReadInstalled(const TRunContext& Run) {
+  return {ReadInstalledRecord(Run.LocalPath(KInstalledName)), !Run.Options.Verify};
+}
+
+bool RecordNamesRelease(const TInstalledRecord* Record, const TManifest& Release) {
+  return Record != nullptr && Record->IsObject() && Record->Build() == Release.Build &&
+         SameIgnoringAsciiCase(Record->List(), Release.List.Hash);
+}
+
+bool IsUpToDate(const std::string& Dir, const TInstalledRecord* Record, const TManifest& Release) {
+  if (!RecordNamesRelease(Record, Release))
     return false;
   // An empty record would vouch for a folder from which everything was deleted.
-  if (!Root->HasFiles() || Root->Files().empty())
+  if (!Record->HasFiles() || Record->Files().empty())
     return false;
-  TFileInfoReader info(FDir);
-  for (const TInstalledRecord::TEntry& entry : Root->Files()) {
+  TFileInfoReader info(Dir);
+  for (const TInstalledRecord::TEntry& entry : Record->Files()) {
     const std::string_view name = TInstalledRecord::NameOf(entry);
     if (!entry.IsObject || !IsSafeRelativePath(name))
       return false;
     const std::optional<TFileInfo> now = info.Get(name);
-    if (!now || !RecordMatches(*Root, entry, *now))
+    if (!now || !RecordMatches(*Record, entry, *now))
       return false;
   }
   return true;
 }
 
-bool TUpdater::IsFileCurrent(const TRemoteFile& File, const TInstalledRecord* Previous) const {
-  TFileInfoReader info(FDir);
-  switch (KnownWithoutHashing(File, Previous, info)) {
-    case TKnown::NotCurrent:
-      return false;
-    case TKnown::Current:
-      return true;
-    case TKnown::Hash:
-      break;
-  }
-  return HashMatches(File, FStop.Token());
-}
-
-TUpdater::TKnown TUpdater::KnownWithoutHashing(const TRemoteFile& File,
-                                               const TInstalledRecord* Previous,
-                                               TFileInfoReader& Info) const {
+TKnown KnownWithoutHashing(const TRemoteFile& File, const TInstalledRecord* Previous,
+                           TFileInfoReader& Info) {
   const std::optional<TFileInfo> now = Info.Get(File.Path);
   if (!now || now->Size != File.Size)
     return TKnown::NotCurrent;
@@ -116,8 +120,8 @@ TUpdater::TKnown TUpdater::KnownWithoutHashing(const TRemoteFile& File,
   return TKnown::Hash;
 }
 
-bool TUpdater::HashMatches(const TRemoteFile& File, const TStopToken& Stop) const {
-  const std::string local = LocalPath(File.Path);
+bool HashMatches(const std::string& Dir, const TRemoteFile& File, const TStopToken& Stop) {
+  const std::string local = JoinLocalPath(Dir, File.Path);
   // Asked once more: on Windows the pass's answer came from a folder listing made earlier, and
   // a file gone since then is not current, as it was not when asked one by one.
   const std::optional<TFileInfo> now = GetFileInfo(local);
@@ -126,11 +130,27 @@ bool TUpdater::HashMatches(const TRemoteFile& File, const TStopToken& Stop) cons
   return FileSha256Hex(local, Stop) == File.Hash;
 }
 
-void TUpdater::RemoveObsoleteFiles(const TInstalledRecord* Previous) const {
+bool IsFileCurrent(const TRunContext& Run, const TRemoteFile& File,
+                   const TInstalledRecord* Previous) {
+  TFileInfoReader info(Run.Dir);
+  switch (KnownWithoutHashing(File, Previous, info)) {
+    case TKnown::NotCurrent:
+      return false;
+    case TKnown::Current:
+      return true;
+    case TKnown::Hash:
+      break;
+  }
+  return HashMatches(Run.Dir, File, Run.Stop);
+}
+
+std::vector<std::string> ObsoleteFiles(const TInstalledRecord* Previous,
+                                       const std::vector<TRemoteFile>& Files) {
+  std::vector<std::string> obsolete;
   if (Previous == nullptr || !Previous->HasFiles())
-    return;
+    return obsolete;
   std::unordered_set<std::string> kept;
-  for (const TRemoteFile& file : FFiles)
+  for (const TRemoteFile& file : Files)
     kept.insert(FoldNameCase(file.Path));
   for (const TInstalledRecord::TEntry& entry : Previous->Files()) {
     const std::string_view name = TInstalledRecord::NameOf(entry);
@@ -139,26 +159,33 @@ void TUpdater::RemoveObsoleteFiles(const TInstalledRecord* Previous) const {
     // The running launcher is replaced only by its own step, never deleted here.
     if (SameIgnoringAsciiCase(name, KLauncherName))
       continue;
-    // Housekeeping: a file already gone, read-only or in use is simply passed over. Folders
-    // are never removed, as a file deletion refuses them.
-    RemoveFile(LocalPath(name));
+    obsolete.emplace_back(name);
   }
+  return obsolete;
 }
 
-void TUpdater::SaveInstalled() const {
+void RemoveObsoleteFiles(const std::string& Dir, const std::vector<std::string>& Paths) {
+  // Housekeeping: a file already gone, read-only or in use is simply passed over. Folders are
+  // never removed, as a file deletion refuses them.
+  for (const std::string& path : Paths)
+    RemoveFile(JoinLocalPath(Dir, path));
+}
+
+void SaveInstalled(const std::string& Dir, const TManifest& Release,
+                   const std::vector<TRemoteFile>& Files) {
   std::string text(KUtf8Bom);
   text += '{';
   AppendJsonName(text, "build");
-  AppendJsonInt(text, FBuild);
+  AppendJsonInt(text, Release.Build);
   text += ',';
   AppendJsonName(text, "list");
-  AppendJsonString(text, FList.Hash);
+  AppendJsonString(text, Release.List.Hash);
   text += ',';
   AppendJsonName(text, "files");
   text += '{';
   bool first = true;
-  TFileInfoReader info(FDir);
-  for (const TRemoteFile& file : FFiles) {
+  TFileInfoReader info(Dir);
+  for (const TRemoteFile& file : Files) {
     const std::optional<TFileInfo> now = info.Get(file.Path);
     if (!now)
       continue;
@@ -168,23 +195,7 @@ void TUpdater::SaveInstalled() const {
     AppendFileEntry(text, file, *now);
   }
   text += "}}";
-  // Written beside and renamed over the old record, so that a crash or a full disk never
-  // leaves a cut record (a cut byte-order mark would fail every later run). Close reports a
-  // failure that the destructor would swallow.
-  const std::string target = LocalPath(KInstalledName);
-  const std::string temporary = target + ".part";
-  try {
-    TFile out = TFile::Create(temporary);
-    out.Write(text.data(), text.size());
-    out.Close();
-  } catch (const TFileWriteError&) {
-    RemoveFile(temporary);
-    throw;
-  }
-  if (const TSysStatus moved = ReplaceFile(temporary, target); !moved) {
-    RemoveFile(temporary);
-    throw TUpdateError(target + ": " + moved.Text());
-  }
+  WriteRecord(JoinLocalPath(Dir, KInstalledName), text);
 }
 
 }  // namespace vt

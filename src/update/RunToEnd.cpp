@@ -61,7 +61,7 @@ TRunEnd RunToEnd(TUpdateView& View, const std::string& Dir, const std::string& U
       updater.RequestStop();
       updater.Wait();
       // Its reports still waiting would reach a view that has moved on.
-      queue.Discard(&updater);
+      updater.DiscardCalls();
       return {TRunEnd::TOutcome::Stopped, {}, 0, {}};
     }
     queue.RunPending();

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "update/UpdateCheck.h"
 #include "update/UpdateView.h"
 #include "update/UpdaterOptions.h"
 

@@ -1,9 +1,20 @@
+// One update run: its steps in order on the run's thread, its failure capture and the final
+// hand-over to the view.
+
 #include "update/Updater.h"
 
+#include <optional>
 #include <utility>
 
-#include "format/Paths.h"
-#include "update/Delta.h"
+#include "update/ChunkedDownload.h"
+#include "update/CompareFiles.h"
+#include "update/DiskLimits.h"
+#include "update/DownloadQueue.h"
+#include "update/FetchFileList.h"
+#include "update/FetchManifest.h"
+#include "update/Installed.h"
+#include "update/LockGameFolder.h"
+#include "update/SelfUpdate.h"
 
 namespace vt {
 namespace {
@@ -15,15 +26,20 @@ TUpdaterOptions WithStop(TUpdaterOptions Options, const TStopToken& Stop) {
   return Options;
 }
 
+std::string UpToDateLine(int32_t Build) {
+  return "Up to date (build " + std::to_string(Build) + ").";
+}
+
 }  // namespace
 
-TUpdater::TUpdater(TUpdateView& Form, TCallQueue& Queue, std::string Dir, std::string Url,
+TUpdater::TUpdater(TUpdateView& View, TCallQueue& Queue, std::string Dir, std::string Url,
                    TUpdaterOptions Options)
-    : FForm(Form),
+    : FView(View),
       FCalls(Queue),
-      FDir(std::move(Dir)),
-      FUrl(std::move(Url)),
-      FOptions(WithStop(std::move(Options), FStop.Token())) {}
+      FRun{std::move(Dir), std::move(Url), WithStop(std::move(Options), FStop.Token()),
+           FStop.Token(), [this](const std::string& Text, int64_t Done, int64_t Total) {
+             Report(Text, Done, Total);
+           }} {}
 
 TUpdater::~TUpdater() {
   RequestStop();
@@ -43,22 +59,86 @@ void TUpdater::Wait() {
     FThread.join();
 }
 
-bool TUpdater::StopRequested() const {
-  return FStop.StopRequested();
+void TUpdater::DiscardCalls() {
+  FCalls.Discard(this);
 }
 
-std::string TUpdater::LocalPath(std::string_view Path) const {
-  return JoinLocalPath(FDir, Path);
+void TUpdater::Execute() {
+  try {
+    // The client is inside the guard too: a client that cannot be made is the run's failure,
+    // not a lost thread.
+    const std::unique_ptr<THttpClient> client = FRun.Options.NewClient(FRun.Options.Client);
+    RunSteps(*client);
+  } catch (const std::exception& e) {
+    // A stopped run ends without an error, whatever the stop cut short; and a failure must
+    // never pass for success by an empty message.
+    if (!FStop.StopRequested())
+      FError = *e.what() != '\0' ? e.what() : "unexpected failure";
+  } catch (...) {
+    if (!FStop.StopRequested())
+      FError = "unexpected failure";
+  }
+  Finish();
+}
+
+// The steps of a run. Each takes what it needs and returns what it found; each raises with a
+// one-line message on failure.
+void TUpdater::RunSteps(THttpClient& Client) {
+  if (FRun.Options.CheckOnly) {
+    if (std::optional<TCheckResult> check = RunUpdateCheck(FRun, Client)) {
+      FCheck = std::move(*check);
+      FBuild = FCheck.Build;
+    }
+    return;
+  }
+  const TManifest release = FetchManifest(FRun, Client);
+  FBuild = release.Build;
+  // Held to the end of this function, so it is free again before UpdateDone is posted: a
+  // launcher restarted after a self-update finds it free.
+  const std::optional<TFolderLock> lock = LockGameFolder(FRun);
+  if (!lock)
+    return;
+  const TInstalled installed = ReadInstalled(FRun);
+  if (IsUpToDate(FRun.Dir, installed.Vouching(), release)) {
+    Report(UpToDateLine(release.Build), 1, 1);
+    return;
+  }
+
+  const std::vector<TRemoteFile> files = FetchFileList(FRun, Client, release.List);
+  // A launcher running from the game folder is replaced before anything else, and the new one
+  // makes the whole run after its restart.
+  const TRemoteFile* launcher = LauncherEntry(FRun, files);
+  if (launcher != nullptr && !IsFileCurrent(FRun, *launcher, installed.Vouching())) {
+    FRestart = UpdateLauncher(FRun, Client, release.Objects, *launcher);
+    return;
+  }
+
+  std::optional<TUpdatePlan> plan = CompareFiles(FRun, files, installed, launcher);
+  if (!plan)
+    return;
+  if (!plan->Fetch.empty()) {
+    RequireFittingNames(FRun.Dir, *plan);
+    PlanChunkedFiles(FRun, Client, release.Objects, *plan);
+    if (FRun.StopRequested())
+      return;
+    RequireFreeSpace(FRun.Dir, *plan);
+    DownloadQueue(FRun, release.Objects, *plan);
+  }
+  if (FRun.StopRequested())
+    return;
+  RemoveObsoleteFiles(FRun.Dir, plan->Remove);
+  SaveInstalled(FRun.Dir, release, files);
+  Report(UpToDateLine(release.Build), 1, 1);
 }
 
 void TUpdater::Report(const std::string& Text, int64_t Done, int64_t Total) {
-  TUpdateView& view = FForm;
+  TUpdateView& view = FView;
   FCalls.Post(this, [&view, Text, Done, Total] { view.ShowProgress(Text, Done, Total); });
 }
 
-void TUpdater::Throttle(size_t Bytes) const {
-  if (FOptions.RateLimit)
-    FOptions.RateLimit->Take(static_cast<int64_t>(Bytes), [this] { return StopRequested(); });
+void TUpdater::Finish() {
+  // Reads FError and FRestart when it runs; neither changes after this post.
+  FCalls.Post(this, [this] { FView.UpdateDone(FError, FRestart); });
 }
 
 }  // namespace vt

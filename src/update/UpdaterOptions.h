@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Http.h"
@@ -27,8 +26,7 @@ struct TUpdaterOptions {
   std::string SelfPath;
   // Trust no record: every listed file is hashed, as if "installed.json" named none of them.
   bool Verify = false;
-  // Only find out whether an update is available (CheckResult): nothing on disk is made,
-  // changed or removed.
+  // Run the update check instead (RunUpdateCheck): nothing on disk is made, changed or removed.
   bool CheckOnly = false;
   // Shared by the workers, so that all of them together stay under its rate; null: no limit.
   std::shared_ptr<TRateLimit> RateLimit;
@@ -39,13 +37,6 @@ struct TUpdaterOptions {
   // Fetch only the changed chunks of a file whose entry has chunk data and whose old version or
   // interrupted ".part" is on disk. False: every file travels as its whole object.
   bool UseChunks = true;
-};
-
-// What a CheckOnly run found.
-struct TCheckResult {
-  int32_t Installed = -1;           // the build the record names; -1 when there is no usable record
-  bool Update = false;              // a normal run would change the folder
-  std::vector<std::string> Differ;  // with Verify: the listed files that differ, list order
 };
 
 }  // namespace vt

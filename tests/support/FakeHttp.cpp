@@ -1,6 +1,7 @@
 #include "support/FakeHttp.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace vt::test {
 namespace {
@@ -37,6 +38,7 @@ class TFakeHttp::TClient : public THttpClient {
     }
     request.Path = target;
     request.Range = Range;
+    request.UserAgent = FSettings.UserAgent;
     const TAnswer answer = FHttp.Take(std::move(request));
     if (answer.Hold) {
       answer.Hold(FSettings.Stop);
@@ -58,7 +60,26 @@ class TFakeHttp::TClient : public THttpClient {
         throw THttpStopped();
       Sink(reinterpret_cast<const uint8_t*>(body.data()) + at, std::min(KPiece, end - at));
     }
-    return Range ? 206 : 200;
+    return Ended(answer, Sink, Range ? 206 : 200);
+  }
+
+  int Ended(const TAnswer& Answer, const TSink& Sink, int Status) {
+    switch (Answer.End) {
+      case TEnd::Complete:
+        return Status;
+      case TEnd::Cut:
+        throw THttpBodyCut("the connection ended early");
+      case TEnd::Fail:
+        throw std::runtime_error(Answer.Failure);
+      case TEnd::Never:
+        break;
+    }
+    const std::string filler(KPiece, 'x');
+    for (;;) {
+      if (FSettings.Stop.StopRequested())
+        throw THttpStopped();
+      Sink(reinterpret_cast<const uint8_t*>(filler.data()), filler.size());
+    }
   }
 
   TFakeHttp& FHttp;
@@ -93,10 +114,30 @@ void TFakeHttp::Serve(const std::string& Path, std::string Body) {
 }
 
 void TFakeHttp::ServeStatus(const std::string& Path, int Status, std::string Body) {
+  SetAnswer(Path, {Status, std::make_shared<const std::string>(std::move(Body)), {}, {}, {}});
+}
+
+void TFakeHttp::ServeCut(const std::string& Path, std::string Sent) {
+  SetAnswer(Path, {200, std::make_shared<const std::string>(std::move(Sent)), {}, TEnd::Cut, {}});
+}
+
+void TFakeHttp::ServeFailing(const std::string& Path, std::string Sent, std::string Message) {
+  SetAnswer(Path, {200,
+                   std::make_shared<const std::string>(std::move(Sent)),
+                   {},
+                   TEnd::Fail,
+                   std::move(Message)});
+}
+
+void TFakeHttp::ServeEndless(const std::string& Path) {
+  SetAnswer(Path, {200, std::make_shared<const std::string>(), {}, TEnd::Never, {}});
+}
+
+void TFakeHttp::SetAnswer(const std::string& Path, TAnswer Answer) {
   std::lock_guard lock(FLock);
   TAnswer& answer = FAnswers[Rooted(Path)];
-  answer.Status = Status;
-  answer.Body = std::make_shared<const std::string>(std::move(Body));
+  Answer.Hold = std::move(answer.Hold);  // a hold stays until it is replaced
+  answer = std::move(Answer);
 }
 
 void TFakeHttp::HoldAt(const std::string& Path, THold Hold) {

@@ -23,6 +23,7 @@ struct TFakeRequest {
   std::string Path;   // "/version"
   std::string Query;  // text after "?", empty when none
   std::optional<THttpRange> Range;
+  std::string UserAgent;  // of the client that asked
 };
 
 // A door that held requests wait at until the test opens it.
@@ -56,6 +57,12 @@ class TFakeHttp : public TServedBodies {
   void Serve(const std::string& Path, std::string Body) override;
   // Anything but 200 answers without a body reaching the sink, as the real clients do.
   void ServeStatus(const std::string& Path, int Status, std::string Body = {});
+  // Sends Sent, then the connection ends early: THttpBodyCut, as the real clients raise it.
+  void ServeCut(const std::string& Path, std::string Sent);
+  // Sends Sent, then the transfer fails with Message (a time-out, a reset).
+  void ServeFailing(const std::string& Path, std::string Sent, std::string Message);
+  // A 200 body that never ends.
+  void ServeEndless(const std::string& Path);
   void HoldAt(const std::string& Path, THold Hold);
 
   // Makes clients that answer from this object, which must outlive them.
@@ -67,11 +74,16 @@ class TFakeHttp : public TServedBodies {
 
  private:
   class TClient;
+  // How a body ends after its bytes.
+  enum class TEnd { Complete, Cut, Fail, Never };
   struct TAnswer {
     int Status = 404;
     std::shared_ptr<const std::string> Body;
     THold Hold;
+    TEnd End = TEnd::Complete;
+    std::string Failure;  // the message when End is Fail
   };
+  void SetAnswer(const std::string& Path, TAnswer Answer);
   // Logs the request and returns what Path is answered with.
   TAnswer Take(TFakeRequest Request);
 

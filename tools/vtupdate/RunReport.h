@@ -7,6 +7,7 @@
 #include <string>
 
 #include "ConsoleLine.h"
+#include "update/UpdateCheck.h"
 #include "update/UpdateView.h"
 #include "update/UpdaterOptions.h"
 

@@ -1,5 +1,4 @@
-// A chunked file's update: plan what the disk already holds, fetch the rest with range requests,
-// assemble beside the target, verify, and move it over the target in one step.
+#include "update/ChunkedDownload.h"
 
 #include <algorithm>
 #include <optional>
@@ -11,25 +10,23 @@
 #include "format/Inflate.h"
 #include "format/Paths.h"
 #include "platform/Files.h"
-#include "update/Delta.h"
 #include "update/DownloadQueue.h"
 #include "update/HttpGetBytes.h"
 #include "update/Placing.h"
 #include "update/Progress.h"
-#include "update/Updater.h"
 
 namespace vt {
 namespace {
 
 // Thrown by a range's body sink on bytes that cannot be right; not a std::exception, so that
-// nothing between the sink and FetchChunkPiece mistakes it for another failure.
+// nothing between the sink and FetchChunkShare mistakes it for another failure.
 struct TBadChunk {};
 
 constexpr int KPartialContent = 206;
-// The most the assembly reads at once.
-constexpr uint32_t KAssemblyPiece = 1024 * 1024;
+// The longest span the assembly reads at once.
+constexpr uint32_t KMaxSpan = 1024 * 1024;
 // A share of one file's chunks is worth its own connection from this size.
-constexpr int64_t KMinPieceBytes = 1024 * 1024;
+constexpr int64_t KMinShareBytes = 1024 * 1024;
 
 bool HasFile(const std::string& Path) {
   const std::optional<TFileInfo> info = GetFileInfo(Path);
@@ -62,10 +59,10 @@ class TRunReceiver {
       if (FNext == FEnd)
         throw TBadChunk();  // more than the range holds
       const TChunk& chunk = FIndex.Chunks[FNext];
-      const size_t piece = std::min<size_t>(Size, chunk.Stored - FStored.size());
-      FStored.insert(FStored.end(), Data, Data + piece);
-      Data += piece;
-      Size -= piece;
+      const size_t taken = std::min<size_t>(Size, chunk.Stored - FStored.size());
+      FStored.insert(FStored.end(), Data, Data + taken);
+      Data += taken;
+      Size -= taken;
       if (FStored.size() == chunk.Stored)
         Finish(chunk);
     }
@@ -106,14 +103,14 @@ class TRunReceiver {
 // Bytes that the assembly reads at From (in the old version for Old, else in the candidate)
 // and that belong at To in the candidate.
 struct TSpan {
-  TChunkSource Source = TChunkSource::Part;
+  TChunkSource Source = TChunkSource::Candidate;
   int64_t From = 0;
   int64_t To = 0;
   uint32_t Size = 0;
 };
 
 // The plan's chunks in file order, neighbours that read on from one another joined up to
-// KAssemblyPiece bytes.
+// KMaxSpan bytes.
 std::vector<TSpan> Spans(const TChunkPlan& Plan) {
   std::vector<TSpan> spans;
   int64_t to = 0;
@@ -121,12 +118,13 @@ std::vector<TSpan> Spans(const TChunkPlan& Plan) {
     const TPlannedChunk& chunk = Plan.Chunks[i];
     const uint32_t size = Plan.Index.Chunks[i].Size;
     // Fetched chunks and those the candidate held lie at their own place already.
-    const bool inPlace = chunk.Source == TChunkSource::Part || chunk.Source == TChunkSource::Fetch;
-    const TChunkSource source = inPlace ? TChunkSource::Part : chunk.Source;
+    const bool inPlace =
+        chunk.Source == TChunkSource::Candidate || chunk.Source == TChunkSource::Fetch;
+    const TChunkSource source = inPlace ? TChunkSource::Candidate : chunk.Source;
     const int64_t from = inPlace ? to : chunk.From;
     TSpan* last = spans.empty() ? nullptr : &spans.back();
     if (last != nullptr && last->Source == source && source != TChunkSource::Self &&
-        last->From + last->Size == from && last->Size + size <= KAssemblyPiece) {
+        last->From + last->Size == from && last->Size + size <= KMaxSpan) {
       last->Size += size;
     } else {
       spans.push_back({source, from, to, size});
@@ -136,81 +134,103 @@ std::vector<TSpan> Spans(const TChunkPlan& Plan) {
   return spans;
 }
 
+// The chunk index of File, fetched from the store at Objects and checked: pinned by the list's
+// size and SHA-256, and fitting the object. Any fault is the file's damage.
+TChunkIndex FetchChunkIndex(THttpClient& Client, const std::string& Objects,
+                            const TRemoteFile& File) {
+  const std::string damaged = ArrivedDamaged(File.Path).what();
+  const TBytes bytes =
+      HttpGetBytes(Client, Objects + ChunkIndexName(File.Chunks.Hash), File.Chunks.Size, damaged);
+  if (static_cast<int64_t>(bytes.size()) != File.Chunks.Size ||
+      Sha256Hex(bytes) != File.Chunks.Hash) {
+    throw ArrivedDamaged(File.Path);
+  }
+  TChunkIndex chunks;
+  try {
+    chunks = ReadChunkIndex(bytes, File.Size);
+  } catch (const std::exception&) {
+    throw ArrivedDamaged(File.Path);
+  }
+  // Ranges past the object's end could never be served.
+  const bool zlib = File.ZSize > 0;
+  if (chunks.Zlib != zlib ||
+      (zlib && StoredOffset(chunks, chunks.Chunks.size()) > static_cast<uint64_t>(File.ZSize))) {
+    throw ArrivedDamaged(File.Path);
+  }
+  return chunks;
+}
+
+// One byte tells whether the server answers ranges at all: false when it sends whole objects.
+bool AnswersRanges(THttpClient& Client, const std::string& Objects, const TRemoteFile& File) {
+  const int status =
+      Client.GetRange(ObjectUrl(Objects, File), {0, 1}, [](const uint8_t*, size_t) {});
+  if (status == 200)
+    return false;
+  if (status != KPartialContent)
+    throw TUpdateError(File.Path + ": HTTP " + std::to_string(status));
+  return true;
+}
+
+// The plan of File against what Names' candidate and the old version at Target hold; null
+// when it does not pay.
+std::unique_ptr<TPlannedFile> PlanFile(const TRunContext& Run, TChunkIndex Chunks,
+                                       const TRemoteFile& File, TReceivingNames Names,
+                                       const std::string& Target) {
+  const std::string comparing = "Comparing " + File.Path + " with the new version...";
+  auto planned = std::make_unique<TPlannedFile>();
+  TProgressPace pace;
+  planned->Plan = PlanChunks(std::move(Chunks), Names.Candidate, Target, Run.Stop,
+                             [&](int64_t Done, int64_t Total) {
+                               if (pace.TryTake())
+                                 Run.Report(comparing, Done, Total);
+                             });
+  const TChunkPlan& plan = planned->Plan;
+  if (!ReusesAny(plan) || plan.FetchBytes >= DownloadSize(File))
+    return nullptr;
+  // Made now, so that every share and the assembly use the one name that can be made.
+  OpenReceiving(Names, Target, TReceiving::Candidate, &TFile::OpenReadWrite);
+  planned->Candidate = Names.Candidate;
+  planned->Shares = SplitFetch(plan, KWorkerCount, KMinShareBytes);
+  planned->Left = static_cast<int32_t>(planned->Shares.size());
+  return planned;
+}
+
 }  // namespace
 
-void TUpdater::PlanChunkedFiles(THttpClient& Client) {
-  FPlans.clear();
-  FPlans.resize(FFiles.size());
-  if (!FOptions.UseChunks)
+void PlanChunkedFiles(const TRunContext& Run, THttpClient& Client, const std::string& Objects,
+                      TUpdatePlan& Plan) {
+  if (!Run.Options.UseChunks)
     return;
   bool probed = false;
-  for (const int32_t index : FQueue) {
-    if (StopRequested())
+  for (TFetch& fetch : Plan.Fetch) {
+    if (Run.StopRequested())
       return;
-    const TRemoteFile& file = FFiles[index];
+    const TRemoteFile& file = *fetch.File;
     if (file.Chunks.Hash.empty())
       continue;
-    const std::string target = LocalPath(file.Path);
+    const std::string target = Run.LocalPath(file.Path);
     const TReceivingNames names = ReceivingNames(target);
     ResumeCompressed(names, file.Size);
     if (!HasFile(target) && !HasFile(names.Candidate))
       continue;
-    if (!probed) {
-      // One byte tells whether the server answers ranges at all; one that does not gets
-      // whole objects only, with honest totals from the start.
-      probed = true;
-      const int status =
-          Client.GetRange(ObjectUrl(FObjects, file), {0, 1}, [](const uint8_t*, size_t) {});
-      if (status == 200)
-        return;
-      if (status != KPartialContent)
-        throw TUpdateError(file.Path + ": HTTP " + std::to_string(status));
-    }
-    const std::string comparing = "Comparing " + file.Path + " with the new version...";
-    Report(comparing, 0, 0);
-    const std::string damaged = ArrivedDamaged(file.Path).what();
-    const TBytes bytes = HttpGetBytes(Client, FObjects + ChunkIndexName(file.Chunks.Hash),
-                                      file.Chunks.Size, damaged);
-    if (static_cast<int64_t>(bytes.size()) != file.Chunks.Size ||
-        Sha256Hex(bytes) != file.Chunks.Hash) {
-      throw ArrivedDamaged(file.Path);
-    }
-    TChunkIndex chunks;
-    try {
-      chunks = ReadChunkIndex(bytes, file.Size);
-    } catch (const std::exception&) {
-      throw ArrivedDamaged(file.Path);
-    }
-    // Ranges past the object's end could never be served.
-    const bool zlib = file.ZSize > 0;
-    if (chunks.Zlib != zlib ||
-        (zlib && StoredOffset(chunks, chunks.Chunks.size()) > static_cast<uint64_t>(file.ZSize))) {
-      throw ArrivedDamaged(file.Path);
-    }
-    auto planned = std::make_unique<TPlannedFile>();
-    TProgressPace pace;
-    planned->Plan = PlanChunks(std::move(chunks), names.Candidate, target, FStop.Token(),
-                               [&](int64_t Done, int64_t Total) {
-                                 if (pace.TryTake())
-                                   Report(comparing, Done, Total);
-                               });
-    const TChunkPlan& plan = planned->Plan;
-    if (!ReusesAny(plan) || plan.FetchBytes >= DownloadSize(file))
-      continue;
-    planned->Pieces = SplitFetch(plan, KWorkerCount, KMinPieceBytes);
-    planned->Left = static_cast<int32_t>(planned->Pieces.size());
-    FTotalBytes += plan.FetchBytes - DownloadSize(file);
-    FPlans[index] = std::move(planned);
+    // A server that does not answer ranges gets whole objects only, with honest totals from
+    // the start.
+    if (!probed && !AnswersRanges(Client, Objects, file))
+      return;
+    probed = true;
+    Run.Report("Comparing " + file.Path + " with the new version...", 0, 0);
+    fetch.Chunks = PlanFile(Run, FetchChunkIndex(Client, Objects, file), file, names, target);
+    if (fetch.Chunks)
+      Plan.TotalBytes += fetch.Chunks->Plan.FetchBytes - DownloadSize(file);
   }
 }
 
-bool TUpdater::FetchChunkPiece(THttpClient& Client, const TRemoteFile& File,
-                               const TPlannedFile& Planned, size_t Piece, const std::string& Target,
-                               const TReceived& OnReceived) const {
+bool FetchChunkShare(THttpClient& Client, const std::string& Objects, const TRemoteFile& File,
+                     const TPlannedFile& Planned, size_t Share, const TTransfer& Transfer) {
   const TChunkIndex& index = Planned.Plan.Index;
-  const std::string url = ObjectUrl(FObjects, File);
+  const std::string url = ObjectUrl(Objects, File);
   // Every share's worker sizes the candidate alike, so the order they start in does not matter.
-  TFile file = TFile::OpenReadWrite(ReceivingNames(Target).Candidate);
+  TFile file = TFile::OpenReadWrite(Planned.Candidate);
   file.Resize(File.Size);
   int64_t received = 0;
   // Where chunk `next` begins in the file and in the object; runs come in file order.
@@ -224,8 +244,8 @@ bool TUpdater::FetchChunkPiece(THttpClient& Client, const TRemoteFile& File,
     }
   };
   try {
-    for (const TFetchRun& run : Planned.Pieces[Piece].Runs) {
-      if (StopRequested())
+    for (const TFetchRun& run : Planned.Shares[Share].Runs) {
+      if (Transfer.Stop.StopRequested())
         throw TStopped();
       advance(run.First);
       TRunReceiver receiver(index, run, file, offset);
@@ -239,9 +259,7 @@ bool TUpdater::FetchChunkPiece(THttpClient& Client, const TRemoteFile& File,
                             [&](const uint8_t* Data, size_t Size) {
                               receiver.Take(Data, Size);
                               received += static_cast<int64_t>(Size);
-                              if (OnReceived)
-                                OnReceived(received);
-                              Throttle(Size);
+                              Transfer.Arrived(received, Size);
                             });
       } catch (const THttpBodyCut&) {
         status = KPartialContent;  // the chunks that arrived whole are kept; the rest is missing
@@ -260,22 +278,22 @@ bool TUpdater::FetchChunkPiece(THttpClient& Client, const TRemoteFile& File,
   return true;
 }
 
-void TUpdater::AssembleChunked(const TRemoteFile& File, const TChunkPlan& Plan,
-                               const std::string& Target) const {
-  const std::string candidate = ReceivingNames(Target).Candidate;
+void AssembleChunked(const TRemoteFile& File, const TPlannedFile& Planned,
+                     const std::string& Target, const TStopToken& Stop, TPlacer& Placer) {
+  const std::string& candidate = Planned.Candidate;
   std::string hash;
   {
     TFile file = TFile::OpenReadWrite(candidate);
     file.Resize(File.Size);
     std::optional<TFile> old;
-    std::vector<uint8_t> buffer(KAssemblyPiece);
+    std::vector<uint8_t> buffer(KMaxSpan);
     TSha256 sha;
     // One pass in file order: each span is read from where it lies (a copy is written to its
     // place) and hashed, so the whole is checked without reading the candidate again. A copy
     // within the new version reads a place that this pass has filled by now.
     try {
-      for (const TSpan& span : Spans(Plan)) {
-        if (StopRequested())
+      for (const TSpan& span : Spans(Planned.Plan)) {
+        if (Stop.StopRequested())
           throw TStopped();
         TFile* from = &file;
         if (span.Source == TChunkSource::Old) {
@@ -302,7 +320,7 @@ void TUpdater::AssembleChunked(const TRemoteFile& File, const TChunkPlan& Plan,
     RemoveFile(candidate);
     throw ArrivedDamaged(File.Path);
   }
-  PlaceVerified(candidate, File, Target);
+  Placer.PlaceVerified(candidate, File, Target);
 }
 
 }  // namespace vt

@@ -4,9 +4,7 @@
 
 #include "format/DownloadSizes.h"
 #include "format/Text.h"
-#include "support/UpdaterSeam.h"
-#include "update/FreeSpace.h"
-#include "update/Updater.h"
+#include "update/DiskLimits.h"
 
 namespace vt {
 namespace {
@@ -36,17 +34,13 @@ TEST(SpaceNeeded, NewBytesLessReplacedOnesPlusTheLargestFourInFlight) {
     EXPECT_EQ(SpaceNeeded(c.Files), c.Needed) << c.Name;
 }
 
-TEST(CheckFreeSpace, RefusesMoreThanAnyDiskHoldsAndSaysHowMuchIsFree) {
-  struct TNullView : TUpdateView {
-    void ShowProgress(const std::string&, int64_t, int64_t) override {}
-    void UpdateDone(const std::string&, bool) override {}
-  } view;
-  TCallQueue queue;
-  TUpdater updater(view, queue, ::testing::TempDir(), "http://x/");
+TEST(RequireFreeSpace, RefusesMoreThanAnyDiskHoldsAndSaysHowMuchIsFree) {
   constexpr int64_t KHuge = int64_t{1} << 60;
-  TUpdaterSeam::SetFiles(updater, {{"a.bin", KHuge, "", 0, {}}}, {0}, KHuge);
+  TRemoteFile file{"a.bin", KHuge, "", 0, {}};
+  TUpdatePlan plan;
+  plan.Fetch.push_back({&file, nullptr});
   try {
-    updater.CheckFreeSpace();
+    RequireFreeSpace(::testing::TempDir(), plan);
     ADD_FAILURE() << "passed";
   } catch (const std::exception& e) {
     const std::string prefix =
@@ -54,8 +48,8 @@ TEST(CheckFreeSpace, RefusesMoreThanAnyDiskHoldsAndSaysHowMuchIsFree) {
     EXPECT_TRUE(std::string(e.what()).starts_with(prefix)) << e.what();
     EXPECT_TRUE(std::string(e.what()).ends_with(" MB are free")) << e.what();
   }
-  TUpdaterSeam::SetFiles(updater, {{"a.bin", 1, "", 0, {}}}, {0}, 1);
-  EXPECT_NO_THROW(updater.CheckFreeSpace());
+  file.Size = 1;
+  EXPECT_NO_THROW(RequireFreeSpace(::testing::TempDir(), plan));
 }
 
 }  // namespace

@@ -1,16 +1,19 @@
-// The file list step against a real server: accepted only by the signed size and digest.
+// The file list step: accepted only by the signed size and digest.
+
+#include "update/FetchFileList.h"
 
 #include <gtest/gtest.h>
 
 #include "format/Digest.h"
 #include "format/Errors.h"
-#include "format/Json.h"
 #include "format/ReleaseKey.h"
 #include "format/Text.h"
 #include "publish/Release.h"
+#include "support/FakeHttp.h"
+#include "support/StepRun.h"
 #include "support/TestRelease.h"
-#include "support/UpdaterSeam.h"
 #include "update/ClientSettings.h"
+#include "update/FetchManifest.h"
 
 namespace vt {
 namespace {
@@ -32,15 +35,11 @@ class FileListTest : public ::testing::Test {
   }
   // Publishes a manifest for List, then runs both steps.
   std::string Run() {
-    return ErrorOf([&] {
-      Updater.FetchManifest(*Client);
-      Updater.FetchFileList(*Client);
-    });
+    return ErrorOf([&] { Steps(); });
   }
   std::string RunWithKind() {
     try {
-      Updater.FetchManifest(*Client);
-      Updater.FetchFileList(*Client);
+      Steps();
     } catch (const TJsonError&) {
       return "conversion error";
     } catch (const std::exception& e) {
@@ -54,11 +53,15 @@ class FileListTest : public ::testing::Test {
     test::PublishManifest(Server, ManifestJson(1, List));
   }
 
-  test::TTestServer Server;
-  test::TRecordingView View;
-  TCallQueue Queue;
-  TUpdater Updater{View, Queue, "/nonexistent/game/", Server.BaseUrl()};
-  std::unique_ptr<THttpClient> Client = NewHttpClient(UpdateThreadHttpSettings());
+  void Steps() {
+    Files.clear();
+    Files = FetchFileList(Step.Run, *Client, FetchManifest(Step.Run, *Client).List);
+  }
+
+  test::TFakeHttp Server;
+  test::TStepRun Step{"/nonexistent/game/", Server.BaseUrl()};
+  std::unique_ptr<THttpClient> Client = Server.Factory()(UpdateThreadHttpSettings());
+  std::vector<TRemoteFile> Files;
 };
 
 const std::string KThreeFiles =
@@ -69,7 +72,7 @@ TEST_F(FileListTest, PlainAndCompressedListsAreReadInOrder) {
   for (const bool compress : {false, true}) {
     const TRemoteFile list = test::PublishList(Server, KThreeFiles, compress);
     ASSERT_EQ(Run(), "") << compress;
-    const auto& files = TUpdaterSeam::Files(Updater);
+    const auto& files = Files;
     ASSERT_EQ(files.size(), 3u);
     EXPECT_EQ(files[0].Path, "vt.exe");
     EXPECT_EQ(files[0].Size, 10);
@@ -84,26 +87,26 @@ TEST_F(FileListTest, PlainAndCompressedListsAreReadInOrder) {
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests.back().Query, "");
   }
-  Queue.RunPending();
-  ASSERT_GE(View.Lines.size(), 2u);
-  EXPECT_EQ(View.Lines[1].Text, "Reading the list of files...");
-  EXPECT_EQ(View.Lines[1].Done, 0);
-  EXPECT_EQ(View.Lines[1].Total, 0);
+  const auto lines = Step.Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[1].Text, "Reading the list of files...");
+  EXPECT_EQ(lines[1].Done, 0);
+  EXPECT_EQ(lines[1].Total, 0);
 }
 
 TEST_F(FileListTest, EmptyListAndManyEntriesKeepTheirOrder) {
   test::PublishList(Server, R"({"files":[]})", false);
   ASSERT_EQ(Run(), "");
-  EXPECT_TRUE(TUpdaterSeam::Files(Updater).empty());
+  EXPECT_TRUE(Files.empty());
 
   std::vector<TRemoteFile> many;
   for (int i = 0; i < 1000; ++i)
     many.push_back({"f/" + std::to_string(i), i, "ab", 0, {}});
   test::PublishList(Server, FileListJson(many), true);
   ASSERT_EQ(Run(), "");
-  ASSERT_EQ(TUpdaterSeam::Files(Updater).size(), 1000u);
-  EXPECT_EQ(TUpdaterSeam::Files(Updater)[4].Path, "f/4");
-  EXPECT_EQ(TUpdaterSeam::Files(Updater)[999].Size, 999);
+  ASSERT_EQ(Files.size(), 1000u);
+  EXPECT_EQ(Files[4].Path, "f/4");
+  EXPECT_EQ(Files[999].Size, 999);
 }
 
 TEST_F(FileListTest, WrongSizeOrDigestIsDamagedNeverUnreadable) {
@@ -163,7 +166,7 @@ TEST_F(FileListTest, ABodyPastItsSignedSizeIsCutOff) {
   const auto good = Bytes(KThreeFiles);
   TRemoteFile list{"l", static_cast<int64_t>(good.size()), Sha256Hex(good), 0, {}};
   test::PublishManifest(Server, ManifestJson(1, list));
-  Server.SetHandler("/l", Server.Endless());
+  Server.ServeEndless("/l");
   EXPECT_EQ(Run(), KDamaged);
   list.ZSize = 100;
   test::PublishManifest(Server, ManifestJson(1, list));

@@ -1,13 +1,15 @@
-// The manifest step against a real server: every failure message, and what a good manifest sets.
+// The manifest step: every failure message, and the release a good manifest gives.
+
+#include "update/FetchManifest.h"
 
 #include <gtest/gtest.h>
 
 #include "format/Errors.h"
 #include "format/ReleaseKey.h"
 #include "platform/Clock.h"
-#include "publish/Release.h"
+#include "support/FakeHttp.h"
+#include "support/StepRun.h"
 #include "support/TestRelease.h"
-#include "support/UpdaterSeam.h"
 #include "update/ClientSettings.h"
 
 namespace vt {
@@ -27,14 +29,14 @@ class ManifestTest : public ::testing::Test {
     if (!test::BuiltWithDevKey())
       GTEST_SKIP() << "built with another release key";
   }
-  std::string Fetch(TUpdater& Run) {
-    return ErrorOf([&] { Run.FetchManifest(*Client); });
+  std::string Fetch(const TRunContext& Run) {
+    return ErrorOf([&] { Release = FetchManifest(Run, *Client); });
   }
-  std::string Fetch() { return Fetch(Updater); }
+  std::string Fetch() { return Fetch(Step.Run); }
   // Conversion errors have free wording; they are told apart by their type.
   std::string FetchKind() {
     try {
-      Updater.FetchManifest(*Client);
+      Release = FetchManifest(Step.Run, *Client);
     } catch (const TJsonError&) {
       return "conversion error";
     } catch (const std::exception& e) {
@@ -44,11 +46,10 @@ class ManifestTest : public ::testing::Test {
   }
   std::string Manifest(const std::string& Members) { return "{" + Members + "}"; }
 
-  test::TTestServer Server;
-  test::TRecordingView View;
-  TCallQueue Queue;
-  TUpdater Updater{View, Queue, "/nonexistent/game/", Server.BaseUrl()};
-  std::unique_ptr<THttpClient> Client = NewHttpClient(UpdateThreadHttpSettings());
+  test::TFakeHttp Server;
+  test::TStepRun Step{"/nonexistent/game/", Server.BaseUrl()};
+  std::unique_ptr<THttpClient> Client = Server.Factory()(UpdateThreadHttpSettings());
+  TManifest Release;
 };
 
 TEST_F(ManifestTest, GoodManifestSetsBuildObjectsAndList) {
@@ -56,17 +57,17 @@ TEST_F(ManifestTest, GoodManifestSetsBuildObjectsAndList) {
                         Manifest(R"("format":2,"notes":"x","build":42,)"
                                  R"("list":{"p":"lists/a.z","s":"123","h":"ABCDEF","z":77})"));
   ASSERT_EQ(Fetch(), "");
-  EXPECT_EQ(Updater.Build(), 42);
-  EXPECT_EQ(TUpdaterSeam::Objects(Updater), Server.BaseUrl() + "o/");
-  EXPECT_EQ(TUpdaterSeam::List(Updater).Path, "lists/a.z");
-  EXPECT_EQ(TUpdaterSeam::List(Updater).Size, 123);
-  EXPECT_EQ(TUpdaterSeam::List(Updater).Hash, "abcdef");
-  EXPECT_EQ(TUpdaterSeam::List(Updater).ZSize, 77);
-  Queue.RunPending();
-  ASSERT_EQ(View.Lines.size(), 1u);
-  EXPECT_EQ(View.Lines[0].Text, "Checking for updates...");
-  EXPECT_EQ(View.Lines[0].Done, 0);
-  EXPECT_EQ(View.Lines[0].Total, 0);
+  EXPECT_EQ(Release.Build, 42);
+  EXPECT_EQ(Release.Objects, Server.BaseUrl() + "o/");
+  EXPECT_EQ(Release.List.Path, "lists/a.z");
+  EXPECT_EQ(Release.List.Size, 123);
+  EXPECT_EQ(Release.List.Hash, "abcdef");
+  EXPECT_EQ(Release.List.ZSize, 77);
+  const auto lines = Step.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].Text, "Checking for updates...");
+  EXPECT_EQ(lines[0].Done, 0);
+  EXPECT_EQ(lines[0].Total, 0);
 }
 
 TEST_F(ManifestTest, BothRequestsCarryOneTimeValueAndTheUserAgent) {
@@ -85,13 +86,13 @@ TEST_F(ManifestTest, BothRequestsCarryOneTimeValueAndTheUserAgent) {
   EXPECT_GE(t, before);
   EXPECT_LE(t, after);
   for (const auto& r : requests)
-    EXPECT_EQ(r.Header("User-Agent"), "VeltranoLauncher/2");
+    EXPECT_EQ(r.UserAgent, "VeltranoLauncher/2");
 
   // The value is the clock's: a run a second later asks with a new one.
   TUpdaterOptions later;
   later.Clock = [t] { return t + 1; };
-  TUpdater second(View, Queue, "/nonexistent/game/", Server.BaseUrl(), later);
-  ASSERT_EQ(Fetch(second), "");
+  test::TStepRun second("/nonexistent/game/", Server.BaseUrl(), later);
+  ASSERT_EQ(Fetch(second.Run), "");
   EXPECT_EQ(Server.Requests()[2].Query, "t=" + std::to_string(t + 1));
 }
 
@@ -140,14 +141,14 @@ TEST_F(ManifestTest, ByteOrderMarkIsSignedAndSkipped) {
       Server,
       "\xEF\xBB\xBF " + Manifest(R"("format":2,"build":9,)" + std::string(KGoodList)) + "\n");
   EXPECT_EQ(Fetch(), "");
-  EXPECT_EQ(Updater.Build(), 9);
+  EXPECT_EQ(Release.Build, 9);
 }
 
 TEST_F(ManifestTest, ObjectsBase) {
   const auto objectsOf = [&](const std::string& Member) {
     test::PublishManifest(Server, Manifest(R"("format":2,"build":1,)" + Member + KGoodList));
     EXPECT_EQ(Fetch(), "");
-    return TUpdaterSeam::Objects(Updater);
+    return Release.Objects;
   };
   EXPECT_EQ(objectsOf(""), Server.BaseUrl() + "o/");
   EXPECT_EQ(objectsOf(R"("objects":"files/",)"), Server.BaseUrl() + "files/");
@@ -236,17 +237,17 @@ TEST_F(ManifestTest, ListFieldsWithDefaultsAndCase) {
   test::PublishManifest(
       Server, Manifest(R"("format":2,"build":-3,"list":{"p":"a/b","s":-1,"h":"00FF","z":-9})"));
   ASSERT_EQ(Fetch(), "");
-  EXPECT_EQ(Updater.Build(), -3);
-  EXPECT_EQ(TUpdaterSeam::List(Updater).Hash, "00ff");
-  EXPECT_EQ(TUpdaterSeam::List(Updater).ZSize, -9);
+  EXPECT_EQ(Release.Build, -3);
+  EXPECT_EQ(Release.List.Hash, "00ff");
+  EXPECT_EQ(Release.List.ZSize, -9);
   test::PublishManifest(Server,
                         Manifest(R"("format":2,"build":1,"list":{"p":"a/b","s":1,"h":"x"})"));
   ASSERT_EQ(Fetch(), "");
-  EXPECT_EQ(TUpdaterSeam::List(Updater).ZSize, 0);
+  EXPECT_EQ(Release.List.ZSize, 0);
 }
 
 TEST_F(ManifestTest, AnEndlessManifestIsCutOff) {
-  Server.SetHandler("/version", Server.Endless());
+  Server.ServeEndless("/version");
   const std::string message = Fetch();
   EXPECT_NE(message.find("version?t="), std::string::npos) << message;
   EXPECT_NE(message.find("larger than"), std::string::npos) << message;

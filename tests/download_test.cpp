@@ -1,5 +1,6 @@
-// Fetching, verifying and placing files, one at a time and through the four-worker queue,
-// against a real server.
+// Fetching, verifying and placing files, one at a time and through the four-worker queue.
+
+#include "update/DownloadQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <random>
-#include <set>
 #include <thread>
 
 #include "format/Digest.h"
@@ -17,10 +16,12 @@
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "publish/Release.h"
+#include "support/FakeHttp.h"
+#include "support/StepRun.h"
 #include "support/TestRelease.h"
-#include "support/UpdaterSeam.h"
 #include "update/ClientSettings.h"
-#include "update/Updater.h"
+#include "update/Download.h"
+#include "update/Progress.h"
 
 namespace vt {
 namespace {
@@ -58,24 +59,14 @@ std::vector<uint8_t> Bytes(const std::string& Text) {
   return {Text.begin(), Text.end()};
 }
 
-THttpSettings QuickSettings() {
-  THttpSettings settings;
-  settings.UserAgent = KUserAgent;
-  settings.ConnectTimeoutMs = 2000;
-  settings.ResponseTimeoutMs = 2000;
-  return settings;
-}
-
-TUpdaterOptions QuickOptions() {
+TUpdaterOptions FakeOptions(test::TFakeHttp& Http) {
   TUpdaterOptions options;
-  options.Worker = QuickSettings();
+  options.NewClient = Http.Factory();
   return options;
 }
 
 class DownloadTest : public ::testing::Test {
  protected:
-  void SetUp() override { TUpdaterSeam::SetObjects(Updater, Server.Url("objects/")); }
-
   // The object's path on the server for an entry.
   static std::string ObjectPath(const TRemoteFile& File) {
     return "/objects/" + File.Hash.substr(0, 2) + "/" + File.Hash + (File.ZSize > 0 ? ".z" : "");
@@ -93,9 +84,12 @@ class DownloadTest : public ::testing::Test {
     return file;
   }
   std::string Download(const TRemoteFile& File) {
-    return ErrorOf([&] { Updater.DownloadFile(*Client, File, Local(File.Path)); });
+    return ErrorOf([&] {
+      TPlacer placer(Step.Run.Stop);
+      DownloadFile(*Client, Objects, File, Local(File.Path), {Step.Run.Stop, nullptr, {}}, placer);
+    });
   }
-  std::string Local(const std::string& Path) const { return Updater.LocalPath(Path); }
+  std::string Local(const std::string& Path) const { return Step.Run.LocalPath(Path); }
   bool Exists(const std::string& Path) const { return fs::exists(Local(Path)); }
   void Put(const std::string& Path, const std::string& Content) {
     fs::create_directories(fs::path(Local(Path)).parent_path());
@@ -103,11 +97,10 @@ class DownloadTest : public ::testing::Test {
   }
 
   TTempDir Dir;
-  test::TTestServer Server;
-  test::TRecordingView View;
-  TCallQueue Calls;
-  TUpdater Updater{View, Calls, Dir.Text(), Server.BaseUrl(), QuickOptions()};
-  std::unique_ptr<THttpClient> Client = NewHttpClient(QuickSettings());
+  test::TFakeHttp Server;
+  const std::string Objects = Server.BaseUrl() + "objects/";
+  test::TStepRun Step{Dir.Text(), Server.BaseUrl(), FakeOptions(Server)};
+  std::unique_ptr<THttpClient> Client = Server.Factory()(WorkerHttpSettings());
 };
 
 TEST_F(DownloadTest, PlainAndCompressedObjectsArePlacedAndVerified) {
@@ -196,7 +189,7 @@ TEST_F(DownloadTest, DamagedObjectsLeaveNothingBehind) {
 TEST_F(DownloadTest, EndlessBodyIsCutOffAndDeleted) {
   for (const bool compress : {false, true}) {
     const TRemoteFile file = Publish("data/a.pak", std::string(1000, 'x'), compress);
-    Server.SetHandler(ObjectPath(file), Server.Endless());
+    Server.ServeEndless(ObjectPath(file));
     EXPECT_EQ(Download(file), KDamaged) << compress;
     EXPECT_FALSE(Exists("data/a.pak.part"));
     EXPECT_FALSE(Exists("data/a.pak.zpart"));
@@ -207,16 +200,14 @@ TEST_F(DownloadTest, EndlessBodyIsCutOffAndDeleted) {
 TEST_F(DownloadTest, BodyCutShortIsDamagedAndStalledTransferKeepsThePart) {
   const TRemoteFile file = Publish("data/a.pak", std::string(1000, 'x'));
   // The connection closes before the announced length: what arrived fails verification.
-  Server.SetHandler(ObjectPath(file), test::TTestServer::CutBody("only part", 1000));
+  Server.ServeCut(ObjectPath(file), "only part");
   EXPECT_EQ(Download(file), KDamaged);
   EXPECT_FALSE(Exists("data/a.pak.part"));
   EXPECT_FALSE(Exists("data/a.pak"));
 
   // A transfer that stops moving fails with the client's own message; the part stays.
-  Server.SetHandler(ObjectPath(file), Server.Stall("only part", 1000));
-  const std::string message = Download(file);
-  EXPECT_FALSE(message.empty());
-  EXPECT_EQ(message.find("data/a.pak"), std::string::npos) << message;
+  Server.ServeFailing(ObjectPath(file), "only part", "Timeout was reached");
+  EXPECT_EQ(Download(file), "Timeout was reached");
   EXPECT_EQ(ReadText(Local("data/a.pak.part")), "only part");
   EXPECT_FALSE(Exists("data/a.pak"));
 }
@@ -275,18 +266,17 @@ TEST(DownloadProgressLine, CountsMebibytesWithTheUserSeparator) {
 
 class DownloadQueueTest : public DownloadTest {
  protected:
-  // Queues every entry; the total is what the run would have summed.
-  void SetQueue(const std::vector<TRemoteFile>& Files) {
-    std::vector<int32_t> queue;
-    int64_t total = 0;
-    for (size_t i = 0; i < Files.size(); ++i) {
-      queue.push_back(static_cast<int32_t>(i));
-      total += DownloadSize(Files[i]);
+  // Plans every entry whole; the total is what the checking pass would have summed.
+  void SetQueue(std::vector<TRemoteFile> Entries) {
+    Files = std::move(Entries);
+    Plan = {};
+    for (const TRemoteFile& file : Files) {
+      Plan.Fetch.push_back({&file, nullptr});
+      Plan.TotalBytes += DownloadSize(file);
     }
-    TUpdaterSeam::SetFiles(Updater, Files, queue, total);
   }
   std::string RunQueue() {
-    return ErrorOf([&] { Updater.DownloadQueue(); });
+    return ErrorOf([&] { DownloadQueue(Step.Run, Objects, Plan); });
   }
   size_t ObjectRequests() const {
     size_t count = 0;
@@ -294,14 +284,15 @@ class DownloadQueueTest : public DownloadTest {
       count += request.Path.starts_with("/objects/");
     return count;
   }
-  // Serves File's object only after Delay, so that it is surely still in hand meanwhile.
+  // Answers File's object only after 400 ms, so that it is surely still in hand meanwhile.
   void ServeSlowly(const TRemoteFile& File, std::string Body, int Status = 200) {
-    Server.SetHandler(ObjectPath(File), [Body, Status](const auto&, auto& Response) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(400));
-      Response.status = Status;
-      Response.set_content(Body, "application/octet-stream");
-    });
+    Server.ServeStatus(ObjectPath(File), Status, std::move(Body));
+    Server.HoldAt(ObjectPath(File),
+                  [](const TStopToken& Stop) { Stop.WaitFor(std::chrono::milliseconds(400)); });
   }
+
+  std::vector<TRemoteFile> Files;
+  TUpdatePlan Plan;
 };
 
 TEST_F(DownloadQueueTest, OneFileIsReportedOnceThroughThePostedCalls) {
@@ -309,17 +300,16 @@ TEST_F(DownloadQueueTest, OneFileIsReportedOnceThroughThePostedCalls) {
   SetQueue({file});
   ASSERT_EQ(RunQueue(), "");
   EXPECT_EQ(ReadText(Local("data/a.pak")).size(), 1572864u);
-  EXPECT_TRUE(View.Lines.empty()) << "lines reach the view only through the call queue";
-  Calls.RunPending();
+  const auto lines = Step.Lines();
   const std::string point = UserDecimalSeparator();
-  ASSERT_GE(View.Lines.size(), 2u);
-  EXPECT_EQ(View.Lines.front().Text,
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.front().Text,
             "Downloading the update: 0 of 1 files (0" + point + "0 of 1" + point + "5 MB)");
-  EXPECT_EQ(View.Lines.front().Done, 0);
-  EXPECT_EQ(View.Lines.back().Text,
+  EXPECT_EQ(lines.front().Done, 0);
+  EXPECT_EQ(lines.back().Text,
             "Downloading the update: 1 of 1 files (1" + point + "5 of 1" + point + "5 MB)");
-  EXPECT_EQ(View.Lines.back().Done, 1572864);
-  EXPECT_EQ(View.Lines.back().Total, 1572864);
+  EXPECT_EQ(lines.back().Done, 1572864);
+  EXPECT_EQ(lines.back().Total, 1572864);
 }
 
 TEST_F(DownloadQueueTest, ManyFilesArePlacedAndCountedByTransferSize) {
@@ -335,12 +325,12 @@ TEST_F(DownloadQueueTest, ManyFilesArePlacedAndCountedByTransferSize) {
   for (const TRemoteFile& file : files) {
     EXPECT_EQ(static_cast<int64_t>(fs::file_size(Local(file.Path))), file.Size) << file.Path;
   }
-  Calls.RunPending();
-  const int64_t total = View.Lines[0].Total;
+  const auto lines = Step.Lines();
+  const int64_t total = lines[0].Total;
   // Lines in the order of their counts, so the bar never steps back; every placed file has one.
   int64_t lastBytes = 0;
   size_t nextCount = 0;
-  for (const auto& line : View.Lines) {
+  for (const auto& line : lines) {
     EXPECT_EQ(line.Total, total);
     EXPECT_GE(line.Done, lastBytes);
     lastBytes = line.Done;
@@ -371,37 +361,37 @@ TEST_F(DownloadQueueTest, FirstFailureStopsTheQueue) {
   EXPECT_LE(ObjectRequests(), 4u);
   for (int i = 4; i < 20; ++i)
     EXPECT_FALSE(Exists(files[i].Path)) << i;
-  Calls.RunPending();
   size_t placed = 0;
   for (const TRemoteFile& file : files)
     placed += Exists(file.Path);
-  EXPECT_TRUE(View.Lines.back().Text.starts_with(
-      "Downloading the update: " + std::to_string(placed) + " of 20 files"))
-      << View.Lines.back().Text;
+  const auto lines = Step.Lines();
+  EXPECT_TRUE(lines.back().Text.starts_with("Downloading the update: " + std::to_string(placed) +
+                                            " of 20 files"))
+      << lines.back().Text;
 }
 
 TEST_F(DownloadQueueTest, StopRequestCutsTheTransfersInHand) {
   std::vector<TRemoteFile> files;
+  test::TDoor door;
   for (int i = 0; i < 12; ++i) {
     files.push_back(Publish("f/" + std::to_string(i), "content " + std::to_string(i)));
-    ServeSlowly(files.back(), "content " + std::to_string(i));
+    Server.HoldAt(ObjectPath(files.back()), [&door](const TStopToken&) { door.Pass(); });
   }
   SetQueue(files);
   std::string error = "not returned";
   std::thread run([&] { error = RunQueue(); });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (ObjectRequests() < 4 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  Updater.RequestStop();
+  EXPECT_TRUE(door.WaitForArrivals(4));
+  Step.RequestStop();
+  door.Open();
   run.join();
   // The four transfers in hand end unplaced; nothing new starts; no error.
   EXPECT_EQ(error, "");
   EXPECT_EQ(ObjectRequests(), 4u);
   for (int i = 0; i < 12; ++i)
     EXPECT_FALSE(Exists(files[i].Path)) << i;
-  Calls.RunPending();
-  ASSERT_EQ(View.Lines.size(), 1u);
-  EXPECT_TRUE(View.Lines[0].Text.starts_with("Downloading the update: 0 of 12 files"));
+  const auto lines = Step.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].Text.starts_with("Downloading the update: 0 of 12 files"));
 
   // Stopped before it begins: not a single request.
   Server.ClearRequests();

@@ -1,0 +1,31 @@
+#include "update/UpdateCheck.h"
+
+#include "update/CompareFiles.h"
+#include "update/FetchFileList.h"
+#include "update/FetchManifest.h"
+#include "update/Installed.h"
+
+namespace vt {
+
+std::optional<TCheckResult> RunUpdateCheck(const TRunContext& Run, THttpClient& Client) {
+  const TManifest release = FetchManifest(Run, Client);
+  const TInstalled installed = ReadInstalled(Run);
+  const TInstalledRecord* record = installed.Previous();
+  TCheckResult check;
+  check.Build = release.Build;
+  check.Installed = record != nullptr && record->IsObject() ? record->Build() : -1;
+  if (!Run.Options.Verify) {
+    check.Update = !IsUpToDate(Run.Dir, record, release);
+    return check;
+  }
+  const std::vector<TRemoteFile> files = FetchFileList(Run, Client, release.List);
+  const std::optional<TUpdatePlan> plan = CompareFiles(Run, files, installed, nullptr);
+  if (!plan)
+    return std::nullopt;
+  for (const TFetch& fetch : plan->Fetch)
+    check.Differ.push_back(fetch.File->Path);
+  check.Update = !check.Differ.empty() || !RecordNamesRelease(record, release);
+  return check;
+}
+
+}  // namespace vt
