@@ -13,6 +13,7 @@
 #include "platform/Files.h"
 #include "publish/Exclude.h"
 #include "publish/Pack.h"
+#include "publish/PackCache.h"
 #include "publish/Signer.h"
 #include "publish/VerifyTree.h"
 
@@ -165,94 +166,136 @@ int KeygenCommand(const TWords& Words) {
   return 0;
 }
 
-int PackCommand(const TWords& Words) {
-  const TArgs args = ParseArgs(Words, {{"build", "key", "objects", "compress", "chunks", "threads"},
-                                       {"exclude"},
-                                       {"allow-same-or-lower"}});
-  if (args.Help) {
-    PrintUsage(KPackUsage,
-               "Turns GAME_DIR into the tree an update server serves, in OUT_DIR: the objects\n"
-               "(named by SHA-256, zlib-compressed as --compress says; auto keeps a compressed\n"
-               "object only when it is at least 5% smaller), the file list, the manifest\n"
-               "\"version\" for build N and its signature \"version.sig\" made with KEY_FILE.\n"
-               "Objects already in OUT_DIR are reused; the manifest is written last.\n"
-               "--objects BASE sets where the launcher looks for objects: a folder below the\n"
-               "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
-               "objects then go to OUT_DIR/o/ for you to upload there).\n"
-               "--exclude PATTERN (repeatable) leaves out matching files and folders: \"*\"\n"
-               "within a name, \"**\" across folders; a pattern without \"/\" matches a name at\n"
-               "any depth, one with \"/\" the path from the top. GAME_DIR/.vtpublishignore\n"
-               "holds more, one a line; .git, .svn and .hg are always left out.\n"
-               "A build not greater than the live one is refused unless --allow-same-or-lower\n"
-               "is given (a rollback on purpose).\n"
-               "--chunks auto (the default) gives every file of 4 MiB or more chunk data: its\n"
-               "object is written as a store of content-defined chunks, with a chunk index\n"
-               "beside it, so that players fetch only the chunks they lack; clients that know\n"
-               "nothing of chunks fetch the same object whole. --chunks never leaves it out.\n"
-               "--threads N packs N files at once (default: one per core, at most 8; the\n"
-               "tree is the same either way). OUT_DIR/.vtpublish/ keeps the history of\n"
-               "published manifests and a cache that spares re-reading unchanged files;\n"
-               "clients never request it.\n");
-    return 0;
-  }
-  RequirePositional(args, 2, 2, KPackUsage);
-  if (!args.Has("build") || !args.Has("key"))
+namespace {
+
+// What pack was asked to do.
+struct TPackRequest {
+  std::string GameDir;
+  std::string OutDir;
+  std::string KeyFile;
+  TPackOptions Options;
+};
+
+std::string MiB(int64_t Bytes) {
+  return std::to_string(Bytes / (1024 * 1024)) + " MiB";
+}
+
+std::string PackHelp() {
+  return "Turns GAME_DIR into the tree an update server serves, in OUT_DIR: the objects\n"
+         "(named by SHA-256, zlib-compressed as --compress says; auto keeps a compressed\n"
+         "object only when it is at least " +
+         std::to_string(KAutoSavingPercent) +
+         "% smaller), the file list, the manifest\n"
+         "\"version\" for build N and its signature \"version.sig\" made with KEY_FILE.\n"
+         "Objects already in OUT_DIR are reused; the manifest is written last.\n"
+         "--objects BASE sets where the launcher looks for objects: a folder below the\n"
+         "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
+         "objects then go to OUT_DIR/o/ for you to upload there).\n"
+         "--exclude PATTERN (repeatable) leaves out matching files and folders: \"*\"\n"
+         "within a name, \"**\" across folders; a pattern without \"/\" matches a name at\n"
+         "any depth, one with \"/\" the path from the top. GAME_DIR/" +
+         std::string(KIgnoreFileName) +
+         "\n"
+         "holds more, one a line; .git, .svn and .hg are always left out.\n"
+         "A build not greater than the live one is refused unless --allow-same-or-lower\n"
+         "is given (a rollback on purpose).\n"
+         "--chunks auto (the default) gives every file of " +
+         MiB(KChunkedFileMin) +
+         " or more chunk data: its\n"
+         "object is written as a store of content-defined chunks, with a chunk index\n"
+         "beside it, so that players fetch only the chunks they lack; clients that know\n"
+         "nothing of chunks fetch the same object whole. --chunks never leaves it out.\n"
+         "--threads N packs N files at once (default: one per core, at most " +
+         std::to_string(KMaxPackThreads) +
+         "; the\n"
+         "tree is the same either way). OUT_DIR/" +
+         std::string(KPrivateFolder) +
+         "/ keeps the history of\n"
+         "published manifests and a cache that spares re-reading unchanged files;\n"
+         "clients never request it.\n";
+}
+
+TPackRequest ReadPackSwitches(const TArgs& Args) {
+  RequirePositional(Args, 2, 2, KPackUsage);
+  if (!Args.Has("build") || !Args.Has("key"))
     throw TUsageError(std::string("pack needs --build and --key; usage: ") + KPackUsage);
-  TPackOptions options;
-  options.Build = ParseBuild(args.Option("build"));
-  options.Compress = ParseCompress(args.Option("compress", "auto"));
-  options.Chunks = ParseChunks(args.Option("chunks", "auto"));
-  options.Objects = args.Option("objects");
-  options.AllowSameOrLower = args.Flags.count("allow-same-or-lower") > 0;
-  if (args.Has("threads"))
-    options.Threads = ParseThreads(args.Option("threads"));
-  if (const auto found = args.Lists.find("exclude"); found != args.Lists.end())
+  TPackRequest request{Args.Positional[0], Args.Positional[1], Args.Option("key"), {}};
+  TPackOptions& options = request.Options;
+  options.Build = ParseBuild(Args.Option("build"));
+  options.Compress = ParseCompress(Args.Option("compress", "auto"));
+  options.Chunks = ParseChunks(Args.Option("chunks", "auto"));
+  options.Objects = Args.Option("objects");
+  options.AllowSameOrLower = Args.Flags.count("allow-same-or-lower") > 0;
+  if (Args.Has("threads"))
+    options.Threads = ParseThreads(Args.Option("threads"));
+  if (const auto found = Args.Lists.find("exclude"); found != Args.Lists.end())
     options.Exclude = found->second;
   try {
     ObjectsFolderFor(options.Objects);
   } catch (const std::exception& e) {
     throw TUsageError(e.what());
   }
-  const TSigningKey key = TSigningKey::Load(args.Option("key"));
+  return request;
+}
 
-  const std::string& out = args.Positional[1];
-  const auto start = std::chrono::steady_clock::now();
-  TProgressLine line("Packing", StdoutIsTerminal());
-  options.Progress = Watch(line);
-  OnInterrupt(OnCtrlC);
-  const TPackResult result = Pack(args.Positional[0], out, key, options);
-  line.End();
-  const double seconds = SecondsSince(start);
-  for (const std::string& folder : result.LeftOutVcs)
+// The notes on what pack left out or kept as it was.
+void PrintPackNotes(const TPackRequest& Request, const TPackResult& Result) {
+  for (const std::string& folder : Result.LeftOutVcs)
     std::printf("note: left out %s (version control)\n", folder.c_str());
-  if (result.Excluded > 0)
+  if (Result.Excluded > 0)
     std::printf("note: left out %lld files and folders that --exclude or %s name\n",
-                static_cast<long long>(result.Excluded), KIgnoreFileName);
-  if (result.PreviousBuild && *result.PreviousBuild >= options.Build)
+                static_cast<long long>(Result.Excluded), KIgnoreFileName);
+  if (Result.PreviousBuild && *Result.PreviousBuild >= Request.Options.Build)
     std::printf("note: build %d replaces the higher or equal build %d (--allow-same-or-lower)\n",
-                options.Build, *result.PreviousBuild);
-  if (result.WithoutChunks > 0)
+                Request.Options.Build, *Result.PreviousBuild);
+  if (Result.WithoutChunks > 0)
     std::printf(
-        "note: %lld files of 4 MiB or more keep their zlib object, stored earlier without "
+        "note: %lld files of %s or more keep their zlib object, stored earlier without "
         "chunk data; they get it when they change\n",
-        static_cast<long long>(result.WithoutChunks));
-  if (!result.CacheProblem.empty())
+        static_cast<long long>(Result.WithoutChunks), MiB(Request.Options.ChunkFrom).c_str());
+  if (!Result.CacheProblem.empty())
     std::printf("note: the pack cache was not saved (%s); the next pack reads every file\n",
-                result.CacheProblem.c_str());
+                Result.CacheProblem.c_str());
+}
+
+void PrintPackReport(const TPackRequest& Request, const TPackResult& Result, double Seconds) {
+  PrintPackNotes(Request, Result);
   std::printf(
       "Packed build %d: %lld files, %s; objects %lld written, %lld reused; "
       "%lld compressed, %lld with chunk data, %s stored; %lld files unread (unchanged); "
       "%.1f s (%.1f MB/s read)\n",
-      options.Build, static_cast<long long>(result.Files), Megabytes(result.Bytes).c_str(),
-      static_cast<long long>(result.ObjectsWritten), static_cast<long long>(result.ObjectsReused),
-      static_cast<long long>(result.Compressed), static_cast<long long>(result.Chunked),
-      Megabytes(result.StoredBytes).c_str(), static_cast<long long>(result.FromCache), seconds,
-      static_cast<double>(result.Bytes - result.UnreadBytes) / 1048576.0 / std::max(seconds, 1e-3));
-  PrintHeld(result);
-  if (result.UploadObjects) {
+      Request.Options.Build, static_cast<long long>(Result.Files), Megabytes(Result.Bytes).c_str(),
+      static_cast<long long>(Result.ObjectsWritten), static_cast<long long>(Result.ObjectsReused),
+      static_cast<long long>(Result.Compressed), static_cast<long long>(Result.Chunked),
+      Megabytes(Result.StoredBytes).c_str(), static_cast<long long>(Result.FromCache), Seconds,
+      static_cast<double>(Result.Bytes - Result.UnreadBytes) / 1048576.0 / std::max(Seconds, 1e-3));
+  PrintHeld(Result);
+  if (Result.UploadObjects) {
     std::printf("Upload the objects in %s to %s before publishing \"version\".\n",
-                (fs::path(out) / result.ObjectsFolder).string().c_str(), options.Objects.c_str());
+                (fs::path(Request.OutDir) / Result.ObjectsFolder).string().c_str(),
+                Request.Options.Objects.c_str());
   }
+}
+
+}  // namespace
+
+int PackCommand(const TWords& Words) {
+  const TArgs args = ParseArgs(Words, {{"build", "key", "objects", "compress", "chunks", "threads"},
+                                       {"exclude"},
+                                       {"allow-same-or-lower"}});
+  if (args.Help) {
+    PrintUsage(KPackUsage, PackHelp().c_str());
+    return 0;
+  }
+  TPackRequest request = ReadPackSwitches(args);
+  const TSigningKey key = TSigningKey::Load(request.KeyFile);
+  const auto start = std::chrono::steady_clock::now();
+  TProgressLine line("Packing", StdoutIsTerminal());
+  request.Options.Progress = Watch(line);
+  OnInterrupt(OnCtrlC);
+  const TPackResult result = Pack(request.GameDir, request.OutDir, key, request.Options);
+  line.End();
+  PrintPackReport(request, result, SecondsSince(start));
   return 0;
 }
 

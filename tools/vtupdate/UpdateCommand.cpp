@@ -210,7 +210,9 @@ int64_t ParseRate(const std::string& Text) {
 }
 
 double RetryDelaySeconds(int Attempt, double Jitter) {
-  const double base = Attempt >= 7 ? 60.0 : std::min(60.0, std::ldexp(1.0, Attempt - 1));
+  constexpr double cap = KMaxRetryWait;
+  // 2 to the power of 6 is past the cap already; larger powers would only overflow.
+  const double base = Attempt >= 7 ? cap : std::min(cap, std::ldexp(1.0, Attempt - 1));
   return base * (0.8 + 0.2 * std::clamp(Jitter, 0.0, 1.0));
 }
 
@@ -233,7 +235,9 @@ std::string HelpText(const std::string& DefaultUrl) {
          "  --json             JSON Lines on standard output instead of text, one object per\n"
          "                     report and a final one (see the README)\n"
          "  --retries N        try a failed run again, up to N times (default 0), waiting 1, 2,\n"
-         "                     4 ... seconds (at most 60) in between; a bad signature is final\n"
+         "                     4 ... seconds (at most " +
+         std::to_string(KMaxRetryWait) +
+         ") in between; a bad signature is final\n"
          "  --limit-rate RATE  keep the downloads under RATE bytes a second all together, for\n"
          "                     example 8M or 500K (K, M, G: 1024, 1024^2, 1024^3)\n"
          "  --wait-lock        when another update of the folder is running, wait for it to\n"

@@ -37,7 +37,9 @@ constexpr int KExitUsage = 2;
 constexpr int KExitUpdateAvailable = 10;
 constexpr int KExitStopped = 130;
 
-// Most retries --retries takes: with the 60 s cap that is well over an hour of trying.
+// The longest wait between two attempts, in seconds.
+constexpr int KMaxRetryWait = 60;
+// Most retries --retries takes: with the wait's cap that is well over an hour of trying.
 constexpr int KMaxRetries = 100;
 
 // Reads Params (the program's name left out). ProgramFolder is the folder vtupdate runs from
@@ -50,9 +52,9 @@ TUpdateCommand ParseUpdateCommand(const std::vector<std::string>& Params,
 // and 1024³); 0 when Text is not a rate above zero.
 int64_t ParseRate(const std::string& Text);
 
-// Seconds to wait before retry number Attempt (1 for the first): 1, 2, 4 ... capped at 60, each
-// scaled by Jitter (0 to 1, uniform) into 80 % to 100 % of that, so that many machines retrying
-// one server do not come back in step.
+// Seconds to wait before retry number Attempt (1 for the first): 1, 2, 4 ... capped at
+// KMaxRetryWait, each scaled by Jitter (0 to 1, uniform) into 80 % to 100 % of that, so that many
+// machines retrying one server do not come back in step.
 double RetryDelaySeconds(int Attempt, double Jitter);
 
 // The text of --help.
