@@ -162,8 +162,8 @@ uint64_t StoredOffset(const TChunkIndex& Index, size_t First) {
 }
 
 void TChunkHasher::Feed(const uint8_t* Data, size_t Size) {
-  FChunker.Split(Data, Size, [this](const uint8_t* Piece, size_t Length, bool Cut) {
-    FSha.Update(Piece, Length);
+  FChunker.Split(Data, Size, [this](const uint8_t* Bytes, size_t Length, bool Cut) {
+    FSha.Update(Bytes, Length);
     FLength += static_cast<uint32_t>(Length);
     if (Cut)
       EndChunk();

@@ -37,13 +37,13 @@ class TChunker {
   // Bytes of the chunk in progress (not yet cut).
   uint32_t Pending() const { return FLength; }
   // Scans Data, which continues the stream, in runs that each belong to one chunk: calls
-  // Piece(Data, Size, Cut) for each, Cut when the chunk ends after it.
-  template <typename TPiece>
-  void Split(const uint8_t* Data, size_t Size, TPiece&& Piece) {
+  // Take(Data, Size, Cut) for each, Cut when the chunk ends after it.
+  template <typename TTake>
+  void Split(const uint8_t* Data, size_t Size, TTake&& Take) {
     while (Size > 0) {
       bool cut = false;
       const size_t taken = Scan(Data, Size, cut);
-      Piece(Data, taken, cut);
+      Take(Data, taken, cut);
       Data += taken;
       Size -= taken;
     }

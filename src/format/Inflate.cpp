@@ -107,6 +107,41 @@ bool TRawInflater::Inflate(std::span<const uint8_t> In, uint8_t* Out, size_t Siz
   return stream.avail_in == 0 && stream.avail_out == 1;
 }
 
+TRawInflater::TBlocks TRawInflater::InflateBlocks(std::span<const uint8_t> In, uint8_t* Out,
+                                                  size_t OutSize) {
+  z_stream& stream = FState->Stream;
+  TBlocks result;
+  if (inflateReset(&stream) != Z_OK) {
+    result.End = TBlocks::TEnd::Corrupt;
+    return result;
+  }
+  stream.next_in = const_cast<uint8_t*>(In.data());
+  stream.avail_in = static_cast<uInt>(In.size());
+  stream.next_out = Out;
+  stream.avail_out = static_cast<uInt>(OutSize);
+  int status = Z_OK;
+  // Z_BLOCK returns at each block's end, so that data_type tells where the input stopped.
+  while (stream.avail_in > 0 && status == Z_OK)
+    status = inflate(&stream, Z_BLOCK);
+  // 128: just after a block's end, no bits left over, and not the final block.
+  result.AtBlockEnd = stream.data_type == 128;
+  // Z_BLOCK halts before a final block's end turns into the stream's; one more call lets it.
+  if (status == Z_OK) {
+    status = inflate(&stream, Z_SYNC_FLUSH);
+    if (status == Z_BUF_ERROR)
+      status = Z_OK;  // nothing more to do: no final block came
+  }
+  result.Produced = OutSize - stream.avail_out;
+  result.InputLeft = stream.avail_in;
+  if (status == Z_STREAM_END) {
+    result.End = TBlocks::TEnd::StreamEnd;
+  } else if (status != Z_OK && status != Z_BUF_ERROR) {
+    result.End = TBlocks::TEnd::Corrupt;
+    result.Problem = stream.msg != nullptr ? stream.msg : "corrupt data";
+  }
+  return result;
+}
+
 void InflatePrefix(const std::string& SourcePath, const std::string& DestPath, int64_t Count) {
   std::optional<TFile> source;
   try {

@@ -32,6 +32,20 @@ class TRawInflater {
   // has room for Size + 1 bytes, so that a longer chunk shows.
   bool Inflate(std::span<const uint8_t> In, uint8_t* Out, size_t Size);
 
+  // How InflateBlocks ended.
+  struct TBlocks {
+    enum class TEnd { More, StreamEnd, Corrupt };
+    TEnd End = TEnd::More;  // More: no error and no final block, the input or room ran out
+    size_t Produced = 0;    // bytes written to Out
+    size_t InputLeft = 0;   // bytes of In not taken
+    // The input taken ends just after a block that is not the last, on a byte boundary.
+    bool AtBlockEnd = false;
+    std::string Problem;  // zlib's own word for corrupt data, when it has one
+  };
+  // Inflates In on its own into the OutSize bytes at Out, block by block, so that the result
+  // tells where in the stream the input ended: what the publisher's check of a chunk store needs.
+  TBlocks InflateBlocks(std::span<const uint8_t> In, uint8_t* Out, size_t OutSize);
+
  private:
   struct TState;
   TState* FState;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "format/Digest.h"
+#include "format/Inflate.h"
 #include "platform/Files.h"
 
 namespace vt {
@@ -23,41 +24,6 @@ constexpr int64_t KMostFinalBlock = 32;
 class TNullSink : public TByteSink {
  public:
   void Write(const uint8_t*, size_t) override {}
-};
-
-// Owns one raw-deflate inflation state; ended on every path.
-class TRawInflater {
- public:
-  TRawInflater() {
-    if (inflateInit2(&FStream, -15) != Z_OK)
-      throw std::runtime_error("cannot start decompression");
-  }
-  ~TRawInflater() { inflateEnd(&FStream); }
-  TRawInflater(const TRawInflater&) = delete;
-  TRawInflater& operator=(const TRawInflater&) = delete;
-
-  // Inflates all of In on its own (no earlier output to refer to) into Out with Flush (Z_BLOCK
-  // stops at each block's end, so that the state tells where the input ended); returns zlib's
-  // last status. Out's unused room is left in avail_out.
-  int Run(const uint8_t* In, size_t InSize, uint8_t* Out, size_t OutSize, int Flush) {
-    inflateReset(&FStream);
-    FStream.next_in = const_cast<uint8_t*>(In);
-    FStream.avail_in = static_cast<uInt>(InSize);
-    FStream.next_out = Out;
-    FStream.avail_out = static_cast<uInt>(OutSize);
-    int status = Z_OK;
-    while (FStream.avail_in > 0) {
-      status = inflate(&FStream, Flush);
-      if (status != Z_OK)
-        break;
-    }
-    return status;
-  }
-
-  const z_stream& Stream() const { return FStream; }
-
- private:
-  z_stream FStream{};
 };
 
 // Reads exactly Size bytes; false when the source ends first.
@@ -118,13 +84,13 @@ void TChunkedWriter::Deflate(const uint8_t* Data, size_t Size, int Flush) {
 }
 
 void TChunkedWriter::Feed(const uint8_t* Data, size_t Size) {
-  FChunker.Split(Data, Size, [this](const uint8_t* Piece, size_t Length, bool Cut) {
-    FSha.Update(Piece, Length);
+  FChunker.Split(Data, Size, [this](const uint8_t* Bytes, size_t Length, bool Cut) {
+    FSha.Update(Bytes, Length);
     FLength += static_cast<uint32_t>(Length);
     if (FDeflate) {
-      Deflate(Piece, Length, Z_NO_FLUSH);
+      Deflate(Bytes, Length, Z_NO_FLUSH);
     } else {
-      FOut.Write(Piece, Length);
+      FOut.Write(Bytes, Length);
       FWritten += static_cast<int64_t>(Length);
     }
     if (Cut)
@@ -162,7 +128,7 @@ TChunkedObject MakeChunkedObject(std::span<const uint8_t> Data, bool Zlib, int L
 
 TChunkedResult WriteChunkedObject(const std::string& Source, const std::string& Dest, bool Zlib,
                                   int Level, const TGiveUpTest& GiveUp,
-                                  const TPieceCallback& OnPiece) {
+                                  const TReadCallback& OnRead) {
   TFile in = TFile::OpenRead(Source);
   TFile out = TFile::Create(Dest);
   TFileSink sink(out);
@@ -178,8 +144,8 @@ TChunkedResult WriteChunkedObject(const std::string& Source, const std::string& 
       result.Abandoned = true;
       break;
     }
-    if (OnPiece)
-      OnPiece(static_cast<int64_t>(got));
+    if (OnRead)
+      OnRead(static_cast<int64_t>(got));
   }
   result.Input.Hash = BytesToHex(hash.Final());
   if (!result.Abandoned) {
@@ -192,7 +158,7 @@ TChunkedResult WriteChunkedObject(const std::string& Source, const std::string& 
 }
 
 TChunkIndex PlainChunkIndex(const std::string& Source, TFileDigest& Digest,
-                            const TPieceCallback& OnPiece) {
+                            const TReadCallback& OnRead) {
   TFile in = TFile::OpenRead(Source);
   TNullSink sink;
   TChunkedWriter writer(false, 0, sink);
@@ -203,8 +169,8 @@ TChunkIndex PlainChunkIndex(const std::string& Source, TFileDigest& Digest,
     hash.Update(piece.data(), got);
     Digest.Size += static_cast<int64_t>(got);
     writer.Feed(piece.data(), got);
-    if (OnPiece)
-      OnPiece(static_cast<int64_t>(got));
+    if (OnRead)
+      OnRead(static_cast<int64_t>(got));
   }
   Digest.Hash = BytesToHex(hash.Final());
   return writer.Finish();
@@ -243,18 +209,16 @@ std::string CheckChunkedObject(TByteSource& Object, int64_t ObjectSize, const TC
       return ChunkText(i) + " runs past the end of the object";
     const uint8_t* bytes = stored.data();
     if (Index.Zlib) {
-      const int status = inflater.Run(stored.data(), chunk.Stored, out.data(), out.size(), Z_BLOCK);
-      const z_stream& stream = inflater.Stream();
-      const size_t produced = out.size() - stream.avail_out;
-      if (status == Z_STREAM_END)
+      using TEnd = TRawInflater::TBlocks::TEnd;
+      const TRawInflater::TBlocks run =
+          inflater.InflateBlocks({stored.data(), chunk.Stored}, out.data(), out.size());
+      if (run.End == TEnd::StreamEnd)
         return ChunkText(i) + " ends the zlib stream before the last chunk";
-      if (status != Z_OK && status != Z_BUF_ERROR)
-        return ChunkText(i) + " does not inflate on its own (" +
-               (stream.msg != nullptr ? stream.msg : "corrupt data") + ")";
-      if (stream.avail_in != 0 || produced != chunk.Size)
+      if (run.End == TEnd::Corrupt)
+        return ChunkText(i) + " does not inflate on its own (" + run.Problem + ")";
+      if (run.InputLeft != 0 || run.Produced != chunk.Size)
         return ChunkText(i) + " does not inflate to its " + std::to_string(chunk.Size) + " bytes";
-      // 128: just after a block's end; no bits left over, not the final block.
-      if (stream.data_type != 128)
+      if (!run.AtBlockEnd)
         return ChunkText(i) + " does not end on a flushed block boundary";
       bytes = out.data();
     }
@@ -276,9 +240,9 @@ std::string CheckChunkedObject(TByteSource& Object, int64_t ObjectSize, const TC
       return "its object ends early";
     const size_t block = static_cast<size_t>(rest - KAdlerBytes);
     uint8_t none[1];
-    const int status = inflater.Run(tail, block, none, sizeof none, Z_SYNC_FLUSH);
-    if (status != Z_STREAM_END || inflater.Stream().avail_in != 0 ||
-        inflater.Stream().avail_out != sizeof none)
+    const TRawInflater::TBlocks end = inflater.InflateBlocks({tail, block}, none, sizeof none);
+    if (end.End != TRawInflater::TBlocks::TEnd::StreamEnd || end.InputLeft != 0 ||
+        end.Produced != 0)
       return "its object does not end with an empty final block after the last chunk";
     const uint8_t* check = tail + block;
     const uLong stored32 = (uLong(check[0]) << 24) | (uLong(check[1]) << 16) |

@@ -65,11 +65,11 @@ struct TChunkedResult {
 // unless GiveUp (may be empty; asked as for DeflateAndDigest) stops it.
 TChunkedResult WriteChunkedObject(const std::string& Source, const std::string& Dest, bool Zlib,
                                   int Level, const TGiveUpTest& GiveUp,
-                                  const TPieceCallback& OnPiece = {});
+                                  const TReadCallback& OnRead = {});
 
 // The chunks of a file as a plain object holds them, reading it once.
 TChunkIndex PlainChunkIndex(const std::string& Source, TFileDigest& Digest,
-                            const TPieceCallback& OnPiece = {});
+                            const TReadCallback& OnRead = {});
 
 // True when Index can describe an object of ObjectSize bytes: its chunks end where a plain
 // object ends, or where only the end of a zlib stream (an empty final block, the Adler-32)

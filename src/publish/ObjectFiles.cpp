@@ -37,7 +37,7 @@ class TDeflater {
 
 // Reads Source piece by piece into Hash, handing each piece to Use.
 template <typename TUse>
-TFileDigest ReadPieces(const std::string& Source, const TPieceCallback& OnPiece, TUse&& Use) {
+TFileDigest ReadPieces(const std::string& Source, const TReadCallback& OnRead, TUse&& Use) {
   TFile file = TFile::OpenRead(Source);
   std::vector<uint8_t> piece(KFilePiece);
   TSha256 hash;
@@ -47,8 +47,8 @@ TFileDigest ReadPieces(const std::string& Source, const TPieceCallback& OnPiece,
     size += static_cast<int64_t>(got);
     if (!Use(piece.data(), got))
       break;
-    if (OnPiece)
-      OnPiece(static_cast<int64_t>(got));
+    if (OnRead)
+      OnRead(static_cast<int64_t>(got));
   }
   return {BytesToHex(hash.Final()), size};
 }
@@ -78,14 +78,14 @@ std::string ObjectName(const std::string& Hash, bool Compressed) {
   return Hash.substr(0, 2) + "/" + Hash + (Compressed ? ".z" : "");
 }
 
-TFileDigest DigestFile(const std::string& Path, const TPieceCallback& OnPiece) {
-  return ReadPieces(Path, OnPiece, [](const uint8_t*, size_t) { return true; });
+TFileDigest DigestFile(const std::string& Path, const TReadCallback& OnRead) {
+  return ReadPieces(Path, OnRead, [](const uint8_t*, size_t) { return true; });
 }
 
 TFileDigest CopyAndDigest(const std::string& Source, const std::string& Dest,
-                          const TPieceCallback& OnPiece) {
+                          const TReadCallback& OnRead) {
   TFile out = TFile::Create(Dest);
-  const TFileDigest digest = ReadPieces(Source, OnPiece, [&](const uint8_t* Data, size_t Size) {
+  const TFileDigest digest = ReadPieces(Source, OnRead, [&](const uint8_t* Data, size_t Size) {
     out.Write(Data, Size);
     return true;
   });
@@ -94,13 +94,13 @@ TFileDigest CopyAndDigest(const std::string& Source, const std::string& Dest,
 }
 
 TDeflateResult DeflateAndDigest(const std::string& Source, const std::string& Dest, int Level,
-                                const TGiveUpTest& GiveUp, const TPieceCallback& OnPiece) {
+                                const TGiveUpTest& GiveUp, const TReadCallback& OnRead) {
   TFile out = TFile::Create(Dest);
   TDeflater deflater(Level);
   std::vector<uint8_t> buffer(KDeflateOutPiece);
   TDeflateResult result;
   int64_t read = 0;
-  result.Input = ReadPieces(Source, OnPiece, [&](const uint8_t* Data, size_t Size) {
+  result.Input = ReadPieces(Source, OnRead, [&](const uint8_t* Data, size_t Size) {
     read += static_cast<int64_t>(Size);
     result.ZSize += DeflatePiece(deflater.Stream(), Data, Size, Z_NO_FLUSH, out, buffer);
     result.Abandoned = GiveUp && GiveUp(read, result.ZSize, false);

@@ -12,8 +12,8 @@ namespace vt {
 // Largest piece of a file read at once.
 constexpr size_t KFilePiece = 1048576;
 
-// Called after each piece with the number of bytes just read.
-using TPieceCallback = std::function<void(int64_t Bytes)>;
+// Told the number of bytes just read, after each piece of a file: the publisher's progress.
+using TReadCallback = std::function<void(int64_t Bytes)>;
 
 struct TFileDigest {
   std::string Hash;  // SHA-256, 64 lowercase hex digits
@@ -27,11 +27,11 @@ struct TFileDigest {
 std::string ObjectName(const std::string& Hash, bool Compressed);
 
 // SHA-256 and length of a file's contents. Raises "<path>: <reason>" when it cannot be read.
-TFileDigest DigestFile(const std::string& Path, const TPieceCallback& OnPiece = {});
+TFileDigest DigestFile(const std::string& Path, const TReadCallback& OnRead = {});
 
 // Copies Source into a newly created Dest and returns the digest of the bytes copied.
 TFileDigest CopyAndDigest(const std::string& Source, const std::string& Dest,
-                          const TPieceCallback& OnPiece = {});
+                          const TReadCallback& OnRead = {});
 
 struct TDeflateResult {
   TFileDigest Input;       // digest of what was read; partial when Abandoned
@@ -46,7 +46,7 @@ using TGiveUpTest = std::function<bool(int64_t Read, int64_t Written, bool Finis
 // Deflates Source into a newly created Dest as one zlib stream (window bits 15) at Level 0-9,
 // unless GiveUp (may be empty) stops it.
 TDeflateResult DeflateAndDigest(const std::string& Source, const std::string& Dest, int Level,
-                                const TGiveUpTest& GiveUp, const TPieceCallback& OnPiece = {});
+                                const TGiveUpTest& GiveUp, const TReadCallback& OnRead = {});
 
 // A temporary file beside its final name. It is removed on destruction unless Commit has moved
 // it over the final name.

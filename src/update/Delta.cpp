@@ -69,8 +69,8 @@ TChunkPlaces CutOldVersion(const std::string& Old, const TStopToken& Stop, TScan
     if (Stop.StopRequested())
       throw TStopped();
     Count.Add(got);
-    chunker.Split(buffer.data(), got, [&](const uint8_t* Piece, size_t Length, bool Cut) {
-      sha.Update(Piece, Length);
+    chunker.Split(buffer.data(), got, [&](const uint8_t* Bytes, size_t Length, bool Cut) {
+      sha.Update(Bytes, Length);
       offset += static_cast<int64_t>(Length);
       if (Cut) {
         places.emplace(sha.Final(), start);

@@ -18,10 +18,10 @@ bool StartsLikeProgram(const std::string& Path) {
   char head[4] = {};
   size_t got = 0;
   while (got < sizeof head) {
-    const size_t piece = file.Read(head + got, sizeof head - got);
-    if (piece == 0)
+    const size_t read = file.Read(head + got, sizeof head - got);
+    if (read == 0)
       break;
-    got += piece;
+    got += read;
   }
   return (got >= 4 && std::memcmp(head,
                                   "\x7F"

@@ -20,7 +20,7 @@ void RequirePositional(const TArgs& Args, size_t Least, size_t Most, const char*
     throw TUsageError("unexpected argument " + Args.Positional[Most]);
 }
 
-TArgs ParseArgs(const std::vector<std::string>& Words, const TArgSpec& Spec) {
+TArgs ParseArgs(const std::vector<std::string>& Words, const TAccepted& Accepted) {
   TArgs args;
   bool optionsEnded = false;
   for (size_t i = 0; i < Words.size(); ++i) {
@@ -39,14 +39,14 @@ TArgs ParseArgs(const std::vector<std::string>& Words, const TArgSpec& Spec) {
     }
     const size_t equals = word.find('=');
     const std::string name = word.substr(word.starts_with("--") ? 2 : 1, equals - 2);
-    const bool repeatable = Spec.Repeatable.count(name) > 0;
-    if (word.starts_with("--") && Spec.Flags.count(name)) {
+    const bool repeatable = Accepted.Repeatable.count(name) > 0;
+    if (word.starts_with("--") && Accepted.Flags.count(name)) {
       if (equals != std::string::npos)
         throw TUsageError("--" + name + " takes no value");
       args.Flags.insert(name);
       continue;
     }
-    if (!word.starts_with("--") || !(Spec.Single.count(name) || repeatable))
+    if (!word.starts_with("--") || !(Accepted.Single.count(name) || repeatable))
       throw TUsageError("unknown option " + word.substr(0, equals));
     std::string value;
     if (equals != std::string::npos) {

@@ -30,16 +30,16 @@ struct TArgs {
 
 // What a command accepts: options with one value, options that may be repeated, and flags
 // (no value).
-struct TArgSpec {
+struct TAccepted {
   std::set<std::string> Single;
   std::set<std::string> Repeatable;
   std::set<std::string> Flags;
 };
 
-// Splits Words (the command's own words, without the command) into the options of Spec and
-// positional words; "--" ends the options. Raises TUsageError for an unknown option, a
-// missing value, a value given to a flag, or a single option given twice.
-TArgs ParseArgs(const std::vector<std::string>& Words, const TArgSpec& Spec);
+// Splits Words (the command's own words, without the command) into the options that Accepted names
+// and positional words; "--" ends the options. Raises TUsageError for an unknown option, a missing
+// value, a value given to a flag, or a single option given twice.
+TArgs ParseArgs(const std::vector<std::string>& Words, const TAccepted& Accepted);
 
 // Prints "Usage: " Usage, a blank line and Details (the command's --help).
 void PrintUsage(const char* Usage, const char* Details);
