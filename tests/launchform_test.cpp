@@ -6,14 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <stdexcept>
-#include <thread>
 
 #include "cli/Options.h"
 #include "platform/Files.h"
@@ -116,16 +116,22 @@ class LaunchForm : public ::testing::Test {
     return std::make_unique<TLaunchForm>(Window, Queue, Starter, std::move(settings));
   }
 
-  // Runs queued calls until Done holds; false after a generous wait.
+  // Runs queued calls as they are posted until Done holds; false after a generous wait.
   bool PumpUntil(const std::function<bool()>& Done) {
     const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (std::chrono::steady_clock::now() < deadline) {
+    for (;;) {
+      int seen = 0;
+      {
+        const std::lock_guard<std::mutex> lock(PostLock);
+        seen = Posts;
+      }
       Queue.RunPending();
       if (Done())
         return true;
-      std::this_thread::sleep_for(2ms);
+      std::unique_lock<std::mutex> lock(PostLock);
+      if (!Posted.wait_until(lock, deadline, [&] { return Posts != seen; }))
+        return false;
     }
-    return false;
   }
 
   bool PumpUntilFailed() {
@@ -142,16 +148,19 @@ class LaunchForm : public ::testing::Test {
     EXPECT_EQ(Window.Closes, 1);
   }
 
-  // Closing while the run downloads: the run is held at the game's object and let go only while
-  // the form waits for it, so it ends without an error, which would start the game if its result
-  // were acted upon.
+  // Closing while the run downloads: the run is held at the game's object and let go only once
+  // the form has asked it to stop and waits for it, so it ends without an error, which would
+  // start the game if its result were acted upon.
   void CloseDuringRun(const std::function<void(std::unique_ptr<TLaunchForm>&)>& Close,
                       int ExpectedCloses) {
     if (!test::BuiltWithDevKey())
       GTEST_SKIP() << "built with another release key";
     test::TDoor gate;
     const auto files = test::PublishRelease(Http, {{"vt.exe", "new game"}}, 1, false);
-    Http.HoldAt(test::ObjectPath(files[0]), [&](const TStopToken&) { gate.Pass(); });
+    Http.HoldAt(test::ObjectPath(files[0]), [&](const TStopToken& Stop) {
+      const TStopCallback letGo(Stop, [&] { gate.Open(); });
+      gate.Pass();
+    });
     WriteFile(Dir + "vt.exe", "old game");
     auto form = MakeForm();
     // Declared after the form, so that a failed check opens the gate before the form waits.
@@ -159,16 +168,12 @@ class LaunchForm : public ::testing::Test {
       test::TDoor& Gate;
       ~TOpenAtEnd() { Gate.Open(); }
     } openAtEnd{gate};
-    ASSERT_TRUE(PumpUntil([&] { return gate.Arrivals() > 0; }));
+    Queue.RunPending();  // the first StartUpdate
+    ASSERT_TRUE(gate.WaitForArrivals(1));
 
-    const int postsBefore = Posts;
-    std::thread opener([&] {
-      std::this_thread::sleep_for(200ms);
-      gate.Open();
-    });
+    const int postsBefore = PostCount();
     Close(form);
-    opener.join();
-    EXPECT_GT(Posts, postsBefore);  // the run did report its end meanwhile
+    EXPECT_GT(PostCount(), postsBefore);  // the run did report its end meanwhile
     EXPECT_EQ(Queue.RunPending(), 0u);
     EXPECT_TRUE(Starter.Calls.empty());
     EXPECT_EQ(Window.Closes, ExpectedCloses);
@@ -178,8 +183,21 @@ class LaunchForm : public ::testing::Test {
   std::string Dir;  // the launcher's folder, ending in the separator
   test::TFakeHttp Http;
   TFakeWindow Window;
-  std::atomic<int> Posts{0};
-  TCallQueue Queue{[this] { ++Posts; }};
+  int PostCount() {
+    const std::lock_guard<std::mutex> lock(PostLock);
+    return Posts;
+  }
+
+  std::mutex PostLock;  // guards Posts
+  std::condition_variable Posted;
+  int Posts = 0;
+  TCallQueue Queue{[this] {
+    {
+      const std::lock_guard<std::mutex> lock(PostLock);
+      ++Posts;
+    }
+    Posted.notify_all();
+  }};
   TFakeStarter Starter;
 };
 
