@@ -1,6 +1,5 @@
 #include "cli/Options.h"
 
-#include "format/Json.h"
 #include "format/Paths.h"
 #include "format/Text.h"
 #include "platform/Files.h"

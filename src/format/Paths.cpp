@@ -2,7 +2,6 @@
 
 #include "format/Digest.h"
 #include "format/GameFolder.h"
-#include "format/Json.h"
 #include "format/Text.h"
 #include "platform/Files.h"
 #include "platform/FolderLock.h"

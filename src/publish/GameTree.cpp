@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "format/Json.h"
 #include "format/Paths.h"
 #include "format/Text.h"
 #include "format/Utf8.h"

@@ -6,7 +6,6 @@
 #include "format/Text.h"
 #include "update/ClientSettings.h"
 #include "update/HttpGetBytes.h"
-#include "update/Progress.h"
 
 namespace vt {
 

@@ -6,7 +6,6 @@
 
 #include "Columns.h"
 #include "format/Text.h"
-#include "format/Utf8.h"
 #include "platform/Locale.h"
 #include "update/Progress.h"
 

@@ -9,7 +9,6 @@
 #include "ConsoleLine.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateView.h"
-#include "update/UpdaterOptions.h"
 
 namespace vt {
 

@@ -6,7 +6,6 @@
 #include <string_view>
 
 #include "cli/Options.h"
-#include "format/Json.h"
 #include "format/Text.h"
 
 namespace vt {
