@@ -55,7 +55,7 @@ class FileListTest : public ::testing::Test {
 
   void Steps() {
     Files.clear();
-    Files = FetchFileList(Step.Run, *Client, FetchManifest(Step.Run, *Client).List);
+    Files = FetchFileList(Step.Run, *Client, FetchManifest(Step.Run, *Client, {}).Release.List);
   }
 
   test::TFakeHttp Server;

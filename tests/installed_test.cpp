@@ -33,7 +33,8 @@ class InstalledTest : public testing::Test {
   InstalledTest() {
     fs::remove_all(FRoot);
     fs::create_directories(FRoot / "game");
-    Release = {KBuild, "https://updates.invalid/o/", {"lists/files.json", 100, KListHash, 0, {}}};
+    Release.Build = KBuild;
+    Release.List = {"lists/files.json", 100, KListHash, 0, {}};
   }
   ~InstalledTest() override { fs::remove_all(FRoot); }
 

@@ -30,13 +30,13 @@ class ManifestTest : public ::testing::Test {
       GTEST_SKIP() << "built with another release key";
   }
   std::string Fetch(const TRunContext& Run) {
-    return ErrorOf([&] { Release = FetchManifest(Run, *Client); });
+    return ErrorOf([&] { Release = FetchManifest(Run, *Client, {}).Release; });
   }
   std::string Fetch() { return Fetch(Step.Run); }
   // Conversion errors have free wording; they are told apart by their type.
   std::string FetchKind() {
     try {
-      Release = FetchManifest(Step.Run, *Client);
+      Release = FetchManifest(Step.Run, *Client, {}).Release;
     } catch (const TJsonError&) {
       return "conversion error";
     } catch (const std::exception& e) {
@@ -104,8 +104,8 @@ TEST_F(ManifestTest, MissingFilesGiveTheHttpMessageWithTheFullUrl) {
 
   Server.Serve("/version", Manifest(R"("format":2,"build":1,)" + std::string(KGoodList)));
   message = Fetch();
-  EXPECT_EQ(message,
-            Server.BaseUrl() + "version.sig?" + Server.Requests().back().Query + ": HTTP 404");
+  EXPECT_EQ(message, Server.BaseUrl() + "version.sig?" +
+                         Server.RequestsFor("/version.sig").back().Query + ": HTTP 404");
 }
 
 TEST_F(ManifestTest, SignatureTextRules) {

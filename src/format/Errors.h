@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace vt {
 
@@ -11,6 +12,19 @@ namespace vt {
 class TUpdateError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A release that the launcher's trust refuses: not signed as it must be, older than one already
+// verified, or past its expiry. Cause names which, for programs ("signature", "keys",
+// "rollback", "expired").
+class TTrustRefused : public TUpdateError {
+ public:
+  TTrustRefused(std::string Cause, const std::string& Message)
+      : TUpdateError(Message), FCause(std::move(Cause)) {}
+  const std::string& Cause() const { return FCause; }
+
+ private:
+  std::string FCause;
 };
 
 // A file whose object (or a chunk of it, or its chunk index) did not pass its check.

@@ -13,6 +13,8 @@ constexpr const char* KNewLauncherName = "vtlaunch.new";
 constexpr const char* KOldLauncherName = "vtlaunch.old";
 // The record of the installed build.
 constexpr const char* KInstalledName = "installed.json";
+// What the launcher remembers of the releases it verified: keys and the highest sequence.
+constexpr const char* KTrustName = "vtlaunch.trust";
 // The window's background picture.
 constexpr const char* KPicturePath = "frontend/graphics/background1.jpeg";
 

@@ -9,6 +9,7 @@
 #include "format/Paths.h"
 #include "format/ReleaseKey.h"
 #include "format/Text.h"
+#include "format/UtcTime.h"
 
 namespace vt {
 
@@ -55,6 +56,14 @@ TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url) {
   if (!IsSafeRelativePath(manifest.List.Path)) {
     throw TUpdateError("bad file name in the update list: " + manifest.List.Path);
   }
+  if (root->Member("seq") != nullptr)
+    manifest.Sequence = ReadInt64(*root, "seq");
+  if (root->Member("expires") != nullptr) {
+    manifest.Expires = ReadUtcTime(ReadString(*root, "expires"));
+    if (!manifest.Expires)
+      throw TUpdateError("the update list has an unreadable expiry time");
+  }
+  manifest.KeysVersion = ReadInt32(*root, "keys", 0);
   return manifest;
 }
 

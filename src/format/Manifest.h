@@ -2,6 +2,7 @@
 // Reading the signed manifest ("version"), the first document of every run.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,6 +22,12 @@ struct TManifest {
   int32_t Build = 0;
   std::string Objects;
   TRemoteFile List;
+  // "seq": the release sequence, raised with every publication; none in trees made before.
+  std::optional<int64_t> Sequence;
+  // "expires": after this (Unix seconds, UTC) the release is stale; none: it never is.
+  std::optional<int64_t> Expires;
+  // "keys": the keys document version that names the keys which signed it; 0: none.
+  int32_t KeysVersion = 0;
 };
 
 // True for an "objects" value that is a URL of its own (starts with "http" in any letter

@@ -22,7 +22,7 @@ bool IsSafeRelativePath(std::string_view Path) {
 bool IsLauncherOwnName(std::string_view Path) {
   const std::string folded = AsciiLower(Path);
   for (const std::string_view name :
-       {KInstalledName, KNewLauncherName, KOldLauncherName, KFolderLockName}) {
+       {KInstalledName, KNewLauncherName, KOldLauncherName, KFolderLockName, KTrustName}) {
     if (!folded.starts_with(name))
       continue;
     const std::string_view rest = std::string_view(folded).substr(name.size());

@@ -10,8 +10,8 @@ namespace vt {
 bool IsSafeRelativePath(std::string_view Path);
 
 // True when Path, ASCII letters folded, is one of the names the launcher keeps for itself at
-// the top of the game folder: its record, its self-update's side files, the folder lock, and
-// the names under which those are written. No list path may take one.
+// the top of the game folder: its record, its memory of trust, its self-update's side files,
+// the folder lock, and the names under which those are written. No list path may take one.
 bool IsLauncherOwnName(std::string_view Path);
 
 // The names a file is received under beside its target: the candidate, and the compressed

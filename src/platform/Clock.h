@@ -8,4 +8,7 @@ namespace vt {
 // as if it were UTC (so it differs from Unix time by the local offset).
 int64_t LocalClockSeconds();
 
+// Whole seconds from 1970-01-01 00:00:00 UTC to now (Unix time).
+int64_t UtcClockSeconds();
+
 }  // namespace vt

@@ -12,4 +12,8 @@ int64_t LocalClockSeconds() {
   return static_cast<int64_t>(now) + local.tm_gmtoff;
 }
 
+int64_t UtcClockSeconds() {
+  return static_cast<int64_t>(std::time(nullptr));
+}
+
 }  // namespace vt

@@ -1,13 +1,16 @@
 // The manifest step. Nothing local is read or changed before the manifest's signature has been
-// checked.
+// checked, and nothing is changed when the release is refused.
 
 #include "update/FetchManifest.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
 
 #include "format/Digest.h"
 #include "format/Errors.h"
-#include "format/Manifest.h"
+#include "format/Keys.h"
+#include "format/UtcTime.h"
 #include "update/HttpGetBytes.h"
 
 namespace vt {
@@ -24,17 +27,159 @@ std::string AsciiText(std::span<const uint8_t> Bytes) {
   return text;
 }
 
+[[noreturn]] void RefuseKeys(int32_t Version) {
+  throw TTrustRefused("keys", "the update server's keys cannot be verified (version " +
+                                  std::to_string(Version) + ") - nothing was changed");
+}
+
+// The keys that signed the releases so far: those of the newest keys document, or before any
+// the root itself.
+const TKeyRole& ReleaseRole(const TTrust& Trust, const TKeyRole& Root) {
+  return Trust.Keys ? Trust.Keys->Release : Root;
+}
+
+// True when a key of Before is not among After's: the keys that signed the sequence so far
+// were retired, and it starts anew, so that a retired key's releases far ahead do not lock
+// the folder out.
+bool Retires(const TKeyRole& Before, const TKeyRole& After) {
+  return std::any_of(Before.Keys.begin(), Before.Keys.end(), [&](const TPublicKey& Key) {
+    return std::find(After.Keys.begin(), After.Keys.end(), Key) == After.Keys.end();
+  });
+}
+
+// One run's verification of the manifest: the signatures fetched at most once each, and the
+// trust as it grows.
+class TVerification {
+ public:
+  TVerification(const TRunContext& Run, THttpClient& Client, TTrust Trust, std::string Query)
+      : FRun(Run), FClient(Client), FTrust(std::move(Trust)), FQuery(std::move(Query)) {}
+
+  TVerifiedRelease Run() {
+    FManifest = HttpGetBytes(FClient, FRun.Url + "version" + FQuery);
+    bool walked = false;
+    for (;;) {
+      if (Signed()) {
+        TManifest read = ReadManifest(FManifest, FRun.Url);
+        const int32_t known = FTrust.Keys ? FTrust.Keys->Version : 0;
+        if (read.KeysVersion <= known)
+          return Fresh(std::move(read));
+        if (walked)
+          RefuseKeys(read.KeysVersion);  // the server withholds what its release names
+      } else if (walked) {
+        RefuseUnsigned();
+      }
+      WalkKeys();
+      walked = true;
+    }
+  }
+
+ private:
+  // Signed as the known keys require: by a threshold of the release keys in "version.sigs";
+  // before any keys document, by the root in "version.sig" (or "version.sigs" for a root of
+  // several keys).
+  bool Signed() {
+    if (!FTrust.Keys && FRoot.Threshold == 1) {
+      const std::optional<TBytes>& sig = Fetched(FLegacy, "version.sig");
+      if (sig && std::any_of(FRoot.Keys.begin(), FRoot.Keys.end(), [&](const TPublicKey& Key) {
+            return VerifySignatureWithKey(FManifest, AsciiText(*sig), Key.X, Key.Y);
+          })) {
+        return true;
+      }
+    }
+    const std::optional<TBytes>& sigs = Fetched(FSignatures, "version.sigs");
+    return sigs && MeetsThreshold(FManifest, ReadSignatureLines(*sigs),
+                                  FTrust.Keys ? FTrust.Keys->Release : FRoot);
+  }
+
+  const std::optional<TBytes>& Fetched(std::optional<std::optional<TBytes>>& Slot,
+                                       const char* Name) {
+    if (!Slot)
+      Slot = HttpGetBytesIfThere(FClient, FRun.Url + Name + FQuery);
+    return *Slot;
+  }
+
+  // A tree without keys documents whose "version.sig" is missing fails as it always did, with
+  // the HTTP message of that URL.
+  [[noreturn]] void RefuseUnsigned() {
+    if (!FTrust.Keys && FLegacy && !*FLegacy && FSignatures && !*FSignatures)
+      throw TUpdateError(FRun.Url + "version.sig" + FQuery + ": HTTP 404");
+    throw TTrustRefused("signature", KNotSignedError);
+  }
+
+  // Each newer keys document the server has, one version at a time, each signed by a threshold
+  // of the root before it and of its own root.
+  void WalkKeys() {
+    const std::string unreadable = "the update server's keys cannot be read";
+    for (int32_t step = 0;; ++step) {
+      const int32_t version = (FTrust.Keys ? FTrust.Keys->Version : 0) + 1;
+      const std::optional<TBytes> text = HttpGetBytesIfThere(
+          FClient, FRun.Url + KeysDocumentPath(version), KMaxKeysBytes, unreadable);
+      if (!text)
+        return;
+      if (step == KMaxKeySteps) {
+        throw TTrustRefused("keys", "the update server's keys are more than " +
+                                        std::to_string(KMaxKeySteps) +
+                                        " versions ahead of this game folder's - nothing was "
+                                        "changed");
+      }
+      const std::optional<TBytes> sigs = HttpGetBytesIfThere(
+          FClient, FRun.Url + KeysSignaturesPath(version), KMaxKeysBytes, unreadable);
+      std::optional<TKeysDocument> next = VerifiedNextKeys(
+          *text, sigs ? std::span<const uint8_t>(*sigs) : std::span<const uint8_t>(), version,
+          FTrust.Keys ? FTrust.Keys->Root : FRoot);
+      if (!next)
+        RefuseKeys(version);
+      FRotated = FRotated || Retires(ReleaseRole(FTrust, FRoot), next->Release);
+      FTrust.Keys = std::move(*next);
+      FSignatures.reset();  // verified again with the new keys
+    }
+  }
+
+  // The release, unless it is stale: past its expiry, or older than one already verified.
+  TVerifiedRelease Fresh(TManifest Release) {
+    if (FRotated && FTrust.Sequence)
+      FTrust.Sequence = 0;
+    if (Release.Expires && *Release.Expires < FRun.Options.UtcNow()) {
+      throw TTrustRefused("expired", "the update list expired on " + UtcDateText(*Release.Expires) +
+                                         " - the update server is out of date, or this "
+                                         "computer's date is wrong; nothing was changed");
+    }
+    if (FTrust.Sequence && !Release.Sequence) {
+      throw TTrustRefused("rollback",
+                          "the update server offers a release without a release number, older "
+                          "than this game folder already has (had " +
+                              std::to_string(*FTrust.Sequence) + ") - nothing was changed");
+    }
+    if (FTrust.Sequence && *Release.Sequence < *FTrust.Sequence) {
+      throw TTrustRefused("rollback",
+                          "the update server offers an older release than this game folder "
+                          "already has (release " +
+                              std::to_string(*Release.Sequence) + ", had " +
+                              std::to_string(*FTrust.Sequence) + ") - nothing was changed");
+    }
+    if (Release.Sequence)
+      FTrust.Sequence = std::max(FTrust.Sequence.value_or(*Release.Sequence), *Release.Sequence);
+    return {std::move(Release), std::move(FTrust)};
+  }
+
+  const TRunContext& FRun;
+  THttpClient& FClient;
+  TTrust FTrust;
+  const std::string FQuery;
+  const TKeyRole FRoot = BuiltInRoot();
+  TBytes FManifest;
+  std::optional<std::optional<TBytes>> FLegacy;      // "version.sig", once fetched
+  std::optional<std::optional<TBytes>> FSignatures;  // "version.sigs", once fetched
+  bool FRotated = false;
+};
+
 }  // namespace
 
-TManifest FetchManifest(const TRunContext& Run, THttpClient& Client) {
+TVerifiedRelease FetchManifest(const TRunContext& Run, THttpClient& Client, const TTrust& Known) {
   Run.Report("Checking for updates...", 0, 0);
-  // One value for both requests, so a cache cannot pair a fresh manifest with a stale signature.
+  // One value for every request, so a cache cannot pair a fresh manifest with stale signatures.
   const std::string query = "?t=" + std::to_string(Run.Options.Clock());
-  const TBytes manifest = HttpGetBytes(Client, Run.Url + "version" + query);
-  const TBytes signature = HttpGetBytes(Client, Run.Url + "version.sig" + query);
-  if (!VerifySignature(manifest, AsciiText(signature)))
-    throw TUpdateError(KNotSignedError);
-  return ReadManifest(manifest, Run.Url);
+  return TVerification(Run, Client, Known, query).Run();
 }
 
 }  // namespace vt

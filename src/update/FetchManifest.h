@@ -1,15 +1,27 @@
 #pragma once
-// The manifest step, the first of every run.
+// The manifest step, the first of every run: the release the server offers, verified against
+// what this game folder already trusts.
 
 #include "format/Manifest.h"
+#include "format/TrustMemory.h"
 #include "platform/Http.h"
 #include "update/RunContext.h"
 
 namespace vt {
 
-// Reports "Checking for updates...", fetches "version" and "version.sig" from the base URL with
-// one "?t=" value from the run's clock, checks the signature against the built-in key and only
-// then reads the manifest. Returns the release it verified; raises with a one-line message.
-TManifest FetchManifest(const TRunContext& Run, THttpClient& Client);
+// A release that the launcher's trust accepts, and that trust as it stands after it.
+struct TVerifiedRelease {
+  TManifest Release;
+  TTrust Trust;
+};
+
+// Reports "Checking for updates...", fetches "version" with a "?t=" value from the run's clock,
+// checks who signed it before it is read, and returns the release. Known is what the game
+// folder trusts: its newest keys document (none: the built-in root, whose signature is in
+// "version.sig" as in trees without keys documents) and the highest release sequence verified.
+// Walks newer keys documents when the known keys do not verify the release or it names a newer
+// one; refuses an older release, one without a sequence once one was seen, and one past its
+// expiry (TTrustRefused). Raises with a one-line message.
+TVerifiedRelease FetchManifest(const TRunContext& Run, THttpClient& Client, const TTrust& Known);
 
 }  // namespace vt

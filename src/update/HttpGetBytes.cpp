@@ -24,8 +24,8 @@ THttpSettings UpdateThreadHttpSettings() {
   return settings;
 }
 
-TBytes HttpGetBytes(THttpClient& Client, const std::string& Url, int64_t Limit,
-                    const std::string& TooLarge) {
+std::optional<TBytes> HttpGetBytesIfThere(THttpClient& Client, const std::string& Url,
+                                          int64_t Limit, const std::string& TooLarge) {
   TBytes body;
   const int status = Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
     // Checked before growing, so a hostile endless body costs at most Limit bytes.
@@ -36,9 +36,19 @@ TBytes HttpGetBytes(THttpClient& Client, const std::string& Url, int64_t Limit,
     }
     body.insert(body.end(), Data, Data + Size);
   });
+  constexpr int KNotFound = 404;
+  if (status == KNotFound)
+    return std::nullopt;
   if (status != 200)
     throw TUpdateError(Url + ": HTTP " + std::to_string(status));
   return body;
+}
+
+TBytes HttpGetBytes(THttpClient& Client, const std::string& Url, int64_t Limit,
+                    const std::string& TooLarge) {
+  if (std::optional<TBytes> body = HttpGetBytesIfThere(Client, Url, Limit, TooLarge))
+    return std::move(*body);
+  throw TUpdateError(Url + ": HTTP 404");
 }
 
 }  // namespace vt

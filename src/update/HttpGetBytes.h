@@ -2,6 +2,7 @@
 // Fetching one small document into memory.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "format/Digest.h"
@@ -15,5 +16,9 @@ namespace vt {
 // TooLarge is empty.
 TBytes HttpGetBytes(THttpClient& Client, const std::string& Url, int64_t Limit = KMaxManifestBytes,
                     const std::string& TooLarge = {});
+// The same, but nothing for a 404: a document the server may not have.
+std::optional<TBytes> HttpGetBytesIfThere(THttpClient& Client, const std::string& Url,
+                                          int64_t Limit = KMaxManifestBytes,
+                                          const std::string& TooLarge = {});
 
 }  // namespace vt

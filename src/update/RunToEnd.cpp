@@ -62,7 +62,7 @@ TRunEnd RunToEnd(TUpdateView& View, const std::string& Dir, const std::string& U
       updater.Wait();
       // Its reports still waiting would reach a view that has moved on.
       updater.DiscardCalls();
-      return {TRunEnd::TOutcome::Stopped, {}, 0, {}};
+      return {TRunEnd::TOutcome::Stopped, {}, 0, {}, {}};
     }
     queue.RunPending();
     if (Tick)
@@ -70,8 +70,8 @@ TRunEnd RunToEnd(TUpdateView& View, const std::string& Dir, const std::string& U
   }
   updater.Wait();
   if (!watch.Error().empty())
-    return {TRunEnd::TOutcome::Failed, watch.Error(), 0, {}};
-  return {TRunEnd::TOutcome::Finished, {}, updater.Build(), updater.CheckResult()};
+    return {TRunEnd::TOutcome::Failed, watch.Error(), 0, {}, updater.FailureCause()};
+  return {TRunEnd::TOutcome::Finished, {}, updater.Build(), updater.CheckResult(), {}};
 }
 
 }  // namespace vt

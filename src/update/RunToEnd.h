@@ -18,6 +18,7 @@ struct TRunEnd {
   std::string Error;   // the run's one-line message when it failed
   int32_t Build = 0;   // when it finished: the build on the server
   TCheckResult Check;  // when a check finished: what it found
+  std::string Cause;   // when it failed because the launcher's trust refused: which refusal
 };
 
 // Runs one update of Dir (absolute, ending in the local separator) from Url on a run of its

@@ -4,11 +4,13 @@
 #include "update/FetchFileList.h"
 #include "update/FetchManifest.h"
 #include "update/Installed.h"
+#include "update/Trust.h"
 
 namespace vt {
 
 std::optional<TCheckResult> RunUpdateCheck(const TRunContext& Run, THttpClient& Client) {
-  const TManifest release = FetchManifest(Run, Client);
+  // Verified as a run would, but remembered nowhere: a check changes nothing.
+  const TManifest release = FetchManifest(Run, Client, ReadTrust(Run)).Release;
   const TInstalled installed = ReadInstalled(Run);
   const TInstalledRecord* record = installed.Previous();
   TCheckResult check;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "format/Errors.h"
 #include "update/ChunkedDownload.h"
 #include "update/CompareFiles.h"
 #include "update/DiskLimits.h"
@@ -15,6 +16,7 @@
 #include "update/Installed.h"
 #include "update/LockGameFolder.h"
 #include "update/SelfUpdate.h"
+#include "update/Trust.h"
 
 namespace vt {
 namespace {
@@ -69,6 +71,11 @@ void TUpdater::Execute() {
     // not a lost thread.
     const std::unique_ptr<THttpClient> client = FRun.Options.NewClient(FRun.Options.Client);
     RunSteps(*client);
+  } catch (const TTrustRefused& e) {
+    if (!FStop.StopRequested()) {
+      FError = e.what();
+      FCause = e.Cause();
+    }
   } catch (const std::exception& e) {
     // A stopped run ends without an error, whatever the stop cut short; and a failure must
     // never pass for success by an empty message.
@@ -91,13 +98,16 @@ void TUpdater::RunSteps(THttpClient& Client) {
     }
     return;
   }
-  const TManifest release = FetchManifest(FRun, Client);
+  const TTrust known = ReadTrust(FRun);
+  const TVerifiedRelease verified = FetchManifest(FRun, Client, known);
+  const TManifest& release = verified.Release;
   FBuild = release.Build;
   // Held to the end of this function, so it is free again before UpdateDone is posted: a
   // launcher restarted after a self-update finds it free.
   const std::optional<TFolderLock> lock = LockGameFolder(FRun);
   if (!lock)
     return;
+  SaveTrust(FRun, verified.Trust);
   const TInstalled installed = ReadInstalled(FRun);
   if (IsUpToDate(FRun.Dir, installed.Vouching(), release)) {
     Report(UpToDateLine(release.Build), 1, 1);

@@ -42,6 +42,9 @@ class TUpdater {
   // found.
   int32_t Build() const { return FBuild; }
   const TCheckResult& CheckResult() const { return FCheck; }
+  // When the launcher's trust refused the release, which refusal ("signature", "keys",
+  // "rollback", "expired"); else empty.
+  const std::string& FailureCause() const { return FCause; }
 
  private:
   void Execute();
@@ -58,6 +61,7 @@ class TUpdater {
   int32_t FBuild = 0;
   TCheckResult FCheck;
   std::string FError;
+  std::string FCause;
   bool FRestart = false;
   std::thread FThread;  // joined by the destructor, before the fields it uses go away
 };

@@ -21,6 +21,8 @@ struct TUpdaterOptions {
   THttpClientFactory NewClient = NewHttpClient;
   // Seconds of the local clock, for the manifest requests' one-time value.
   std::function<int64_t()> Clock = LocalClockSeconds;
+  // Unix seconds, UTC, against which a release's expiry is checked.
+  std::function<int64_t()> UtcNow = UtcClockSeconds;
   // Full path of the running launcher; its entry in the list is replaced specially only when
   // this is the game folder's own "vtlaunch.exe". Empty for programs that are not the launcher.
   std::string SelfPath;

@@ -2,7 +2,7 @@
 # Crash consistency: vtupdate updating a game folder from build A to build B is killed with
 # SIGKILL at random moments, again and again. After every kill each file of A and B in the
 # folder must be its A or its B version (absent only when B adds it or drops it), and nothing
-# but those files, installed.json and .part/.zpart leftovers may be there. A last full run must
+# but those files, installed.json, vtlaunch.trust and .part/.zpart leftovers may be there. A last full run must
 # then leave exactly B, and the run after it must find the folder up to date.
 #
 # Each run goes on from what the last kill left. Kills come at a random moment within the time
@@ -137,8 +137,9 @@ scan() {
   while read -r h p; do
     seen["$p"]=1
     case "$p" in
-      # The record is written beside itself and renamed over, so it may leave its own .part.
-      ./installed.json | ./installed.json.part) ;;
+      # The record and the memory of trust are written beside themselves and renamed over, so
+      # each may leave its own .part.
+      ./installed.json | ./installed.json.part | ./vtlaunch.trust | ./vtlaunch.trust.part) ;;
       *.part | *.zpart)
         base="${p%.part}"
         base="${base%.zpart}"
@@ -173,8 +174,10 @@ scan() {
 }
 
 # Installs A into DIR. Files that B adds may stay (a record of A does not name them), and so
-# may leftovers of files that A keeps as they are.
+# may leftovers of files that A keeps as they are. A is the older release: the folder's memory
+# of B goes first, or the launcher would refuse A as a replay.
 install_a() {
+  rm -f "$1/vtlaunch.trust"
   "$VTUPDATE" -dir "$1" -url "$URL_A" >"$W/install-a.out" 2>&1 ||
     { cat "$W/install-a.out" >&2; return 1; }
   scan "$1"

@@ -404,15 +404,15 @@ e2e_tree_list() {
   (
     cd "$dir" || exit 1
     if [ "$skip" = --no-record ]; then
-      find . \( -type f -o -type l \) ! -path ./installed.json -print0
+      find . \( -type f -o -type l \) ! -path ./installed.json ! -path ./vtlaunch.trust -print0
     else
-      find . \( -type f -o -type l \) -print0
+      find . \( -type f -o -type l \) ! -path ./vtlaunch.trust -print0
     fi | LC_ALL=C sort -z | xargs -0 -r sha256sum
   )
 }
 
-# True when folders A and B hold the same files with the same contents; --no-record ignores
-# installed.json. Shows the differences otherwise.
+# True when folders A and B hold the same files with the same contents, less the launcher's
+# memory of trust; --no-record ignores installed.json too. Shows the differences otherwise.
 e2e_same_tree() {
   local a="$1" b="$2" skip="${3:-}"
   local diffs

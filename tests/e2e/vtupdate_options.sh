@@ -461,6 +461,7 @@ unsigned_final() {
   local before
   cp -a "$SRV" "$W/bad" && mv "$W/bad" "$SRV/bad"
   printf 'AAAA' >"$SRV/bad/version.sig"
+  printf 'AAAA' >"$SRV/bad/version.sigs"
   before="$(e2e_request_count)"
   run unsigned -dir "$(ppath "$W/unsigned")" -url "${URL}bad/" --retries 3
   [ "$RC" -eq 1 ] && [ "$(cat "$W/unsigned.err")" = \

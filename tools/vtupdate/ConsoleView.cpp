@@ -132,7 +132,7 @@ void TConsoleView::AttemptFailed(const std::string& Error, int Attempt, int Atte
           " failed: " + Error + " - trying again in " + DecimalText(Wait, ".") + " s\n");
 }
 
-void TConsoleView::Failed(const std::string& Error, bool Check) {
+void TConsoleView::Failed(const std::string& Error, const std::string& /*Cause*/, bool Check) {
   FLine.Keep();
   FIo.Err((Check ? "Check failed: " : "Update failed: ") + Error + "\n");
 }

@@ -79,9 +79,11 @@ void TJsonView::AttemptFailed(const std::string& Error, int Attempt, int Attempt
   FOut(line + "}\n");
 }
 
-void TJsonView::Failed(const std::string& Error, bool Check) {
+void TJsonView::Failed(const std::string& Error, const std::string& Cause, bool Check) {
   std::string line = Event("failed");
   AddString(line, "error", Error);
+  if (!Cause.empty())
+    AddString(line, "cause", Cause);
   FOut(line + "}\n");
 }
 

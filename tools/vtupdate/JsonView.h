@@ -21,7 +21,7 @@ class TJsonView : public TRunReport {
   void Succeeded(int32_t Build) override;
   void Checked(int32_t Build, const TCheckResult& Result) override;
   void AttemptFailed(const std::string& Error, int Attempt, int Attempts, double Wait) override;
-  void Failed(const std::string& Error, bool Check) override;
+  void Failed(const std::string& Error, const std::string& Cause, bool Check) override;
   void Stopped() override;
 
  private:

@@ -25,8 +25,9 @@ class TRunReport : public TUpdateView {
   virtual void Checked(int32_t Build, const TCheckResult& Result) = 0;
   // Attempt (from 1) of Attempts failed with Error; the next begins in Wait seconds.
   virtual void AttemptFailed(const std::string& Error, int Attempt, int Attempts, double Wait) = 0;
-  // The last attempt failed with Error (Check: it was a check).
-  virtual void Failed(const std::string& Error, bool Check) = 0;
+  // The last attempt failed with Error; Cause names the trust's refusal, if it was one (Check:
+  // it was a check).
+  virtual void Failed(const std::string& Error, const std::string& Cause, bool Check) = 0;
   // Ctrl-C or SIGTERM stopped the run.
   virtual void Stopped() = 0;
 };

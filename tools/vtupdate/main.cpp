@@ -41,6 +41,7 @@ TRunEnd RunOnce(const TUpdateCommand& Command, TRunReport& Report,
       return {TRunEnd::TOutcome::Failed,
               "cannot create the folder " + Command.Dir + " - " + made.Text(),
               0,
+              {},
               {}};
     }
   }
@@ -90,10 +91,11 @@ int Run(const TUpdateCommand& Command, TRunReport& Report) {
       Report.Checked(end.Build, end.Check);
       return end.Check.Update ? KExitUpdateAvailable : KExitUpToDate;
     }
-    // A manifest that is not signed stays so however often it is fetched.
+    // A manifest that is not signed, or keys that do not verify, stay so however often they
+    // are fetched; a stale release may pass once a cache has caught up.
     const std::string& error = end.Error;
-    if (attempt >= attempts || error == KNotSignedError) {
-      Report.Failed(error, Command.Check);
+    if (attempt >= attempts || end.Cause == "signature" || end.Cause == "keys") {
+      Report.Failed(error, end.Cause, Command.Check);
       return KExitFailed;
     }
     const double wait = RetryDelaySeconds(attempt, jitter(random));
