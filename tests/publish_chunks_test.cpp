@@ -127,7 +127,7 @@ class PublishChunks : public testing::Test {
   }
 
   std::vector<std::string> Problems(const fs::path& Out) {
-    return VerifyTree(Out.string(), Key().PublicX(), Key().PublicY()).Problems;
+    return VerifyTree(Out.string(), {1, {{Key().PublicX(), Key().PublicY()}}}).Problems;
   }
 
   fs::path FRoot, FGame, FOut;

@@ -103,7 +103,7 @@ class Publish : public testing::Test {
   }
 
   TVerifyReport VerifyOut(const fs::path& Out) {
-    return VerifyTree(Out.string(), Key().PublicX(), Key().PublicY());
+    return VerifyTree(Out.string(), {1, {{Key().PublicX(), Key().PublicY()}}});
   }
 
   // The manifest and list of Out as the launcher reads them, checked on the way.
@@ -238,7 +238,8 @@ TEST_F(Publish, VerifyListsEveryDamagedObject) {
 TEST_F(Publish, VerifyRefusesAWrongKeyATamperedManifestAndADamagedList) {
   PackInto(FOut);
   const TSigningKey other = TSigningKey::Generate();
-  const TVerifyReport wrongKey = VerifyTree(FOut.string(), other.PublicX(), other.PublicY());
+  const TVerifyReport wrongKey =
+      VerifyTree(FOut.string(), {1, {{other.PublicX(), other.PublicY()}}});
   ASSERT_EQ(wrongKey.Problems.size(), 1u);
   EXPECT_NE(wrongKey.Problems[0].find("version.sig"), std::string::npos);
 
@@ -470,7 +471,7 @@ TEST_F(Publish, ToolShowsKeysPrunesDiffsAndRefusesWhatWouldHurtPlayers) {
       {pack + " --build 9 --threads 2 --exclude '*.txt' --exclude empty.dat", 0, "3 files"},
       {"verify " + out + " --key " + key, 0, "build 9 is sound"},
       {"verify " + out + " --key-x " + x[1].str() + " --key-y -D" + y[1].str(), 0, "sound"},
-      {"verify " + out + " --key " + other, 1, "not a signature"},
+      {"verify " + out + " --key " + other, 1, "not signed by enough of the given root keys"},
       {"verify " + out + " --key " + key + " --key-x " + x[1].str() + " --key-y " + y[1].str(), 2,
        "not both"},
       {"verify " + out + " --key-x " + y[1].str() + " --key-y " + y[1].str(), 2, "--key-x takes"},
@@ -488,6 +489,25 @@ TEST_F(Publish, ToolShowsKeysPrunesDiffsAndRefusesWhatWouldHurtPlayers) {
       {pack + " --build 11 --chunks often", 2, "--chunks takes auto or never, not \"often\""},
       {pack + " --build 11 --chunks never", 0,
        "The store already held 0.4 MB of this build's 0.4 MB (100 %)"},
+      // Trust: release numbers, expiry and key changes.
+      {pack + " --build 12 --expires 0d", 2, "--expires takes a duration"},
+      {"refresh " + out + " --expires 7d", 2, "refresh needs --key"},
+      {"refresh " + out + " --key " + key + " --expires 7d", 0, "Release 5, expires 2"},
+      {"keys show " + out + " --root " + key, 0, "Live keys: version 0"},
+      {"keys add-release " + out + " " + other + " --key " + other + " --root " + key, 1,
+       "neither a current"},
+      {"keys add-release " + out + " " + other + " --key " + key + " --root " + key, 0,
+       "Published keys version 1"},
+      {"keys add-release " + out + " " + other, 1, "is a release key already"},
+      {"keys retire-release " + out + " " + key, 0, "waits for 1 more of the current root keys"},
+      {"keys sign " + out + " --key " + key, 0, "Published keys version 2"},
+      {"keys retire-release " + out + " " + other + " --key " + key, 1, "the only release key"},
+      {"verify " + out + " --key " + key, 1, "not signed by enough of the release keys"},
+      {pack + " --build 12", 1, "do not reach the threshold of release keys"},
+      {"refresh " + out + " --key " + other, 0,
+       "Release 6, never expires, signed for keys "
+       "version 2"},
+      {"verify " + out + " --key " + key, 0, "launchers built before keys documents refuse"},
   };
   for (const TCase& c : cases) {
     const auto [status, text] = run(c.Args);

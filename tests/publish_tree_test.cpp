@@ -91,7 +91,7 @@ class PublishTree : public testing::Test {
   }
 
   std::vector<std::string> Problems(const fs::path& Out) {
-    return VerifyTree(Out.string(), Key().PublicX(), Key().PublicY()).Problems;
+    return VerifyTree(Out.string(), {1, {{Key().PublicX(), Key().PublicY()}}}).Problems;
   }
 
   fs::path FRoot, FGame, FOut;
@@ -125,6 +125,7 @@ TEST_F(PublishTree, AParallelPackWritesTheSameTreeAsAOneThreadPack) {
     tree = TreeFiles(out);
     // ECDSA signatures are randomised; each was checked above.
     tree.erase("version.sig");
+    tree.erase("version.sigs");
     for (auto file = tree.begin(); file != tree.end();)
       file = file->first.ends_with(".version.sig") ? tree.erase(file) : std::next(file);
   }
@@ -297,7 +298,7 @@ TEST_F(PublishTree, PruneKeepsWhatTheKeptAndLiveBuildsNeedAndDryRunRemovesNothin
   const std::string version = ReadAll(FOut / "version");
   const size_t needs =
       ReleaseNeeds(ReadTreeRelease(FOut.string(), TBytes(version.begin(), version.end()))).size();
-  EXPECT_EQ(TreeFiles(FOut).size(), 2 + needs);  // and "version", "version.sig"
+  EXPECT_EQ(TreeFiles(FOut).size(), 3 + needs);  // and "version", "version.sig", "version.sigs"
 }
 
 TEST_F(PublishTree, PruneRemovesNothingWhenItCannotTellWhatABuildNeeds) {

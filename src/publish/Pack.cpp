@@ -17,6 +17,7 @@
 #include "publish/Packer.h"
 #include "publish/Release.h"
 #include "publish/ReleaseTree.h"
+#include "publish/Signing.h"
 #include "publish/TreeLock.h"
 
 namespace vt {
@@ -139,11 +140,9 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
   const std::vector<TRemoteFile> entries = packer.PackAll(listing.Files);
 
   result.List = WriteList(out, entries, Options.Compress);
-  const TBytes manifest = ToBytes(ManifestJson(Options.Build, result.List, Options.Objects));
-  const TBytes signature = ToBytes(Key.Sign(manifest) + "\n");
-  AddToHistory(OutDir, Options.Build, manifest, signature);
-  WriteFileAtomically((out / "version.sig").string(), signature);
-  WriteFileAtomically((out / "version").string(), manifest);
+  TPublication publication{{Key}, Options.ExpiresIn};
+  publication.Keys.insert(publication.Keys.end(), Options.MoreKeys.begin(), Options.MoreKeys.end());
+  result.Stamp = PublishSigned(OutDir, Options.Build, result.List, Options.Objects, publication);
   try {
     TPackCache::Save(OutDir, GameDir, packer.CacheFiles(listing.Files), started);
   } catch (const std::exception& e) {

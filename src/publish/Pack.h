@@ -11,6 +11,7 @@
 
 #include "format/Chunks.h"
 #include "format/RemoteFile.h"
+#include "publish/Release.h"
 #include "publish/Signer.h"
 
 namespace vt {
@@ -64,6 +65,10 @@ struct TPackOptions {
   bool AllowSameOrLower = false;
   // Called from the packing threads, one call at a time; it may raise to stop the pack.
   TProgressCallback Progress;
+  // Keys that sign the release beside the one Pack is given (release keys of a threshold).
+  std::vector<TSigningKey> MoreKeys;
+  // Seconds from now after which the release is stale; none: it never is.
+  std::optional<int64_t> ExpiresIn;
 };
 
 struct TPackResult {
@@ -92,6 +97,7 @@ struct TPackResult {
   std::optional<int32_t> PreviousBuild;  // the build OutDir served before
   std::string CacheProblem;              // why the cache could not be saved, when it could not
   TRemoteFile List;                      // the list as the manifest describes it
+  TManifestStamp Stamp;                  // the sequence, expiry and keys version it got
 };
 
 // The folder, relative to the output and ending in "/", that holds the objects for a manifest

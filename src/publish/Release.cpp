@@ -6,6 +6,7 @@
 
 #include "format/Inflate.h"
 #include "format/JsonWriter.h"
+#include "format/UtcTime.h"
 
 namespace vt {
 
@@ -42,13 +43,29 @@ void AppendRemoteFile(std::string& Out, const TRemoteFile& File) {
 
 }  // namespace
 
-std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::string& Objects) {
+std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::string& Objects,
+                         const TManifestStamp& Stamp) {
   std::string out = "{";
   AppendJsonName(out, "format");
   AppendJsonInt(out, 2);
   out += ',';
   AppendJsonName(out, "build");
   AppendJsonInt(out, Build);
+  if (Stamp.Sequence) {
+    out += ',';
+    AppendJsonName(out, "seq");
+    AppendJsonInt(out, *Stamp.Sequence);
+  }
+  if (Stamp.Expires) {
+    out += ',';
+    AppendJsonName(out, "expires");
+    AppendJsonString(out, UtcTimeText(*Stamp.Expires));
+  }
+  if (Stamp.KeysVersion > 0) {
+    out += ',';
+    AppendJsonName(out, "keys");
+    AppendJsonInt(out, Stamp.KeysVersion);
+  }
   if (!Objects.empty()) {
     out += ',';
     AppendJsonName(out, "objects");

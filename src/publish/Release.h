@@ -3,6 +3,7 @@
 // vtpublish and the tests' release builder.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -11,8 +12,17 @@
 
 namespace vt {
 
+// What a publication stamps into a manifest beside the build and the list; a member left
+// empty stays out, as in trees made before sequences, expiries and keys documents.
+struct TManifestStamp {
+  std::optional<int64_t> Sequence;
+  std::optional<int64_t> Expires;  // Unix seconds, UTC
+  int32_t KeysVersion = 0;
+};
+
 // The manifest text, format 2. An empty Objects leaves the member out (the reader's default).
-std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::string& Objects = {});
+std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::string& Objects = {},
+                         const TManifestStamp& Stamp = {});
 
 // The file list text: {"files":[{"p":..,"s":..,"h":..,"z":..,"c":{"s":..,"h":..}},...]}; "z"
 // only when > 0, "c" (the chunk index) only when the entry has one.

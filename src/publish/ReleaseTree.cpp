@@ -120,12 +120,10 @@ std::vector<THistoryEntry> ReadHistory(const std::string& OutDir) {
   return history;
 }
 
-void AddToHistory(const std::string& OutDir, int32_t Build, const TBytes& Manifest,
-                  const TBytes& Signature) {
-  const std::vector<THistoryEntry> history = ReadHistory(OutDir);
-  const int64_t sequence = history.empty() ? 1 : history.back().Sequence + 1;
+void AddToHistory(const std::string& OutDir, int64_t Sequence, int32_t Build,
+                  const TBytes& Manifest, const TBytes& Signature) {
   char name[64];
-  std::snprintf(name, sizeof name, "%06lld-%d%s", static_cast<long long>(sequence), Build,
+  std::snprintf(name, sizeof name, "%06lld-%d%s", static_cast<long long>(Sequence), Build,
                 KHistoryExtension);
   const std::string folder = HistoryFolder(OutDir);
   if (!CreateFolders(folder))

@@ -60,10 +60,10 @@ struct THistoryEntry {
 // The tree's history, oldest first; empty when it has none. Files that are not history
 // entries are skipped.
 std::vector<THistoryEntry> ReadHistory(const std::string& OutDir);
-// Adds Manifest (of Build) with its Signature file as the newest history entry, so that an
-// older build can be served again as it was.
-void AddToHistory(const std::string& OutDir, int32_t Build, const TBytes& Manifest,
-                  const TBytes& Signature);
+// Adds Manifest (of Build, published as Sequence) with its Signature file as the newest
+// history entry, so that an older build can be served again as it was.
+void AddToHistory(const std::string& OutDir, int64_t Sequence, int32_t Build,
+                  const TBytes& Manifest, const TBytes& Signature);
 // The folder of the history, for messages.
 std::string HistoryFolder(const std::string& OutDir);
 

@@ -1,5 +1,6 @@
 #include "publish/VerifyTree.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -10,9 +11,12 @@
 #include "format/Digest.h"
 #include "format/FileList.h"
 #include "format/Inflate.h"
+#include "format/Keys.h"
 #include "format/Manifest.h"
 #include "format/Paths.h"
 #include "format/Sha256.h"
+#include "format/UtcTime.h"
+#include "platform/Clock.h"
 #include "platform/Files.h"
 #include "publish/ChunkedObject.h"
 #include "publish/ObjectFiles.h"
@@ -114,21 +118,75 @@ class TVerifier {
   TVerifier(std::string OutDir, TVerifyReport& Report, const TProgressCallback& Progress)
       : FOut(std::move(OutDir)), FReport(Report), FProgress(Progress) {}
 
-  // The manifest, when its signature holds and it reads.
-  std::optional<TManifest> Manifest(std::string_view KeyX, std::string_view KeyY) {
+  // The manifest, when the keys chain from Root holds, a threshold of its release keys signed
+  // it, and it reads.
+  std::optional<TManifest> Manifest(const TKeyRole& Root) {
     const TBytes manifest = ReadFileBytes(Local("version"));
+    const std::optional<TKeysDocument> keys = KeysChain(Root);
+    if (!keys)
+      return std::nullopt;
+    const bool legacy = SignedByRoot(manifest, Root);
+    if (keys->Version == 0 ? !(legacy && Root.Threshold == 1) && !Signed(manifest, Root)
+                           : !Signed(manifest, keys->Release))
+      return Fatal("version: not signed by enough of the " +
+                   std::string(keys->Version == 0 ? "given root" : "release") +
+                   " keys (version.sig, version.sigs)");
+    if (keys->Version > 0 && !legacy)
+      Note(
+          "version.sig is not signed by a given root key: launchers built before keys "
+          "documents refuse this release");
+    std::optional<TManifest> read;
+    try {
+      read = ReadManifest(manifest, KTreeUrl);
+    } catch (const std::exception& e) {
+      return Fatal(std::string("version: ") + e.what());
+    }
+    if (read->KeysVersion > keys->Version)
+      Problem("version: names keys version " + std::to_string(read->KeysVersion) +
+              ", but the tree's newest is " + std::to_string(keys->Version));
+    if (read->Expires && *read->Expires < UtcClockSeconds())
+      Problem("version: expired on " + UtcTimeText(*read->Expires) +
+              "; launchers refuse it (vtpublish refresh signs it again)");
+    Note("release " +
+         (read->Sequence ? std::to_string(*read->Sequence) : std::string("without a number")) +
+         (read->Expires ? ", expires " + UtcTimeText(*read->Expires)
+                        : std::string(", never expires")) +
+         ", keys version " + std::to_string(keys->Version));
+    return read;
+  }
+
+  // The newest keys document, each version signed by a threshold of the root before it and
+  // of its own; version 0 (Root for both roles) when the tree has none.
+  std::optional<TKeysDocument> KeysChain(const TKeyRole& Root) {
+    TKeysDocument keys{0, Root, Root};
+    for (int32_t version = 1; GetFileInfo(Local(KeysDocumentPath(version))); ++version) {
+      const std::string sigs = Local(KeysSignaturesPath(version));
+      const TBytes signatures = GetFileInfo(sigs) ? ReadFileBytes(sigs) : TBytes();
+      std::optional<TKeysDocument> next = VerifiedNextKeys(
+          ReadFileBytes(Local(KeysDocumentPath(version))), signatures, version, keys.Root);
+      if (!next)
+        return Fatal(KeysDocumentPath(version) + ": not a keys document of version " +
+                     std::to_string(version) + " signed by enough of the root keys before it " +
+                     "and of its own");
+      keys = std::move(*next);
+    }
+    return keys;
+  }
+
+  bool SignedByRoot(const TBytes& Manifest, const TKeyRole& Root) {
+    if (!GetFileInfo(Local("version.sig")))
+      return false;
     const TBytes signature = ReadFileBytes(Local("version.sig"));
     const std::string_view text(reinterpret_cast<const char*>(signature.data()), signature.size());
-    if (!VerifySignatureWithKey(manifest, text, KeyX, KeyY)) {
-      Problem("version.sig: not a signature of \"version\" by the given key");
-      return std::nullopt;
-    }
-    try {
-      return ReadManifest(manifest, KTreeUrl);
-    } catch (const std::exception& e) {
-      Problem(std::string("version: ") + e.what());
-      return std::nullopt;
-    }
+    return std::any_of(Root.Keys.begin(), Root.Keys.end(), [&](const TPublicKey& Key) {
+      return VerifySignatureWithKey(Manifest, text, Key.X, Key.Y);
+    });
+  }
+
+  bool Signed(const TBytes& Manifest, const TKeyRole& Role) {
+    if (!GetFileInfo(Local("version.sigs")))
+      return false;
+    return MeetsThreshold(Manifest, ReadSignatureLines(ReadFileBytes(Local("version.sigs"))), Role);
   }
 
   // The entries of the list the manifest describes, when it matches and reads.
@@ -266,7 +324,7 @@ class TVerifier {
 
 }  // namespace
 
-TVerifyReport VerifyTree(const std::string& OutDir, std::string_view KeyX, std::string_view KeyY,
+TVerifyReport VerifyTree(const std::string& OutDir, const TKeyRole& Root,
                          const TProgressCallback& Progress) {
   TVerifyReport report;
   std::string out = OutDir;
@@ -274,7 +332,7 @@ TVerifyReport VerifyTree(const std::string& OutDir, std::string_view KeyX, std::
     out += KPathSeparator;
   TVerifier verifier(out, report, Progress);
   try {
-    const std::optional<TManifest> manifest = verifier.Manifest(KeyX, KeyY);
+    const std::optional<TManifest> manifest = verifier.Manifest(Root);
     if (!manifest)
       return report;
     report.Build = manifest->Build;

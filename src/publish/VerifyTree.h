@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "format/Keys.h"
 #include "publish/Pack.h"
 
 namespace vt {
@@ -24,7 +25,9 @@ struct TVerifyReport {
   int64_t Indexes = 0;     // distinct chunk indexes read and checked
 };
 
-// Checks OutDir as a launcher with the key (X, Y as hex) would: the signature of "version",
+// Checks OutDir as a launcher with the root keys Root would: the chain of keys documents from
+// Root to the newest, the signatures of "version" (by a threshold of its release keys; by Root
+// in "version.sig" or "version.sigs" when there are no keys documents), its expiry,
 // the manifest, the file list against the manifest, and every object against the list
 // (present under its name, inflating to the listed size with the listed SHA-256), and the
 // chunk data of each entry with some: the index as "c" pins it, and every chunk's stored bytes
@@ -33,7 +36,7 @@ struct TVerifyReport {
 // the check; the others are all collected. Objects of an absolute base are checked in
 // OutDir/o/ when that folder exists, where Pack puts them for upload. Never raises: a file
 // that cannot be read is one more problem.
-TVerifyReport VerifyTree(const std::string& OutDir, std::string_view KeyX, std::string_view KeyY,
+TVerifyReport VerifyTree(const std::string& OutDir, const TKeyRole& Root,
                          const TProgressCallback& Progress = {});
 
 }  // namespace vt

@@ -15,14 +15,15 @@
 #include "publish/Pack.h"
 #include "publish/PackCache.h"
 #include "publish/Signer.h"
+#include "publish/Signing.h"
 #include "publish/VerifyTree.h"
 
 namespace vt {
 
 const char* const KKeygenUsage = "vtpublish keygen [KEY_FILE]";
 const char* const KPackUsage =
-    "vtpublish pack GAME_DIR OUT_DIR --build N --key KEY_FILE [--objects BASE]\n"
-    "                    [--compress auto|always|never] [--exclude PATTERN]...\n"
+    "vtpublish pack GAME_DIR OUT_DIR --build N --key KEY_FILE... [--expires DURATION]\n"
+    "                    [--objects BASE] [--compress auto|always|never] [--exclude PATTERN]...\n"
     "                    [--chunks auto|never] [--threads N] [--allow-same-or-lower]";
 const char* const KVerifyUsage = "vtpublish verify OUT_DIR [--key KEY_FILE | --key-x X --key-y Y]";
 
@@ -172,7 +173,7 @@ namespace {
 struct TPackRequest {
   std::string GameDir;
   std::string OutDir;
-  std::string KeyFile;
+  TPublication Publication;
   TPackOptions Options;
 };
 
@@ -186,7 +187,11 @@ std::string PackHelp() {
          "object only when it is at least " +
          std::to_string(KAutoSavingPercent) +
          "% smaller), the file list, the manifest\n"
-         "\"version\" for build N and its signature \"version.sig\" made with KEY_FILE.\n"
+         "\"version\" for build N with the next release number, and its signatures made with\n"
+         "KEY_FILE (--key, repeatable, enough for the threshold of release keys; see vtpublish\n"
+         "keys): \"version.sigs\" by every key, \"version.sig\" by the first for launchers\n"
+         "built before keys documents. --expires DURATION (7d, 12h, 30m) makes launchers\n"
+         "refuse the release after that time; renew it with vtpublish refresh.\n"
          "Objects already in OUT_DIR are reused; the manifest is written last.\n"
          "--objects BASE sets where the launcher looks for objects: a folder below the\n"
          "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
@@ -217,9 +222,9 @@ std::string PackHelp() {
 
 TPackRequest ReadPackSwitches(const TArgs& Args) {
   RequirePositional(Args, 2, 2, KPackUsage);
-  if (!Args.Has("build") || !Args.Has("key"))
+  if (!Args.Has("build") || !Args.Lists.count("key"))
     throw TUsageError(std::string("pack needs --build and --key; usage: ") + KPackUsage);
-  TPackRequest request{Args.Positional[0], Args.Positional[1], Args.Option("key"), {}};
+  TPackRequest request{Args.Positional[0], Args.Positional[1], ReadPublication(Args), {}};
   TPackOptions& options = request.Options;
   options.Build = ParseBuild(Args.Option("build"));
   options.Compress = ParseCompress(Args.Option("compress", "auto"));
@@ -230,6 +235,8 @@ TPackRequest ReadPackSwitches(const TArgs& Args) {
     options.Threads = ParseThreads(Args.Option("threads"));
   if (const auto found = Args.Lists.find("exclude"); found != Args.Lists.end())
     options.Exclude = found->second;
+  options.MoreKeys.assign(request.Publication.Keys.begin() + 1, request.Publication.Keys.end());
+  options.ExpiresIn = request.Publication.ExpiresIn;
   try {
     ObjectsFolderFor(options.Objects);
   } catch (const std::exception& e) {
@@ -270,6 +277,7 @@ void PrintPackReport(const TPackRequest& Request, const TPackResult& Result, dou
       Megabytes(Result.StoredBytes).c_str(), static_cast<long long>(Result.FromCache), Seconds,
       static_cast<double>(Result.Bytes - Result.UnreadBytes) / 1048576.0 / std::max(Seconds, 1e-3));
   PrintHeld(Result);
+  PrintStamp(Result.Stamp);
   if (Result.UploadObjects) {
     std::printf("Upload the objects in %s to %s before publishing \"version\".\n",
                 (fs::path(Request.OutDir) / Result.ObjectsFolder).string().c_str(),
@@ -280,15 +288,16 @@ void PrintPackReport(const TPackRequest& Request, const TPackResult& Result, dou
 }  // namespace
 
 int PackCommand(const TWords& Words) {
-  const TArgs args = ParseArgs(Words, {{"build", "key", "objects", "compress", "chunks", "threads"},
-                                       {"exclude"},
-                                       {"allow-same-or-lower"}});
+  const TArgs args =
+      ParseArgs(Words, {{"build", "objects", "compress", "chunks", "threads", "expires"},
+                        {"exclude", "key"},
+                        {"allow-same-or-lower"}});
   if (args.Help) {
     PrintUsage(KPackUsage, PackHelp().c_str());
     return 0;
   }
   TPackRequest request = ReadPackSwitches(args);
-  const TSigningKey key = TSigningKey::Load(request.KeyFile);
+  const TSigningKey& key = request.Publication.Keys.front();
   const auto start = std::chrono::steady_clock::now();
   TProgressLine line("Packing", StdoutIsTerminal());
   request.Options.Progress = Watch(line);
@@ -303,10 +312,11 @@ int VerifyCommand(const TWords& Words) {
   const TArgs args = ParseArgs(Words, {{"key-x", "key-y", "key"}, {}, {}});
   if (args.Help) {
     PrintUsage(KVerifyUsage,
-               "Checks a tree made by pack as the launcher would read it: the signature of\n"
-               "\"version\" (by default against the release key built into this program; or the\n"
-               "public half of KEY_FILE, or X and Y as keygen prints them), the\n"
-               "manifest, the file list, every object's size and SHA-256, and the chunk\n"
+               "Checks a tree made by pack as the launcher would read it: the keys documents\n"
+               "from the root (by default the root keys built into this program; or the public\n"
+               "half of KEY_FILE, or X and Y as keygen prints them) to the newest, the\n"
+               "signatures of \"version\", its expiry, the manifest, the file list, every\n"
+               "object's size and SHA-256, and the chunk\n"
                "data of files that have it (the chunk index, and every chunk on its own).\n"
                "Lists every problem found and exits with 1 when there is any.\n");
     return 0;
@@ -316,19 +326,18 @@ int VerifyCommand(const TWords& Words) {
     throw TUsageError("--key-x and --key-y go together");
   if (args.Has("key") && args.Has("key-x"))
     throw TUsageError("give --key or --key-x and --key-y, not both");
-  const bool ownKey = args.Has("key-x");
-  std::string x = ownKey ? ParseKeyCoordinate(args, "key-x") : KReleaseKeyX;
-  std::string y = ownKey ? ParseKeyCoordinate(args, "key-y") : KReleaseKeyY;
+  TKeyRole root = BuiltInRoot();
+  if (args.Has("key-x"))
+    root = {1, {{ParseKeyCoordinate(args, "key-x"), ParseKeyCoordinate(args, "key-y")}}};
   if (args.Has("key")) {
     const TSigningKey key = TSigningKey::Load(args.Option("key"));
-    x = key.PublicX();
-    y = key.PublicY();
+    root = {1, {{key.PublicX(), key.PublicY()}}};
   }
 
   const std::string& out = args.Positional[0];
   TProgressLine line("Checking", StdoutIsTerminal());
   OnInterrupt(OnCtrlC);
-  const TVerifyReport report = VerifyTree(out, x, y, Watch(line));
+  const TVerifyReport report = VerifyTree(out, root, Watch(line));
   line.End();
   if (GStop.load())
     throw TStopped("stopped");

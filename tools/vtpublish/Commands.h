@@ -17,6 +17,9 @@ class TStopped : public std::runtime_error {
 using TWords = std::vector<std::string>;
 
 class TSigningKey;
+struct TArgs;
+struct TPublication;
+struct TManifestStamp;
 
 int KeygenCommand(const TWords& Words);
 int KeyCommand(const TWords& Words);
@@ -27,6 +30,13 @@ int DiffCommand(const TWords& Words);
 void PrintPublicKey(const TSigningKey& Key);
 int PackCommand(const TWords& Words);
 int VerifyCommand(const TWords& Words);
+int KeysCommand(const TWords& Words);
+int RefreshCommand(const TWords& Words);
+
+// The keys (--key, repeatable) and expiry (--expires) that pack and refresh sign with.
+TPublication ReadPublication(const TArgs& Args);
+// "Release 44, expires 2027-01-05T00:00:00Z, signed for keys version 2"
+void PrintStamp(const TManifestStamp& Stamp);
 
 // Usage lines of each command, for the help text and usage errors.
 extern const char* const KKeygenUsage;
@@ -35,5 +45,7 @@ extern const char* const KVerifyUsage;
 extern const char* const KKeyShowUsage;
 extern const char* const KPruneUsage;
 extern const char* const KDiffUsage;
+extern const char* const KKeysUsage;
+extern const char* const KRefreshUsage;
 
 }  // namespace vt

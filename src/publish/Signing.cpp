@@ -1,0 +1,133 @@
+#include "publish/Signing.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <stdexcept>
+
+#include "format/Json.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "publish/ObjectFiles.h"
+#include "publish/Release.h"
+#include "publish/ReleaseTree.h"
+#include "publish/TreeLock.h"
+
+namespace vt {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TBytes ToBytes(const std::string& Text) {
+  return TBytes(Text.begin(), Text.end());
+}
+
+// One past the highest sequence the tree has published: in its history, or in its live manifest
+// (a tree whose private folder was lost must not start again below what players have seen).
+int64_t NextSequence(const std::string& OutDir) {
+  int64_t highest = 0;
+  const std::vector<THistoryEntry> history = ReadHistory(OutDir);
+  if (!history.empty())
+    highest = history.back().Sequence;
+  try {
+    if (const std::optional<TBytes> live = LiveManifest(OutDir))
+      highest = std::max(highest, ReadManifest(*live, KTreeUrl).Sequence.value_or(0));
+  } catch (const std::exception&) {
+  }
+  return highest + 1;
+}
+
+// The signature lines of Manifest by every key, after the check that they are enough.
+std::vector<TSignatureLine> SignatureLines(const std::string& OutDir, int32_t KeysVersion,
+                                           const TBytes& Manifest,
+                                           const TPublication& Publication) {
+  std::vector<TSignatureLine> lines;
+  for (const TSigningKey& key : Publication.Keys)
+    lines.push_back({KeyId({key.PublicX(), key.PublicY()}), key.Sign(Manifest)});
+  if (KeysVersion == 0)
+    return lines;
+  const std::string path = (fs::path(OutDir) / KeysDocumentPath(KeysVersion)).string();
+  const TKeysDocument keys = ReadKeysDocument(ReadFileBytes(path));
+  if (!MeetsThreshold(Manifest, lines, keys.Release)) {
+    throw std::runtime_error("the keys given do not reach the threshold of release keys that " +
+                             path + " names (" + std::to_string(keys.Release.Threshold) + " of " +
+                             std::to_string(keys.Release.Keys.size()) + ")");
+  }
+  return lines;
+}
+
+}  // namespace
+
+int32_t NewestKeysVersion(const std::string& OutDir) {
+  int32_t version = 0;
+  while (GetFileInfo((fs::path(OutDir) / KeysDocumentPath(version + 1)).string()))
+    ++version;
+  return version;
+}
+
+TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRemoteFile& List,
+                             const std::string& Objects, const TPublication& Publication) {
+  if (Publication.Keys.empty())
+    throw std::runtime_error("no key to sign the release with");
+  TManifestStamp stamp;
+  stamp.Sequence = NextSequence(OutDir);
+  if (Publication.ExpiresIn)
+    stamp.Expires = UtcClockSeconds() + *Publication.ExpiresIn;
+  stamp.KeysVersion = NewestKeysVersion(OutDir);
+  const TBytes manifest = ToBytes(ManifestJson(Build, List, Objects, stamp));
+  const TBytes signature = ToBytes(Publication.Keys.front().Sign(manifest) + "\n");
+  const TBytes signatures =
+      ToBytes(SignatureLinesText(SignatureLines(OutDir, stamp.KeysVersion, manifest, Publication)));
+  const fs::path out(OutDir);
+  AddToHistory(OutDir, *stamp.Sequence, Build, manifest, signature);
+  WriteFileAtomically((out / "version.sig").string(), signature);
+  WriteFileAtomically((out / "version.sigs").string(), signatures);
+  WriteFileAtomically((out / "version").string(), manifest);
+  return stamp;
+}
+
+TManifestStamp Refresh(const std::string& OutDir, const TPublication& Publication) {
+  const TTreeLock lock(OutDir);
+  const std::optional<TBytes> live = LiveManifest(OutDir);
+  if (!live)
+    throw std::runtime_error((fs::path(OutDir) / "version").string() +
+                             ": no release to refresh; pack one first");
+  const TManifest manifest = ReadManifest(*live, KTreeUrl);
+  // The "objects" value as written, not joined with the base.
+  const std::optional<TJsonValue> root =
+      ParseJson({reinterpret_cast<const char*>(live->data()), live->size()});
+  const std::string objects = root ? ReadString(*root, "objects", "") : std::string();
+  return PublishSigned(OutDir, manifest.Build, manifest.List, objects, Publication);
+}
+
+std::optional<int64_t> ParseDuration(const std::string& Text) {
+  if (Text.size() < 2)
+    return std::nullopt;
+  int64_t unit = 0;
+  switch (Text.back()) {
+    case 'd':
+      unit = 86400;
+      break;
+    case 'h':
+      unit = 3600;
+      break;
+    case 'm':
+      unit = 60;
+      break;
+    case 's':
+      unit = 1;
+      break;
+    default:
+      return std::nullopt;
+  }
+  int64_t count = 0;
+  const char* end = Text.data() + Text.size() - 1;
+  const auto [next, error] = std::from_chars(Text.data(), end, count);
+  // Up to about a hundred years: beyond that an expiry means nothing.
+  if (error != std::errc() || next != end || count <= 0 || count > int64_t{36500} * 86400 / unit)
+    return std::nullopt;
+  return count * unit;
+}
+
+}  // namespace vt

@@ -1,0 +1,45 @@
+#pragma once
+// How a release is signed and set live: its sequence and expiry stamped into the manifest, the
+// signatures of its keys, and the order of the writes. Pack and refresh share it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format/Keys.h"
+#include "format/Manifest.h"
+#include "format/RemoteFile.h"
+#include "publish/Release.h"
+#include "publish/Signer.h"
+
+namespace vt {
+
+// The keys that sign a release, and how long it stays fresh.
+struct TPublication {
+  // At least one. The first signs "version.sig" too, which launchers built before keys
+  // documents check against the key built into them.
+  std::vector<TSigningKey> Keys;
+  std::optional<int64_t> ExpiresIn;  // seconds from now; none: it never expires
+};
+
+// The newest keys document version that OutDir serves; 0 when it serves none.
+int32_t NewestKeysVersion(const std::string& OutDir);
+
+// Sets the release of Build with List (and the manifest's "objects" value Objects) live in
+// OutDir: the next sequence, the expiry, the keys version, then the history entry,
+// "version.sig", "version.sigs" and last "version". Raises when the keys do not reach the
+// threshold of the release keys that the newest keys document names. The caller holds the
+// tree's lock.
+TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRemoteFile& List,
+                             const std::string& Objects, const TPublication& Publication);
+
+// Publishes the live release of OutDir again as it is, with a new sequence and expiry: what a
+// daily job runs so that players never see it expire. Takes the tree's lock.
+TManifestStamp Refresh(const std::string& OutDir, const TPublication& Publication);
+
+// A duration such as "7d", "12h", "30m" or "90s" in seconds; nothing when Text is not one
+// above zero.
+std::optional<int64_t> ParseDuration(const std::string& Text);
+
+}  // namespace vt

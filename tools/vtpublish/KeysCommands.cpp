@@ -1,0 +1,197 @@
+// The commands of trust: keys (the tree's keys document and its changes) and refresh (the live
+// release signed again with a new sequence and expiry).
+
+#include <cstdio>
+
+#include "Args.h"
+#include "Commands.h"
+#include "format/UtcTime.h"
+#include "publish/KeyRotation.h"
+#include "publish/Signing.h"
+
+namespace vt {
+
+const char* const KKeysUsage =
+    "vtpublish keys show OUT_DIR [--root PUBLIC_KEY]...\n"
+    "       vtpublish keys add-release OUT_DIR PUBLIC_KEY [--threshold N] [--key ROOT_KEY]...\n"
+    "       vtpublish keys retire-release OUT_DIR PUBLIC_KEY [--threshold N] [--key ROOT_KEY]...\n"
+    "       vtpublish keys replace-root OUT_DIR OLD_KEY NEW_KEY [--threshold N] [--key "
+    "ROOT_KEY]...\n"
+    "       vtpublish keys sign OUT_DIR --key ROOT_KEY...\n"
+    "       vtpublish keys drop OUT_DIR";
+const char* const KRefreshUsage =
+    "vtpublish refresh OUT_DIR --key KEY_FILE... [--expires DURATION]";
+
+namespace {
+
+constexpr const char* KKeysHelp =
+    "The launcher trusts the root keys built into it. They hand the signing of releases to\n"
+    "release keys through a keys document the tree serves (keys/N.json, signed in\n"
+    "keys/N.sigs); each new version must be signed by enough of the current root keys and\n"
+    "of its own. Before the first version the root keys sign releases themselves.\n"
+    "  show            the newest version, its keys, and a change waiting for signatures\n"
+    "  add-release     a new release key (PUBLIC_KEY: the lines keygen printed, or a key file)\n"
+    "  retire-release  a release key that leaked or is no longer used\n"
+    "  replace-root    a root key by another\n"
+    "  sign            one more root signature for the waiting change\n"
+    "  drop            forget the waiting change\n"
+    "--root PUBLIC_KEY (repeatable, one of them must sign) names the root keys the launcher\n"
+    "is built with, when they are not those built into this program; it counts only while\n"
+    "the tree has no keys document.\n"
+    "A change builds on the waiting one if there is one, so that several go in one version.\n"
+    "--key ROOT_KEY (repeatable) signs it at once; once enough root keys have signed, the\n"
+    "version is published. --threshold N sets how many keys of the changed role must sign.\n"
+    "After a change of release keys, publish the live release with them: vtpublish refresh.\n";
+
+std::vector<TSigningKey> LoadKeys(const TArgs& Args) {
+  std::vector<TSigningKey> keys;
+  if (const auto found = Args.Lists.find("key"); found != Args.Lists.end()) {
+    for (const std::string& path : found->second)
+      keys.push_back(TSigningKey::Load(path));
+  }
+  return keys;
+}
+
+// The launcher's root before any keys document: --root, or the one built in.
+TKeyRole FirstRoot(const TArgs& Args) {
+  const auto found = Args.Lists.find("root");
+  if (found == Args.Lists.end())
+    return BuiltInRoot();
+  TKeyRole root;
+  for (const std::string& path : found->second)
+    root.Keys.push_back(ReadPublicKeyFile(path));
+  return root;
+}
+
+std::string Role(const TKeyRole& Role) {
+  std::string text = std::to_string(Role.Threshold) + " of";
+  for (const TPublicKey& key : Role.Keys)
+    text += " " + KeyId(key).substr(0, 16);
+  return text;
+}
+
+void PrintKeys(const char* Title, const TKeysDocument& Keys) {
+  std::printf("%s version %d\n  root keys:    %s\n  release keys: %s\n", Title, Keys.Version,
+              Role(Keys.Root).c_str(), Role(Keys.Release).c_str());
+}
+
+int Show(const std::string& OutDir, const TKeyRole& Root) {
+  PrintKeys("Live keys:", NewestKeys(OutDir, Root));
+  if (const std::optional<TKeysProposal> pending = PendingKeys(OutDir)) {
+    PrintKeys("Waiting for signatures:", pending->Document);
+    std::printf("  signed by %zu key%s\n", pending->Signatures.size(),
+                pending->Signatures.size() == 1 ? "" : "s");
+  }
+  return 0;
+}
+
+int Report(const std::string& OutDir, const TKeysOutcome& Outcome) {
+  if (Outcome.Published) {
+    std::printf(
+        "Published keys version %d. Sign the live release with its release keys now: "
+        "vtpublish refresh %s --key KEY_FILE\n",
+        Outcome.Proposal.Document.Version, OutDir.c_str());
+    return 0;
+  }
+  std::string missing;
+  for (const std::string& part : Outcome.Missing)
+    missing += (missing.empty() ? "" : " and ") + part;
+  std::printf("Keys version %d waits for %s; add each with vtpublish keys sign %s --key ROOT_KEY\n",
+              Outcome.Proposal.Document.Version, missing.c_str(), OutDir.c_str());
+  return 0;
+}
+
+std::optional<int32_t> Threshold(const TArgs& Args) {
+  if (!Args.Has("threshold"))
+    return std::nullopt;
+  const std::string text = Args.Option("threshold");
+  if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != text.npos)
+    throw TUsageError("--threshold takes a count of keys, not \"" + text + "\"");
+  return std::stoi(text);
+}
+
+TKeysChange ReadChange(const std::string& Verb, const TArgs& Args) {
+  TKeysChange change;
+  change.Threshold = Threshold(Args);
+  if (Verb == "add-release" || Verb == "retire-release") {
+    RequirePositional(Args, 3, 3, KKeysUsage);
+    change.Kind =
+        Verb == "add-release" ? TKeysChange::TKind::AddRelease : TKeysChange::TKind::RetireRelease;
+  } else if (Verb == "replace-root") {
+    RequirePositional(Args, 4, 4, KKeysUsage);
+    change.Kind = TKeysChange::TKind::ReplaceRoot;
+    change.NewKey = ReadPublicKeyFile(Args.Positional[3]);
+  } else {
+    throw TUsageError("unknown keys command \"" + Verb + "\"; usage: " + KKeysUsage);
+  }
+  change.Key = ReadPublicKeyFile(Args.Positional[2]);
+  return change;
+}
+
+}  // namespace
+
+int KeysCommand(const TWords& Words) {
+  const TArgs args = ParseArgs(Words, {{"threshold"}, {"key", "root"}, {}});
+  if (args.Help) {
+    PrintUsage(KKeysUsage, KKeysHelp);
+    return 0;
+  }
+  RequirePositional(args, 2, 4, KKeysUsage);
+  const std::string& verb = args.Positional[0];
+  const std::string& out = args.Positional[1];
+  const TKeyRole root = FirstRoot(args);
+  if (verb == "show" || verb == "drop" || verb == "sign") {
+    RequirePositional(args, 2, 2, KKeysUsage);
+    if (verb == "show")
+      return Show(out, root);
+    if (verb == "drop") {
+      std::printf(DropPendingKeys(out) ? "Dropped the waiting keys change\n"
+                                       : "No keys change was waiting\n");
+      return 0;
+    }
+    if (!args.Lists.count("key"))
+      throw TUsageError(std::string("keys sign needs --key; usage: ") + KKeysUsage);
+    return Report(out, SignPendingKeys(out, LoadKeys(args), root));
+  }
+  const TKeysChange change = ReadChange(verb, args);
+  return Report(out, ChangeKeys(out, change, LoadKeys(args), root));
+}
+
+TPublication ReadPublication(const TArgs& Args) {
+  TPublication publication{LoadKeys(Args), std::nullopt};
+  if (Args.Has("expires")) {
+    publication.ExpiresIn = ParseDuration(Args.Option("expires"));
+    if (!publication.ExpiresIn)
+      throw TUsageError("--expires takes a duration such as 7d, 12h or 30m, not \"" +
+                        Args.Option("expires") + "\"");
+  }
+  return publication;
+}
+
+void PrintStamp(const TManifestStamp& Stamp) {
+  std::printf("Release %lld, %s, signed for keys version %d\n",
+              static_cast<long long>(Stamp.Sequence.value_or(0)),
+              Stamp.Expires ? ("expires " + UtcTimeText(*Stamp.Expires)).c_str() : "never expires",
+              Stamp.KeysVersion);
+}
+
+int RefreshCommand(const TWords& Words) {
+  const TArgs args = ParseArgs(Words, {{"expires"}, {"key"}, {}});
+  if (args.Help) {
+    PrintUsage(KRefreshUsage,
+               "Signs the live release of OUT_DIR again, as it is, with the next release number\n"
+               "and, with --expires, a new expiry (7d, 12h, 30m, 90s): what a daily job runs so\n"
+               "that launchers, which refuse an expired release, never see it expire. Nothing is\n"
+               "packed. The keys (--key, repeatable) must reach the threshold of the release\n"
+               "keys of the newest keys document; the first also signs version.sig for\n"
+               "launchers built before keys documents.\n");
+    return 0;
+  }
+  RequirePositional(args, 1, 1, KRefreshUsage);
+  if (!args.Lists.count("key"))
+    throw TUsageError(std::string("refresh needs --key; usage: ") + KRefreshUsage);
+  PrintStamp(Refresh(args.Positional[0], ReadPublication(args)));
+  return 0;
+}
+
+}  // namespace vt
