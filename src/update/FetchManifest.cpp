@@ -109,11 +109,9 @@ class TVerification {
   // Each newer keys document the server has, one version at a time, each signed by a threshold
   // of the root before it and of its own root.
   void WalkKeys() {
-    const std::string unreadable = "the update server's keys cannot be read";
     for (int32_t step = 0;; ++step) {
       const int32_t version = (FTrust.Keys ? FTrust.Keys->Version : 0) + 1;
-      const std::optional<TBytes> text = HttpGetBytesIfThere(
-          FClient, FRun.Url + KeysDocumentPath(version), KMaxKeysBytes, unreadable);
+      const std::optional<TBytes> text = KeysFile(KeysDocumentPath(version));
       if (!text)
         return;
       if (step == KMaxKeySteps) {
@@ -122,8 +120,7 @@ class TVerification {
                                         " versions ahead of this game folder's - nothing was "
                                         "changed");
       }
-      const std::optional<TBytes> sigs = HttpGetBytesIfThere(
-          FClient, FRun.Url + KeysSignaturesPath(version), KMaxKeysBytes, unreadable);
+      const std::optional<TBytes> sigs = KeysFile(KeysSignaturesPath(version));
       std::optional<TKeysDocument> next = VerifiedNextKeys(
           *text, sigs ? std::span<const uint8_t>(*sigs) : std::span<const uint8_t>(), version,
           FTrust.Keys ? FTrust.Keys->Root : FRoot);
@@ -132,6 +129,20 @@ class TVerification {
       FRotated = FRotated || Retires(ReleaseRole(FTrust, FRoot), next->Release);
       FTrust.Keys = std::move(*next);
       FSignatures.reset();  // verified again with the new keys
+    }
+  }
+
+  // A file of the keys, bounded: one larger than any keys document is the server's fault.
+  std::optional<TBytes> KeysFile(const std::string& Path) {
+    const std::string tooLarge = "the update server's keys are larger than " +
+                                 std::to_string(KMaxKeysBytes / 1024) +
+                                 " KiB - nothing was changed";
+    try {
+      return HttpGetBytesIfThere(FClient, FRun.Url + Path, KMaxKeysBytes, tooLarge);
+    } catch (const TUpdateError& e) {
+      if (e.what() == tooLarge)
+        throw TTrustRefused("keys", tooLarge);
+      throw;
     }
   }
 

@@ -466,9 +466,14 @@ unsigned_final() {
   run unsigned -dir "$(ppath "$W/unsigned")" -url "${URL}bad/" --retries 3
   [ "$RC" -eq 1 ] && [ "$(cat "$W/unsigned.err")" = \
     "Update failed: the update list is not signed by Veltrano RPG - nothing was changed" ] &&
-    [ "$(requests_since "$before" | grep -c '^GET /bad/version?')" -eq 1 ] || show unsigned
+    [ "$(requests_since "$before" | grep -c '^GET /bad/version?')" -eq 1 ] ||
+    { show unsigned; return 1; }
+  # Programs tell a refusal of trust from other failures by its cause.
+  run unsigned-json -dir "$(ppath "$W/unsigned")" -url "${URL}bad/" --json
+  [ "$RC" -eq 1 ] && json "$W/unsigned-json.out" | grep '"cause": "signature"' >/dev/null ||
+    show unsigned-json
 }
-e2e_case "--retries never retries a signature failure" unsigned_final
+e2e_case "--retries never retries a signature failure; --json names the cause" unsigned_final
 
 # ---- --limit-rate ---------------------------------------------------------------------------
 

@@ -86,9 +86,18 @@ std::vector<TRemoteFile> PublishRelease(TServedBodies& Server, const TGameFiles&
     }
     entries.push_back(entry);
   }
-  PublishList(Server, FileListJson(entries), true, Build,
-              "lists/" + std::to_string(Build) + ".json.z");
+  PublishList(Server, FileListJson(entries), true, Build, ReleaseListOf(entries, Build).Path);
   return entries;
+}
+
+TRemoteFile ReleaseListOf(const std::vector<TRemoteFile>& Entries, int32_t Build) {
+  const std::string text = FileListJson(Entries);
+  const std::vector<uint8_t> bytes(text.begin(), text.end());
+  return {"lists/" + std::to_string(Build) + ".json.z",
+          static_cast<int64_t>(bytes.size()),
+          Sha256Hex(bytes),
+          static_cast<int64_t>(ZlibCompress(bytes).size()),
+          {}};
 }
 
 TRunResult RunUpdate(const std::string& Dir, const std::string& Url, TUpdaterOptions Options) {

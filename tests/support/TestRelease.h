@@ -39,6 +39,9 @@ using TGameFiles = std::map<std::string, std::string>;
 std::vector<TRemoteFile> PublishRelease(TServedBodies& Server, const TGameFiles& Files,
                                         int32_t Build, bool Compress, int64_t ChunkFrom = 0);
 
+// The list PublishRelease serves for Entries of Build, as its manifest describes it.
+TRemoteFile ReleaseListOf(const std::vector<TRemoteFile>& Entries, int32_t Build);
+
 // The URL path of an entry's chunk index ("/o/cd/cd...ci"); the entry must have one.
 std::string ChunkIndexPath(const TRemoteFile& File);
 
