@@ -127,11 +127,20 @@ TPruneReport Prune(const std::string& OutDir, int64_t Keep, bool DryRun) {
   TPruner pruner(OutDir, report);
   pruner.Keep(*live, "version (the live build)");
   const std::vector<THistoryEntry> history = ReadHistory(OutDir);
-  const size_t first = history.size() > static_cast<size_t>(Keep) ? history.size() - Keep : 0;
+  // Refreshes publish a build again and again; together they are one of the builds kept.
+  size_t first = history.size();
+  for (int64_t builds = 0; first > 0; --first) {
+    if (first == history.size() || history[first - 1].Build != history[first].Build) {
+      if (builds == Keep)
+        break;
+      ++builds;
+    }
+  }
   std::vector<THistoryEntry> dropped(history.begin(), history.begin() + first);
   for (size_t i = first; i < history.size(); ++i) {
     pruner.Keep(ReadFileBytes(history[i].Path), "build " + std::to_string(history[i].Build));
-    report.KeptBuilds.push_back(history[i].Build);
+    if (report.KeptBuilds.empty() || report.KeptBuilds.back() != history[i].Build)
+      report.KeptBuilds.push_back(history[i].Build);
   }
   for (const THistoryEntry& entry : dropped)
     pruner.SeeStoreOf(ReadFileBytes(entry.Path));

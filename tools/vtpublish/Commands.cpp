@@ -224,7 +224,7 @@ TPackRequest ReadPackSwitches(const TArgs& Args) {
   RequirePositional(Args, 2, 2, KPackUsage);
   if (!Args.Has("build") || !Args.Lists.count("key"))
     throw TUsageError(std::string("pack needs --build and --key; usage: ") + KPackUsage);
-  TPackRequest request{Args.Positional[0], Args.Positional[1], ReadPublication(Args), {}};
+  TPackRequest request{Args.Positional[0], Args.Positional[1], {}, {}};
   TPackOptions& options = request.Options;
   options.Build = ParseBuild(Args.Option("build"));
   options.Compress = ParseCompress(Args.Option("compress", "auto"));
@@ -235,13 +235,15 @@ TPackRequest ReadPackSwitches(const TArgs& Args) {
     options.Threads = ParseThreads(Args.Option("threads"));
   if (const auto found = Args.Lists.find("exclude"); found != Args.Lists.end())
     options.Exclude = found->second;
-  options.MoreKeys.assign(request.Publication.Keys.begin() + 1, request.Publication.Keys.end());
-  options.ExpiresIn = request.Publication.ExpiresIn;
+
   try {
     ObjectsFolderFor(options.Objects);
   } catch (const std::exception& e) {
     throw TUsageError(e.what());
   }
+  request.Publication = ReadPublication(Args);
+  options.MoreKeys.assign(request.Publication.Keys.begin() + 1, request.Publication.Keys.end());
+  options.ExpiresIn = request.Publication.ExpiresIn;
   return request;
 }
 

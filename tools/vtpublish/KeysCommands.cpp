@@ -158,13 +158,14 @@ int KeysCommand(const TWords& Words) {
 }
 
 TPublication ReadPublication(const TArgs& Args) {
-  TPublication publication{LoadKeys(Args), std::nullopt};
+  TPublication publication;
   if (Args.Has("expires")) {
     publication.ExpiresIn = ParseDuration(Args.Option("expires"));
     if (!publication.ExpiresIn)
       throw TUsageError("--expires takes a duration such as 7d, 12h or 30m, not \"" +
                         Args.Option("expires") + "\"");
   }
+  publication.Keys = LoadKeys(Args);  // last: a bad command line is told before a bad key
   return publication;
 }
 
