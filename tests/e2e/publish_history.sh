@@ -113,9 +113,11 @@ rclone_upload() {
   cp "$W/srv/b3/version" "$W/srv/b3/version.sig" "$bucket/"
   touch "$bucket/o/stale-object"
   rclone copy "$OUT" "$bucket" --exclude "/version" --exclude "/version.sig" \
-    --exclude "/.vtpublish/**" --header-upload "Cache-Control: public, max-age=31536000, immutable" \
+    --exclude "/version.sigs" --exclude "/.vtpublish/**" --header-upload "Cache-Control: public, max-age=31536000, immutable" \
     2>"$W/rclone1.err" || { cat "$W/rclone1.err" >&2; return 1; }
-  "$VTPUBLISH" verify "$bucket" >"$W/bucket1.log" 2>&1 && grep -q "build 3 is sound" "$W/bucket1.log" ||
+  # Build 4's signatures wait for step 2 with its manifest.
+  [ ! -e "$bucket/version.sigs" ] &&
+    "$VTPUBLISH" verify "$bucket" >"$W/bucket1.log" 2>&1 && grep -q "build 3 is sound" "$W/bucket1.log" ||
     { cat "$W/bucket1.log" >&2; return 1; }
   rclone sync "$OUT" "$bucket" --exclude "/.vtpublish/**" --delete-after \
     --header-upload "Cache-Control: no-cache" 2>"$W/rclone2.err" || { cat "$W/rclone2.err" >&2; return 1; }
