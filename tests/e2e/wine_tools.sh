@@ -186,9 +186,39 @@ case_longest_names() {
   [ "$status" = 0 ] && e2e_same_tree "$W/game-long" "$W/long" --no-record
 }
 
+# Trust made under Wine: a release key added with the committed root, a release signed by both
+# with an expiry, refreshed; vtupdate.exe installs it, remembers release 2, and then refuses the
+# replay of release 1 with its cause, leaving the folder as it was.
+case_trust() {
+  local tree="$W/srv-trust" dev own url status=0
+  dev="$(winpath "$KEY")" own="$(winpath "$W/own-key.pem")"
+  vtpublish_exe keys add-release "$(winpath "$tree")" "$own" --key "$dev" >/dev/null &&
+    vtpublish_exe pack "$(winpath "$W/game")" "$(winpath "$tree")" --build 1 --key "$dev" \
+      --key "$own" --expires 7d >/dev/null &&
+    mkdir -p "$W/replay" && cp "$tree"/version* "$W/replay/" &&
+    vtpublish_exe refresh "$(winpath "$tree")" --key "$own" --key "$dev" --expires 7d |
+    grep -q '^Release 2, expires .*, signed for keys version 1' &&
+    { [ -z "$LINUX_VTPUBLISH" ] || "$LINUX_VTPUBLISH" verify "$tree" --key "$KEY" >/dev/null; } ||
+    return 1
+  e2e_start_nginx "$tree"
+  url="http://127.0.0.1:$E2E_HTTP_PORT/"
+  wine "$WIN_VTUPDATE" -dir "$(winpath "$W/trusting")" -url "$url" >"$W/trust1.out" 2>&1 &&
+    grep -q '"seq":2,' "$W/trusting/vtlaunch.trust" || status=1
+  cp "$W/replay"/version* "$tree/"
+  if [ "$status" = 0 ] && ! { ! wine "$WIN_VTUPDATE" -dir "$(winpath "$W/trusting")" -url "$url" \
+    --json >"$W/trust2.out" 2>&1 && grep -q '"cause":"rollback"' "$W/trust2.out" &&
+    e2e_same_tree "$W/game" "$W/trusting" --no-record; }; then
+    cat "$W/trust1.out" "$W/trust2.out" >&2
+    status=1
+  fi
+  e2e_stop_nginx
+  return $status
+}
+
 e2e_case "vtpublish.exe keygen" case_keygen
 e2e_case "vtpublish.exe pack and verify with its own key" case_pack_verify_own_key
 e2e_case "trees cross between the Linux and Windows signers" case_cross_platform_trees
+e2e_case "keys, pack --expires and refresh under Wine; vtupdate.exe refuses the replay" case_trust
 e2e_case "vtupdate.exe installs from nginx, then finds the folder up to date" \
   case_vtupdate_installs
 if [ -n "$LINUX_VTPUBLISH" ]; then
