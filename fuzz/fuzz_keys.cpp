@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   try {
     const vt::TKeysDocument keys = vt::ReadKeysDocument({Data, Size});
     const std::string written = vt::KeysDocumentJson(keys);
-    if (!(vt::ReadKeysDocument({reinterpret_cast<const uint8_t*>(written.data()), written.size()}) ==
-          keys))
+    if (!(vt::ReadKeysDocument(
+              {reinterpret_cast<const uint8_t*>(written.data()), written.size()}) == keys))
       __builtin_trap();
   } catch (const vt::TUpdateError&) {
   }

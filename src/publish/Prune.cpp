@@ -60,8 +60,10 @@ class TPruner {
   void Collect(const std::vector<THistoryEntry>& Dropped) {
     for (const THistoryEntry& entry : Dropped) {
       Candidate(fs::path(entry.Path), FReport.HistoryEntries);
-      if (fs::exists(entry.Path + ".sig"))
-        Candidate(fs::path(entry.Path + ".sig"), FUncounted);
+      for (const char* signatures : {".sig", ".sigs"}) {
+        if (fs::exists(entry.Path + signatures))
+          Candidate(fs::path(entry.Path + signatures), FUncounted);
+      }
     }
     Scan("lists", IsListName, FReport.Lists);
     for (const std::string& store : FStores) {

@@ -121,7 +121,7 @@ std::vector<THistoryEntry> ReadHistory(const std::string& OutDir) {
 }
 
 void AddToHistory(const std::string& OutDir, int64_t Sequence, int32_t Build,
-                  const TBytes& Manifest, const TBytes& Signature) {
+                  const TBytes& Manifest, const TBytes& Signature, const TBytes& Signatures) {
   char name[64];
   std::snprintf(name, sizeof name, "%06lld-%d%s", static_cast<long long>(Sequence), Build,
                 KHistoryExtension);
@@ -130,6 +130,7 @@ void AddToHistory(const std::string& OutDir, int64_t Sequence, int32_t Build,
     throw std::runtime_error(folder + ": cannot be made");
   const std::string path = (fs::path(folder) / name).string();
   WriteFileAtomically(path + ".sig", Signature);
+  WriteFileAtomically(path + ".sigs", Signatures);
   WriteFileAtomically(path, Manifest);
 }
 

@@ -54,16 +54,19 @@ int32_t BuildOf(const TBytes& Manifest);
 struct THistoryEntry {
   int64_t Sequence = 0;
   int32_t Build = 0;
-  std::string Path;  // local path of the kept manifest; its signature is Path + ".sig"
+  // Local path of the kept manifest; its signatures are Path + ".sig" and, since keys
+  // documents, Path + ".sigs".
+  std::string Path;
 };
 
 // The tree's history, oldest first; empty when it has none. Files that are not history
 // entries are skipped.
 std::vector<THistoryEntry> ReadHistory(const std::string& OutDir);
-// Adds Manifest (of Build, published as Sequence) with its Signature file as the newest
-// history entry, so that an older build can be served again as it was.
+// Adds Manifest (of Build, published as Sequence) with its files of signatures ("version.sig"
+// and "version.sigs") as the newest history entry, so that an older build can be served again
+// as it was.
 void AddToHistory(const std::string& OutDir, int64_t Sequence, int32_t Build,
-                  const TBytes& Manifest, const TBytes& Signature);
+                  const TBytes& Manifest, const TBytes& Signature, const TBytes& Signatures);
 // The folder of the history, for messages.
 std::string HistoryFolder(const std::string& OutDir);
 

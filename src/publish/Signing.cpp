@@ -80,7 +80,7 @@ TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRe
   const TBytes signatures =
       ToBytes(SignatureLinesText(SignatureLines(OutDir, stamp.KeysVersion, manifest, Publication)));
   const fs::path out(OutDir);
-  AddToHistory(OutDir, *stamp.Sequence, Build, manifest, signature);
+  AddToHistory(OutDir, *stamp.Sequence, Build, manifest, signature, signatures);
   WriteFileAtomically((out / "version.sig").string(), signature);
   WriteFileAtomically((out / "version.sigs").string(), signatures);
   WriteFileAtomically((out / "version").string(), manifest);

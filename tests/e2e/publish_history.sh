@@ -59,12 +59,13 @@ prune_to_two() {
   after="$(find "$OUT/o" -type f | wc -l)"
   # Builds 1 and 2 alone had their story texts, old.pak went in build 3.
   grep -q "kept builds: 3, 4" "$W/prune.log" && [ "$after" -eq $((before - 3)) ] &&
-    [ "$(grep -c '^would remove' "$W/dry.log")" -eq $((3 + 2 + 4)) ]
+    # 3 objects, 2 lists, and 2 history entries of a manifest and its two files of signatures.
+    [ "$(grep -c '^would remove' "$W/dry.log")" -eq $((3 + 2 + 6)) ]
 }
 e2e_case "prune --keep 2 removes what only builds 1 and 2 needed; --dry-run removes nothing" \
   prune_to_two
 
-# One served folder per kept build: its manifest and signature from the history, the lists
+# One served folder per kept build: its manifest and signatures from the history, the lists
 # and objects of the pruned tree.
 mkdir -p "$W/srv"
 for entry in "$OUT"/.vtpublish/history/*.version; do
@@ -73,6 +74,7 @@ for entry in "$OUT"/.vtpublish/history/*.version; do
   mkdir -p "$W/srv/b$n"
   cp "$entry" "$W/srv/b$n/version"
   cp "$entry.sig" "$W/srv/b$n/version.sig"
+  cp "$entry.sigs" "$W/srv/b$n/version.sigs"
   ln -s "$OUT/lists" "$W/srv/b$n/lists"
   ln -s "$OUT/o" "$W/srv/b$n/o"
 done
