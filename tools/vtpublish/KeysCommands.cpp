@@ -2,10 +2,12 @@
 // release signed again with a new sequence and expiry).
 
 #include <cstdio>
+#include <filesystem>
 
 #include "Args.h"
 #include "Commands.h"
 #include "format/UtcTime.h"
+#include "platform/Files.h"
 #include "publish/KeyRotation.h"
 #include "publish/Signing.h"
 
@@ -23,6 +25,8 @@ const char* const KRefreshUsage =
     "vtpublish refresh OUT_DIR --key KEY_FILE... [--expires DURATION]";
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr const char* KKeysHelp =
     "The launcher trusts the root keys built into it. They hand the signing of releases to\n"
@@ -87,10 +91,12 @@ int Show(const std::string& OutDir, const TKeyRole& Root) {
 
 int Report(const std::string& OutDir, const TKeysOutcome& Outcome) {
   if (Outcome.Published) {
-    std::printf(
-        "Published keys version %d. Sign the live release with its release keys now: "
-        "vtpublish refresh %s --key KEY_FILE\n",
-        Outcome.Proposal.Document.Version, OutDir.c_str());
+    const bool live = GetFileInfo((fs::path(OutDir) / "version").string()).has_value();
+    const std::string next =
+        live ? "sign the live release again: vtpublish refresh " + OutDir
+             : "pack the first release: vtpublish pack GAME_DIR " + OutDir + " --build N";
+    std::printf("Published keys version %d. With its release keys, %s --key KEY_FILE\n",
+                Outcome.Proposal.Document.Version, next.c_str());
     return 0;
   }
   std::string missing;
