@@ -503,7 +503,7 @@ TEST_F(Publish, ToolShowsKeysPrunesDiffsAndRefusesWhatWouldHurtPlayers) {
       {"keys sign " + out + " --key " + key, 0, "Published keys version 2"},
       {"keys retire-release " + out + " " + other + " --key " + key, 1, "the only release key"},
       {"verify " + out + " --key " + key, 1, "not signed by enough of the release keys"},
-      {pack + " --build 12", 1, "do not reach the threshold of release keys"},
+      {pack + " --build 12", 1, "do not reach the threshold of the keys/2.json release keys"},
       {"refresh " + out + " --key " + other, 0,
        "Release 6, never expires, signed for keys "
        "version 2"},

@@ -126,6 +126,10 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
     throw std::runtime_error(OutDir + ": the output folder lies inside the game folder");
   const TTreeLock lock(OutDir);
   result.PreviousBuild = CheckBuild(OutDir, Options);
+  TPublication publication{{Key}, Options.ExpiresIn};
+  publication.Keys.insert(publication.Keys.end(), Options.MoreKeys.begin(), Options.MoreKeys.end());
+  // Before the long part: keys that cannot publish are told at once.
+  RequireEnoughKeys(OutDir, publication);
   TGameListing listing = ListGameFiles(GameDir, ExcludeRulesFor(GameDir, Options));
   result.Excluded = listing.Excluded;
   result.LeftOutVcs = std::move(listing.LeftOutVcs);
@@ -140,8 +144,6 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
   const std::vector<TRemoteFile> entries = packer.PackAll(listing.Files);
 
   result.List = WriteList(out, entries, Options.Compress);
-  TPublication publication{{Key}, Options.ExpiresIn};
-  publication.Keys.insert(publication.Keys.end(), Options.MoreKeys.begin(), Options.MoreKeys.end());
   result.Stamp = PublishSigned(OutDir, Options.Build, result.List, Options.Objects, publication);
   try {
     TPackCache::Save(OutDir, GameDir, packer.CacheFiles(listing.Files), started);

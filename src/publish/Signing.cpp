@@ -38,26 +38,47 @@ int64_t NextSequence(const std::string& OutDir) {
   return highest + 1;
 }
 
-// The signature lines of Manifest by every key, after the check that they are enough.
-std::vector<TSignatureLine> SignatureLines(const std::string& OutDir, int32_t KeysVersion,
-                                           const TBytes& Manifest,
+// The signature lines of Manifest by every key.
+std::vector<TSignatureLine> SignatureLines(const TBytes& Manifest,
                                            const TPublication& Publication) {
   std::vector<TSignatureLine> lines;
   for (const TSigningKey& key : Publication.Keys)
     lines.push_back({KeyId({key.PublicX(), key.PublicY()}), key.Sign(Manifest)});
-  if (KeysVersion == 0)
-    return lines;
-  const std::string path = (fs::path(OutDir) / KeysDocumentPath(KeysVersion)).string();
-  const TKeysDocument keys = ReadKeysDocument(ReadFileBytes(path));
-  if (!MeetsThreshold(Manifest, lines, keys.Release)) {
-    throw std::runtime_error("the keys given do not reach the threshold of release keys that " +
-                             path + " names (" + std::to_string(keys.Release.Threshold) + " of " +
-                             std::to_string(keys.Release.Keys.size()) + ")");
-  }
   return lines;
 }
 
 }  // namespace
+
+void RequireEnoughKeys(const std::string& OutDir, const TPublication& Publication) {
+  if (Publication.Keys.empty())
+    throw std::runtime_error("no key to sign the release with");
+  const int32_t version = NewestKeysVersion(OutDir);
+  // Before any keys document the root signs releases. A root of one key is not checked: the
+  // key built into this program need not be the launcher's.
+  const TKeyRole role =
+      version == 0
+          ? BuiltInRoot()
+          : ReadKeysDocument(ReadFileBytes((fs::path(OutDir) / KeysDocumentPath(version)).string()))
+                .Release;
+  if (version == 0 && role.Threshold == 1)
+    return;
+  int32_t signers = 0;
+  for (const TPublicKey& key : role.Keys) {
+    signers += std::any_of(Publication.Keys.begin(), Publication.Keys.end(),
+                           [&](const TSigningKey& Given) {
+                             return Given.PublicX() == key.X && Given.PublicY() == key.Y;
+                           })
+                   ? 1
+                   : 0;
+  }
+  if (signers < role.Threshold) {
+    throw std::runtime_error(
+        "the keys given do not reach the threshold of the " +
+        std::string(version == 0 ? "root keys" : KeysDocumentPath(version) + " release keys") +
+        " (" + std::to_string(role.Threshold) + " of " + std::to_string(role.Keys.size()) +
+        "); give more --key, or change the release keys with vtpublish keys");
+  }
+}
 
 int32_t NewestKeysVersion(const std::string& OutDir) {
   int32_t version = 0;
@@ -68,8 +89,7 @@ int32_t NewestKeysVersion(const std::string& OutDir) {
 
 TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRemoteFile& List,
                              const std::string& Objects, const TPublication& Publication) {
-  if (Publication.Keys.empty())
-    throw std::runtime_error("no key to sign the release with");
+  RequireEnoughKeys(OutDir, Publication);
   TManifestStamp stamp;
   stamp.Sequence = NextSequence(OutDir);
   if (Publication.ExpiresIn)
@@ -77,8 +97,7 @@ TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRe
   stamp.KeysVersion = NewestKeysVersion(OutDir);
   const TBytes manifest = ToBytes(ManifestJson(Build, List, Objects, stamp));
   const TBytes signature = ToBytes(Publication.Keys.front().Sign(manifest) + "\n");
-  const TBytes signatures =
-      ToBytes(SignatureLinesText(SignatureLines(OutDir, stamp.KeysVersion, manifest, Publication)));
+  const TBytes signatures = ToBytes(SignatureLinesText(SignatureLines(manifest, Publication)));
   const fs::path out(OutDir);
   AddToHistory(OutDir, *stamp.Sequence, Build, manifest, signature, signatures);
   WriteFileAtomically((out / "version.sig").string(), signature);

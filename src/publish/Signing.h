@@ -23,14 +23,18 @@ struct TPublication {
   std::optional<int64_t> ExpiresIn;  // seconds from now; none: it never expires
 };
 
+// Raises with a one-line message unless Publication's keys reach the threshold that a release
+// of OutDir needs: of the release keys of its newest keys document, or before any, of a root of
+// several keys built into this program.
+void RequireEnoughKeys(const std::string& OutDir, const TPublication& Publication);
+
 // The newest keys document version that OutDir serves; 0 when it serves none.
 int32_t NewestKeysVersion(const std::string& OutDir);
 
 // Sets the release of Build with List (and the manifest's "objects" value Objects) live in
 // OutDir: the next sequence, the expiry, the keys version, then the history entry,
-// "version.sig", "version.sigs" and last "version". Raises when the keys do not reach the
-// threshold of the release keys that the newest keys document names. The caller holds the
-// tree's lock.
+// "version.sig", "version.sigs" and last "version". Raises as RequireEnoughKeys does, before
+// anything is written. The caller holds the tree's lock.
 TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRemoteFile& List,
                              const std::string& Objects, const TPublication& Publication);
 
