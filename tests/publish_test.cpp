@@ -493,6 +493,7 @@ TEST_F(Publish, ToolShowsKeysPrunesDiffsAndRefusesWhatWouldHurtPlayers) {
       {pack + " --build 12 --expires 0d", 2, "--expires takes a duration"},
       {"refresh " + out + " --expires 7d", 2, "refresh needs --key"},
       {"refresh " + out + " --key " + key + " --expires 7d", 0, "Release 5, expires 2"},
+      {"keys frob " + out, 2, "unknown keys command \"frob\""},
       {"keys show " + out + " --root " + key, 0, "Live keys: version 0"},
       {"keys add-release " + out + " " + other + " --key " + other + " --root " + key, 1,
        "neither a current"},

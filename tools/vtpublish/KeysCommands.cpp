@@ -14,6 +14,16 @@
 namespace vt {
 
 const char* const KKeysUsage =
+    "vtpublish keys show|add-release|retire-release|replace-root|sign|drop OUT_DIR ...";
+const char* const KRefreshUsage =
+    "vtpublish refresh OUT_DIR --key KEY_FILE... [--expires DURATION]";
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each keys command in full, for its --help.
+constexpr const char* KKeysForms =
     "vtpublish keys show OUT_DIR [--root PUBLIC_KEY]...\n"
     "       vtpublish keys add-release OUT_DIR PUBLIC_KEY [--threshold N] [--key ROOT_KEY]...\n"
     "       vtpublish keys retire-release OUT_DIR PUBLIC_KEY [--threshold N] [--key ROOT_KEY]...\n"
@@ -21,12 +31,6 @@ const char* const KKeysUsage =
     "ROOT_KEY]...\n"
     "       vtpublish keys sign OUT_DIR --key ROOT_KEY...\n"
     "       vtpublish keys drop OUT_DIR";
-const char* const KRefreshUsage =
-    "vtpublish refresh OUT_DIR --key KEY_FILE... [--expires DURATION]";
-
-namespace {
-
-namespace fs = std::filesystem;
 
 constexpr const char* KKeysHelp =
     "The launcher trusts the root keys built into it. They hand the signing of releases to\n"
@@ -139,7 +143,7 @@ TKeysChange ReadChange(const std::string& Verb, const TArgs& Args) {
 int KeysCommand(const TWords& Words) {
   const TArgs args = ParseArgs(Words, {{"threshold"}, {"key", "root"}, {}});
   if (args.Help) {
-    PrintUsage(KKeysUsage, KKeysHelp);
+    PrintUsage(KKeysForms, KKeysHelp);
     return 0;
   }
   RequirePositional(args, 2, 4, KKeysUsage);

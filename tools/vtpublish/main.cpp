@@ -26,7 +26,7 @@ void PrintHelp() {
       "  %s\n"
       "      turn a game folder into a signed update-server tree\n"
       "  %s\n"
-      "      check a tree as the launcher would (default key: the one built in)\n"
+      "      check a tree as the launcher would (default: the root keys built in)\n"
       "  %s\n"
       "      print the public half of a release key\n"
       "  %s\n"
