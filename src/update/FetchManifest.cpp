@@ -132,13 +132,15 @@ class TVerification {
     }
   }
 
-  // A file of the keys, bounded: one larger than any keys document is the server's fault.
+  // A file of the keys, bounded: one larger than any keys document is the server's fault. It
+  // carries the run's one-time value too: a cache that kept the answer 404 from before the
+  // version was published would otherwise withhold it.
   std::optional<TBytes> KeysFile(const std::string& Path) {
     const std::string tooLarge = "the update server's keys are larger than " +
                                  std::to_string(KMaxKeysBytes / 1024) +
                                  " KiB - nothing was changed";
     try {
-      return HttpGetBytesIfThere(FClient, FRun.Url + Path, KMaxKeysBytes, tooLarge);
+      return HttpGetBytesIfThere(FClient, FRun.Url + Path + FQuery, KMaxKeysBytes, tooLarge);
     } catch (const TUpdateError& e) {
       if (e.what() == tooLarge)
         throw TTrustRefused("keys", tooLarge);

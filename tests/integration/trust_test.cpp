@@ -304,6 +304,15 @@ TEST_F(TrustTest, OldTreesNewTreesAndTheMemoryFile) {
     records[*from == 'n'] = Timeless(ReadAll(Dir / "installed.json"));
   }
   EXPECT_EQ(records[0], records[1]);
+  // The keys were walked, each request with the run's one-time value.
+  size_t keyRequests = 0;
+  for (const auto& request : Server.Requests()) {
+    if (request.Path.starts_with("/keys/")) {
+      ++keyRequests;
+      EXPECT_TRUE(request.Query.starts_with("t=")) << request.Path;
+    }
+  }
+  EXPECT_EQ(keyRequests, 3u);  // 1.json, 1.sigs, and 2.json, which is not there
   EXPECT_NE(ReadAll(Dir / KTrustName).find("\"seq\":1,"), std::string::npos);
   Server.Remove("/");
 
