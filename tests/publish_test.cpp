@@ -510,6 +510,9 @@ TEST_F(Publish, ToolShowsKeysPrunesDiffsAndRefusesWhatWouldHurtPlayers) {
        "version 2"},
       {"verify " + out + " --key " + key, 0, "launchers built before keys documents refuse"},
       {"prune " + out + " --keep 2 --dry-run", 0, "kept builds: 10, 11\n"},  // refreshes are one
+      {pack + " --build 20 --channel Beta", 2, "--channel takes a name"},
+      {"pack '" + FGame.string() + "' " + out + " --key " + other + " --build 20 --channel beta", 0,
+       "Release 7 on channel beta, never expires"},
   };
   for (const TCase& c : cases) {
     const auto [status, text] = run(c.Args);

@@ -396,5 +396,24 @@ TEST_F(PublishTree, AReaderNeverSeesAManifestWhoseListOrObjectsAreMissing) {
   EXPECT_GT(reads.load(), KBuilds);
 }
 
+TEST_F(PublishTree, AChannelHasItsOwnLiveReleaseAndPruneKeepsIt) {
+  PackBuild(1);
+  Add("data/beta-only.txt", "on beta alone");
+  TPackOptions beta;
+  beta.Channel = "beta";
+  PackBuild(2, beta);
+  EXPECT_THROW(PackBuild(2, beta), std::runtime_error);  // not greater than beta's live build
+  fs::remove(FGame / "data/beta-only.txt");
+  PackBuild(3);
+  PackBuild(4);
+  Prune(FOut.string(), 1, false);
+  const std::optional<TBytes> live = LiveManifest(FOut.string(), "beta");
+  ASSERT_TRUE(live);
+  EXPECT_EQ(ReadManifest(*live, KTreeUrl).Channel, "beta");
+  for (const std::string& need : ReleaseNeeds(ReadTreeRelease(FOut.string(), *live)))
+    EXPECT_TRUE(fs::exists(FOut / need)) << need;
+  EXPECT_EQ(TreeChannels(FOut.string()), std::vector<std::string>{"beta"});
+}
+
 }  // namespace
 }  // namespace vt

@@ -64,7 +64,17 @@ TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url) {
       throw TUpdateError("the update list has an unreadable expiry time");
   }
   manifest.KeysVersion = ReadInt32(*root, "keys", 0);
+  manifest.Channel = ReadString(*root, "channel", KStableChannel);
   return manifest;
+}
+
+bool IsChannelName(std::string_view Name) {
+  return !Name.empty() && Name.size() <= 32 &&
+         Name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_") == Name.npos;
+}
+
+std::string ChannelFolder(const std::string& Channel) {
+  return Channel == KStableChannel ? std::string() : "channels/" + Channel + "/";
 }
 
 }  // namespace vt

@@ -14,6 +14,9 @@ namespace vt {
 // Bound on a manifest or signature body; real ones are a few hundred bytes.
 constexpr int64_t KMaxManifestBytes = 16 * 1024 * 1024;
 
+// The channel that launchers of the format before channels follow: the manifest at the base.
+constexpr const char* KStableChannel = "stable";
+
 // The message of a manifest whose signature does not verify; trying again cannot mend it.
 extern const char* const KNotSignedError;
 
@@ -28,7 +31,17 @@ struct TManifest {
   std::optional<int64_t> Expires;
   // "keys": the keys document version that names the keys which signed it; 0: none.
   int32_t KeysVersion = 0;
+  // "channel": the channel the release belongs to; absent in the stable channel's.
+  std::string Channel = KStableChannel;
 };
+
+// A channel's name: 1 to 32 lowercase letters, digits, "-" and "_".
+bool IsChannelName(std::string_view Name);
+// Where a channel's manifest files lie below the server's base: "" for the stable channel,
+// "channels/<name>/" for another.
+std::string ChannelFolder(const std::string& Channel);
+// The server's list of its channels other than stable, one name a line, below its base.
+constexpr const char* KChannelIndexPath = "channels/index";
 
 // True for an "objects" value that is a URL of its own (starts with "http" in any letter
 // case) rather than a path below the update server's base.

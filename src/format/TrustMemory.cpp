@@ -19,6 +19,23 @@ std::string TrustMemoryText(const TTrust& Trust) {
     AppendJsonName(out, "seq");
     AppendJsonInt(out, *Trust.Sequence);
   }
+  if (Trust.Channel != KStableChannel) {
+    out += ',';
+    AppendJsonName(out, "channel");
+    AppendJsonString(out, Trust.Channel);
+  }
+  if (!Trust.Others.empty()) {
+    out += ',';
+    AppendJsonName(out, "seqs");
+    out += '{';
+    for (const auto& [channel, sequence] : Trust.Others) {
+      if (out.back() != '{')
+        out += ',';
+      AppendJsonName(out, channel);
+      AppendJsonInt(out, sequence);
+    }
+    out += '}';
+  }
   if (Trust.Keys) {
     out += ',';
     AppendJsonName(out, "keys");
@@ -38,6 +55,18 @@ std::optional<TTrust> ReadTrustMemory(std::string_view Text) {
     TTrust trust;
     if (root->Member("seq") != nullptr)
       trust.Sequence = ReadInt64(*root, "seq");
+    trust.Channel = ReadString(*root, "channel", KStableChannel);
+    if (!IsChannelName(trust.Channel))
+      return std::nullopt;
+    if (const TJsonValue* others = root->Member("seqs")) {
+      if (!others->IsObject())
+        return std::nullopt;
+      for (const auto& [channel, value] : others->Members) {
+        if (!IsChannelName(channel) || channel == trust.Channel)
+          return std::nullopt;
+        trust.Others[channel] = ReadInt64(*others, channel);
+      }
+    }
     if (const TJsonValue* keys = root->Member("keys"))
       trust.Keys = ReadKeysDocument(*keys);
     return trust;

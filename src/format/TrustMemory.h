@@ -1,22 +1,26 @@
 #pragma once
 // What a game folder's launcher remembers of the releases it verified, in a small file of its
-// own beside "installed.json": the newest keys document it verified and the highest release
-// sequence.
-//   {"format":1,"seq":43,"keys":{ ...the keys document... }}
-// Both members are optional.
+// own beside "installed.json": the newest keys document it verified, the channel it follows,
+// and the highest release sequence of that channel and of those it followed before.
+//   {"format":1,"seq":43,"channel":"beta","seqs":{"stable":40},"keys":{ ...keys document... }}
+// Every member but "format" is optional; no "channel" is the stable one.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "format/Keys.h"
+#include "format/Manifest.h"
 
 namespace vt {
 
 struct TTrust {
   std::optional<TKeysDocument> Keys;  // none: the built-in root alone
-  std::optional<int64_t> Sequence;    // none: no release with a sequence was verified yet
+  std::optional<int64_t> Sequence;    // of Channel; none: no release with one was verified yet
+  std::string Channel = KStableChannel;
+  std::map<std::string, int64_t> Others;  // sequences of the channels followed before
 
   bool operator==(const TTrust&) const = default;
 };

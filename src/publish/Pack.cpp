@@ -68,23 +68,25 @@ std::optional<int32_t> CheckBuild(const std::string& OutDir, const TPackOptions&
   std::optional<TBytes> live;
   int32_t build = 0;
   try {
-    live = LiveManifest(OutDir);
+    live = LiveManifest(OutDir, Options.Channel);
     if (!live)
       return std::nullopt;
     build = BuildOf(*live);
   } catch (const std::exception& e) {
     if (Options.AllowSameOrLower)
       return std::nullopt;
-    throw std::runtime_error((fs::path(OutDir) / "version").string() +
-                             ": cannot read the live build (" + e.what() +
-                             "); give --allow-same-or-lower to replace it anyway");
+    throw std::runtime_error(
+        (fs::path(OutDir) / (ChannelFolder(Options.Channel) + "version")).string() +
+        ": cannot read the live build (" + e.what() +
+        "); give --allow-same-or-lower to replace it anyway");
   }
   if (Options.Build <= build && !Options.AllowSameOrLower) {
-    throw std::runtime_error("build " + std::to_string(Options.Build) +
-                             " is not greater than the live build " + std::to_string(build) +
-                             " in " + OutDir +
-                             "; players would not update to it (give --allow-same-or-lower "
-                             "for a rollback on purpose)");
+    throw std::runtime_error(
+        "build " + std::to_string(Options.Build) + " is not greater than the live build " +
+        std::to_string(build) + " in " + OutDir +
+        (Options.Channel == KStableChannel ? "" : " (channel " + Options.Channel + ")") +
+        "; players would not update to it (give --allow-same-or-lower "
+        "for a rollback on purpose)");
   }
   return build;
 }
@@ -126,7 +128,7 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
     throw std::runtime_error(OutDir + ": the output folder lies inside the game folder");
   const TTreeLock lock(OutDir);
   result.PreviousBuild = CheckBuild(OutDir, Options);
-  TPublication publication{{Key}, Options.ExpiresIn};
+  TPublication publication{{Key}, Options.ExpiresIn, Options.Channel};
   publication.Keys.insert(publication.Keys.end(), Options.MoreKeys.begin(), Options.MoreKeys.end());
   // Before the long part: keys that cannot publish are told at once.
   RequireEnoughKeys(OutDir, publication);

@@ -69,6 +69,8 @@ struct TPackOptions {
   std::vector<TSigningKey> MoreKeys;
   // Seconds from now after which the release is stale; none: it never is.
   std::optional<int64_t> ExpiresIn;
+  // The channel it goes live on (see TPublication).
+  std::string Channel = KStableChannel;
 };
 
 struct TPackResult {

@@ -128,6 +128,12 @@ TPruneReport Prune(const std::string& OutDir, int64_t Keep, bool DryRun) {
   TPruneReport report;
   TPruner pruner(OutDir, report);
   pruner.Keep(*live, "version (the live build)");
+  // Every channel's live release stays whole, whatever the history holds.
+  for (const std::string& channel : TreeChannels(OutDir)) {
+    if (const std::optional<TBytes> channelLive = LiveManifest(OutDir, channel))
+      pruner.Keep(*channelLive,
+                  ChannelFolder(channel) + "version (the live build of " + channel + ")");
+  }
   const std::vector<THistoryEntry> history = ReadHistory(OutDir);
   // Refreshes publish a build again and again; together they are one of the builds kept.
   size_t first = history.size();

@@ -61,6 +61,11 @@ std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::stri
     AppendJsonName(out, "expires");
     AppendJsonString(out, UtcTimeText(*Stamp.Expires));
   }
+  if (Stamp.Channel != KStableChannel) {
+    out += ',';
+    AppendJsonName(out, "channel");
+    AppendJsonString(out, Stamp.Channel);
+  }
   if (Stamp.KeysVersion > 0) {
     out += ',';
     AppendJsonName(out, "keys");

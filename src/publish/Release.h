@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "format/Manifest.h"
 #include "format/RemoteFile.h"
 
 namespace vt {
@@ -18,6 +19,7 @@ struct TManifestStamp {
   std::optional<int64_t> Sequence;
   std::optional<int64_t> Expires;  // Unix seconds, UTC
   int32_t KeysVersion = 0;
+  std::string Channel = KStableChannel;
 };
 
 // The manifest text, format 2. An empty Objects leaves the member out (the reader's default).

@@ -82,11 +82,43 @@ int64_t ObjectBytes(const TRemoteFile& Entry) {
   return Entry.ZSize > 0 ? Entry.ZSize : Entry.Size;
 }
 
-std::optional<TBytes> LiveManifest(const std::string& OutDir) {
-  const std::string path = (fs::path(OutDir) / "version").string();
+std::optional<TBytes> LiveManifest(const std::string& OutDir, const std::string& Channel) {
+  const std::string path = (fs::path(OutDir) / (ChannelFolder(Channel) + "version")).string();
   if (!GetFileInfo(path))
     return std::nullopt;
   return ReadFileBytes(path);
+}
+
+std::vector<std::string> TreeChannels(const std::string& OutDir) {
+  const std::string path = (fs::path(OutDir) / KChannelIndexPath).string();
+  std::vector<std::string> channels;
+  if (!GetFileInfo(path))
+    return channels;
+  const TBytes bytes = ReadFileBytes(path);
+  std::string line;
+  for (const uint8_t byte : bytes) {
+    if (byte != '\n') {
+      line += static_cast<char>(byte);
+      continue;
+    }
+    if (IsChannelName(line) && line != KStableChannel)
+      channels.push_back(line);
+    line.clear();
+  }
+  return channels;
+}
+
+void AddTreeChannel(const std::string& OutDir, const std::string& Channel) {
+  std::vector<std::string> channels = TreeChannels(OutDir);
+  if (Channel == KStableChannel ||
+      std::find(channels.begin(), channels.end(), Channel) != channels.end())
+    return;
+  std::string text;
+  for (const std::string& name : channels)
+    text += name + "\n";
+  text += Channel + "\n";
+  WriteFileAtomically((fs::path(OutDir) / KChannelIndexPath).string(),
+                      TBytes(text.begin(), text.end()));
 }
 
 int32_t BuildOf(const TBytes& Manifest) {

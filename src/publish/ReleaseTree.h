@@ -44,9 +44,14 @@ std::vector<std::string> ReleaseNeeds(const TTreeRelease& Release);
 // The stored size of the object of Entry (its zlib size when compressed).
 int64_t ObjectBytes(const TRemoteFile& Entry);
 
-// The manifest OutDir serves now, or nothing when it has no "version". Raises when there is
+// The manifest OutDir serves now on Channel, or nothing when it has none. Raises when there is
 // one that cannot be read.
-std::optional<TBytes> LiveManifest(const std::string& OutDir);
+std::optional<TBytes> LiveManifest(const std::string& OutDir,
+                                   const std::string& Channel = KStableChannel);
+// The channels besides stable that OutDir's index names, in its order.
+std::vector<std::string> TreeChannels(const std::string& OutDir);
+// Adds Channel to OutDir's index of channels when it is not there.
+void AddTreeChannel(const std::string& OutDir, const std::string& Channel);
 // The build of such a manifest; raises when it does not read as one.
 int32_t BuildOf(const TBytes& Manifest);
 

@@ -25,15 +25,20 @@ TBytes ToBytes(const std::string& Text) {
 
 // One past the highest sequence the tree has published: in its history, or in its live manifest
 // (a tree whose private folder was lost must not start again below what players have seen).
+// One sequence serves every channel of the tree.
 int64_t NextSequence(const std::string& OutDir) {
   int64_t highest = 0;
   const std::vector<THistoryEntry> history = ReadHistory(OutDir);
   if (!history.empty())
     highest = history.back().Sequence;
-  try {
-    if (const std::optional<TBytes> live = LiveManifest(OutDir))
-      highest = std::max(highest, ReadManifest(*live, KTreeUrl).Sequence.value_or(0));
-  } catch (const std::exception&) {
+  std::vector<std::string> channels = TreeChannels(OutDir);
+  channels.push_back(KStableChannel);
+  for (const std::string& channel : channels) {
+    try {
+      if (const std::optional<TBytes> live = LiveManifest(OutDir, channel))
+        highest = std::max(highest, ReadManifest(*live, KTreeUrl).Sequence.value_or(0));
+    } catch (const std::exception&) {
+    }
   }
   return highest + 1;
 }
@@ -95,10 +100,14 @@ TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRe
   if (Publication.ExpiresIn)
     stamp.Expires = UtcClockSeconds() + *Publication.ExpiresIn;
   stamp.KeysVersion = NewestKeysVersion(OutDir);
+  stamp.Channel = Publication.Channel;
   const TBytes manifest = ToBytes(ManifestJson(Build, List, Objects, stamp));
   const TBytes signature = ToBytes(Publication.Keys.front().Sign(manifest) + "\n");
   const TBytes signatures = ToBytes(SignatureLinesText(SignatureLines(manifest, Publication)));
-  const fs::path out(OutDir);
+  const fs::path out = fs::path(OutDir) / ChannelFolder(stamp.Channel);
+  if (!CreateFolders(out.string()))
+    throw std::runtime_error(out.string() + ": cannot be made");
+  AddTreeChannel(OutDir, stamp.Channel);
   AddToHistory(OutDir, *stamp.Sequence, Build, manifest, signature, signatures);
   WriteFileAtomically((out / "version.sig").string(), signature);
   WriteFileAtomically((out / "version.sigs").string(), signatures);
@@ -108,10 +117,11 @@ TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRe
 
 TManifestStamp Refresh(const std::string& OutDir, const TPublication& Publication) {
   const TTreeLock lock(OutDir);
-  const std::optional<TBytes> live = LiveManifest(OutDir);
+  const std::optional<TBytes> live = LiveManifest(OutDir, Publication.Channel);
   if (!live)
-    throw std::runtime_error((fs::path(OutDir) / "version").string() +
-                             ": no release to refresh; pack one first");
+    throw std::runtime_error(
+        (fs::path(OutDir) / (ChannelFolder(Publication.Channel) + "version")).string() +
+        ": no release to refresh; pack one first");
   const TManifest manifest = ReadManifest(*live, KTreeUrl);
   // The "objects" value as written, not joined with the base.
   const std::optional<TJsonValue> root =

@@ -21,6 +21,9 @@ struct TPublication {
   // documents check against the key built into them.
   std::vector<TSigningKey> Keys;
   std::optional<int64_t> ExpiresIn;  // seconds from now; none: it never expires
+  // Where: the stable channel at the tree's top, which every launcher reads, or another one in
+  // "channels/<name>/", which launchers that follow it read.
+  std::string Channel = KStableChannel;
 };
 
 // Raises with a one-line message unless Publication's keys reach the threshold that a release
@@ -38,8 +41,9 @@ int32_t NewestKeysVersion(const std::string& OutDir);
 TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRemoteFile& List,
                              const std::string& Objects, const TPublication& Publication);
 
-// Publishes the live release of OutDir again as it is, with a new sequence and expiry: what a
-// daily job runs so that players never see it expire. Takes the tree's lock.
+// Publishes the live release of Publication's channel in OutDir again as it is, with a new
+// sequence and expiry: what a daily job runs so that players never see it expire. Takes the
+// tree's lock.
 TManifestStamp Refresh(const std::string& OutDir, const TPublication& Publication);
 
 // A duration such as "7d", "12h", "30m" or "90s" in seconds; nothing when Text is not one

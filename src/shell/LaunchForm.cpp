@@ -132,7 +132,10 @@ void TLaunchForm::StartUpdate() {
   StopWorker();
   // A folder that cannot be made fails the run, which then names the reason.
   CreateFolders(FDir);
-  FWorker = std::make_unique<TUpdater>(*this, FQueue, FDir, FUrl, FSettings.Options);
+  TUpdaterOptions options = FSettings.Options;
+  // "-channel NAME": follow that channel from now on; the engine refuses a name that is not one.
+  options.Channel = SwitchValue(FSettings.Params, "channel");
+  FWorker = std::make_unique<TUpdater>(*this, FQueue, FDir, FUrl, std::move(options));
   FWorker->Start();
 }
 

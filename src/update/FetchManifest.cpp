@@ -47,15 +47,40 @@ bool Retires(const TKeyRole& Before, const TKeyRole& After) {
   });
 }
 
+// ", beta, rc": the channel names of an index, one a line; other lines count for nothing.
+std::string OfferedChannels(std::span<const uint8_t> Index) {
+  std::string names;
+  std::string_view text(reinterpret_cast<const char*>(Index.data()), Index.size());
+  while (!text.empty()) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (!line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    if (IsChannelName(line) && line != KStableChannel)
+      names += ", " + std::string(line);
+  }
+  return names;
+}
+
 // One run's verification of the manifest: the signatures fetched at most once each, and the
 // trust as it grows.
 class TVerification {
  public:
   TVerification(const TRunContext& Run, THttpClient& Client, TTrust Trust, std::string Query)
-      : FRun(Run), FClient(Client), FTrust(std::move(Trust)), FQuery(std::move(Query)) {}
+      : FRun(Run), FClient(Client), FTrust(std::move(Trust)), FQuery(std::move(Query)) {
+    Follow(FRun.Options.Channel.empty() ? FTrust.Channel : FRun.Options.Channel);
+  }
 
   TVerifiedRelease Run() {
-    FManifest = HttpGetBytes(FClient, FRun.Url + "version" + FQuery);
+    if (FTrust.Channel == KStableChannel) {
+      FManifest = HttpGetBytes(FClient, FRun.Url + "version" + FQuery);
+    } else if (std::optional<TBytes> manifest =
+                   HttpGetBytesIfThere(FClient, FRun.Url + FFolder + "version" + FQuery)) {
+      FManifest = std::move(*manifest);
+    } else {
+      RefuseChannel();
+    }
     bool walked = false;
     for (;;) {
       if (Signed()) {
@@ -94,7 +119,7 @@ class TVerification {
   const std::optional<TBytes>& Fetched(std::optional<std::optional<TBytes>>& Slot,
                                        const char* Name) {
     if (!Slot)
-      Slot = HttpGetBytesIfThere(FClient, FRun.Url + Name + FQuery);
+      Slot = HttpGetBytesIfThere(FClient, FRun.Url + FFolder + Name + FQuery);
     return *Slot;
   }
 
@@ -102,7 +127,7 @@ class TVerification {
   // the HTTP message of that URL.
   [[noreturn]] void RefuseUnsigned() {
     if (!FTrust.Keys && FLegacy && !*FLegacy && FSignatures && !*FSignatures)
-      throw TUpdateError(FRun.Url + "version.sig" + FQuery + ": HTTP 404");
+      throw TUpdateError(FRun.Url + FFolder + "version.sig" + FQuery + ": HTTP 404");
     throw TTrustRefused("signature", KNotSignedError);
   }
 
@@ -148,10 +173,52 @@ class TVerification {
     }
   }
 
-  // The release, unless it is stale: past its expiry, or older than one already verified.
+  // Channel becomes the one followed, with the sequence it had when it was followed before; a
+  // release of another channel may be older than the one the folder had.
+  void Follow(const std::string& Channel) {
+    if (!IsChannelName(Channel))
+      RefuseChannel(Channel);
+    FFolder = ChannelFolder(Channel);
+    if (Channel == FTrust.Channel)
+      return;
+    if (FTrust.Sequence)
+      FTrust.Others[FTrust.Channel] = *FTrust.Sequence;
+    FTrust.Sequence.reset();
+    if (const auto had = FTrust.Others.find(Channel); had != FTrust.Others.end()) {
+      FTrust.Sequence = had->second;
+      FTrust.Others.erase(had);
+    }
+    FTrust.Channel = Channel;
+  }
+
+  // A channel the server does not offer, named with those it does (its index is a courtesy,
+  // unsigned, and only read for this message).
+  [[noreturn]] void RefuseChannel(const std::string& Channel = {}) {
+    const std::string name = Channel.empty() ? FTrust.Channel : Channel;
+    std::string offered = KStableChannel;
+    try {
+      if (const std::optional<TBytes> index =
+              HttpGetBytesIfThere(FClient, FRun.Url + KChannelIndexPath + FQuery, KMaxKeysBytes))
+        offered += OfferedChannels(*index);
+    } catch (const TUpdateError&) {
+    }
+    throw TUpdateError("the update server has no channel \"" + name + "\" (it offers " + offered +
+                       ") - nothing was changed");
+  }
+
+  // The release, unless it is stale: past its expiry, or older than one already verified; or
+  // of another channel than the one asked for, served in its place.
   TVerifiedRelease Fresh(TManifest Release) {
-    if (FRotated && FTrust.Sequence)
-      FTrust.Sequence = 0;
+    if (Release.Channel != FTrust.Channel) {
+      throw TTrustRefused("channel", "the update server offers a release of the channel \"" +
+                                         Release.Channel + "\" as one of \"" + FTrust.Channel +
+                                         "\" - nothing was changed");
+    }
+    if (FRotated) {
+      if (FTrust.Sequence)
+        FTrust.Sequence = 0;
+      FTrust.Others.clear();
+    }
     if (Release.Expires && *Release.Expires < FRun.Options.UtcNow()) {
       throw TTrustRefused("expired", "the update list expired on " + UtcDateText(*Release.Expires) +
                                          " - the update server is out of date, or this "
@@ -179,6 +246,7 @@ class TVerification {
   THttpClient& FClient;
   TTrust FTrust;
   const std::string FQuery;
+  std::string FFolder;  // of the channel's manifest files below the base
   const TKeyRole FRoot = BuiltInRoot();
   TBytes FManifest;
   std::optional<std::optional<TBytes>> FLegacy;      // "version.sig", once fetched

@@ -26,6 +26,9 @@ struct TUpdaterOptions {
   // Full path of the running launcher; its entry in the list is replaced specially only when
   // this is the game folder's own "vtlaunch.exe". Empty for programs that are not the launcher.
   std::string SelfPath;
+  // The channel to follow from now on ("beta"); empty: the one the game folder follows, stable
+  // when it has followed none.
+  std::string Channel;
   // Trust no record: every listed file is hashed, as if "installed.json" named none of them.
   bool Verify = false;
   // Run the update check instead (RunUpdateCheck): nothing on disk is made, changed or removed.

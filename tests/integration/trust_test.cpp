@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -73,21 +74,30 @@ std::string SignedBy(const std::string& Text, std::vector<const TSigningKey*> Si
 class TrustTest : public test::TReleaseRunTest {
  public:
   using TReleaseRunTest::Server;
-  // Build's release "game.txt" = "build N", stamped and signed by Signers in version.sigs; the
-  // root signs version.sig as well when Legacy.
+  // Build's release "game.txt" = "build N" on the stamp's channel, stamped and signed by
+  // Signers in version.sigs; the root signs version.sig as well when Legacy.
   void Release(int32_t Build, TManifestStamp Stamp, std::vector<const TSigningKey*> Signers,
                bool Legacy = false) {
     const auto entries =
         test::PublishRelease(Server, {{"game.txt", "build " + std::to_string(Build)}}, Build, true);
+    const std::string folder = "/" + ChannelFolder(Stamp.Channel);
     const std::string text =
         ManifestJson(Build, test::ReleaseListOf(entries, Build), {}, std::move(Stamp));
-    Server.Serve("/version", text);
-    if (Legacy)
-      Server.Serve("/version.sig", DevKey().Sign(TBytes(text.begin(), text.end())));
-    else
-      Server.Remove("/version.sig");
-    Server.Serve("/version.sigs", SignedBy(text, std::move(Signers)));
+    FServed[folder] = {text, Legacy ? DevKey().Sign(TBytes(text.begin(), text.end())) : "",
+                       SignedBy(text, std::move(Signers))};
+    // Each channel's files again: the release builder served its own manifest at the top.
+    for (const auto& [at, files] : FServed) {
+      Server.Serve(at + "version", files[0]);
+      if (files[1].empty())
+        Server.Remove(at + "version.sig");
+      else
+        Server.Serve(at + "version.sig", files[1]);
+      Server.Serve(at + "version.sigs", files[2]);
+    }
   }
+  // The manifest files served in each channel's folder: the manifest, version.sig, version.sigs.
+  std::map<std::string, std::array<std::string, 3>> FServed;
+  std::string Channel;  // what the runs ask to follow
   void Release(int32_t Build, int64_t Sequence, int32_t KeysVersion,
                std::vector<const TSigningKey*> Signers) {
     Release(Build, {Sequence, std::nullopt, KeysVersion}, std::move(Signers));
@@ -104,6 +114,7 @@ class TrustTest : public test::TReleaseRunTest {
   TRunEnd Update() {
     TUpdaterOptions options;
     options.UtcNow = [] { return KNow; };
+    options.Channel = Channel;
     test::TRecordingView view;
     return RunToEnd(view, Dir.string() + KPathSeparator, Server.BaseUrl(), std::move(options),
                     [] { return false; });
@@ -250,6 +261,62 @@ TEST_F(TrustTest, EachMoveOfTheAttackTable) {
     move.Before(*this);
     const auto before = Folder();
     move.Move(*this);
+    const TRunEnd end = Update();
+    if (*move.Says == '\0') {
+      EXPECT_EQ(end.Error, "");
+      EXPECT_EQ(ReadAll(Dir / "game.txt"), "build " + std::to_string(move.Build));
+      continue;
+    }
+    EXPECT_NE(end.Error.find(move.Says), std::string::npos) << end.Error;
+    EXPECT_EQ(end.Cause, move.Cause);
+    EXPECT_TRUE(Folder() == before) << "the folder changed";
+  }
+}
+
+// Channels: what a folder follows, what it may move to, and what is served in a channel's place.
+struct TChannelMove {
+  const char* Name;
+  std::function<void(TrustTest&)> Move;  // after stable's build 1 and beta's build 2
+  const char* Follow;                    // the run's --channel; empty: what the folder follows
+  const char* Says;                      // part of the refusal; empty: Build installs
+  const char* Cause;
+  int32_t Build = 0;
+};
+
+TManifestStamp Beta(int64_t Sequence) {
+  return {Sequence, std::nullopt, 0, "beta"};
+}
+
+const TChannelMove KChannelMoves[] = {
+    {"beta's build for a folder on beta, remembered without the switch",
+     [](TrustTest& T) { T.Release(3, Beta(3), {R1}); }, "", "", "", 3},
+    {"back to stable although its sequence is lower", [](TrustTest&) {}, "stable", "", "", 1},
+    {"a replay within beta", [](TrustTest& T) { T.Release(2, Beta(1), {R1}); }, "",
+     "older release than this game folder already has (release 1, had 2)", "rollback"},
+    {"stable's manifest served under beta's name",
+     [](TrustTest& T) {
+       T.Release(4, 5, 0, {R1});
+       T.Server.Serve("/channels/beta/version", T.FServed["/"][0]);
+       T.Server.Serve("/channels/beta/version.sigs", T.FServed["/"][2]);
+     },
+     "", "a release of the channel \"stable\" as one of \"beta\"", "channel"},
+    {"a channel the server does not offer",
+     [](TrustTest& T) { T.Server.Serve("/channels/index", "beta\nnot a name!\n"); }, "rc",
+     "the update server has no channel \"rc\" (it offers stable, beta) - nothing was changed", ""},
+};
+
+TEST_F(TrustTest, ChannelMoves) {
+  for (const TChannelMove& move : KChannelMoves) {
+    SCOPED_TRACE(move.Name);
+    fs::remove_all(Dir);
+    fs::create_directories(Dir);
+    Release(1, 1, 0, {R1});
+    Release(2, Beta(2), {R1});
+    Channel = "beta";
+    UpdateOk();
+    const auto before = Folder();
+    move.Move(*this);
+    Channel = move.Follow;
     const TRunEnd end = Update();
     if (*move.Says == '\0') {
       EXPECT_EQ(end.Error, "");

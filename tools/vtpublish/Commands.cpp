@@ -23,6 +23,8 @@ namespace vt {
 const char* const KKeygenUsage = "vtpublish keygen [KEY_FILE]";
 const char* const KPackUsage =
     "vtpublish pack GAME_DIR OUT_DIR --build N --key KEY_FILE... [--expires DURATION]\n"
+    "                    [--channel NAME]"
+    "\n"
     "                    [--objects BASE] [--compress auto|always|never] [--exclude PATTERN]...\n"
     "                    [--chunks auto|never] [--threads N] [--allow-same-or-lower]";
 const char* const KVerifyUsage = "vtpublish verify OUT_DIR [--key KEY_FILE | --key-x X --key-y Y]";
@@ -192,6 +194,9 @@ std::string PackHelp() {
          "keys): \"version.sigs\" by every key, \"version.sig\" by the first for launchers\n"
          "built before keys documents. --expires DURATION (7d, 12h, 30m) makes launchers\n"
          "refuse the release after that time; renew it with vtpublish refresh.\n"
+         "--channel NAME publishes on that channel (\"beta\"), in channels/NAME/, sharing the\n"
+         "objects; only launchers that follow it (vtupdate --channel, vtlaunch -channel) see\n"
+         "it. Without it the release goes to the stable channel, which every launcher reads.\n"
          "Objects already in OUT_DIR are reused; the manifest is written last.\n"
          "--objects BASE sets where the launcher looks for objects: a folder below the\n"
          "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
@@ -244,6 +249,7 @@ TPackRequest ReadPackSwitches(const TArgs& Args) {
   request.Publication = ReadPublication(Args);
   options.MoreKeys.assign(request.Publication.Keys.begin() + 1, request.Publication.Keys.end());
   options.ExpiresIn = request.Publication.ExpiresIn;
+  options.Channel = request.Publication.Channel;
   return request;
 }
 
@@ -291,7 +297,7 @@ void PrintPackReport(const TPackRequest& Request, const TPackResult& Result, dou
 
 int PackCommand(const TWords& Words) {
   const TArgs args =
-      ParseArgs(Words, {{"build", "objects", "compress", "chunks", "threads", "expires"},
+      ParseArgs(Words, {{"build", "objects", "compress", "chunks", "threads", "expires", "channel"},
                         {"exclude", "key"},
                         {"allow-same-or-lower"}});
   if (args.Help) {

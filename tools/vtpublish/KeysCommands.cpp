@@ -16,7 +16,7 @@ namespace vt {
 const char* const KKeysUsage =
     "vtpublish keys show|add-release|retire-release|replace-root|sign|drop OUT_DIR ...";
 const char* const KRefreshUsage =
-    "vtpublish refresh OUT_DIR --key KEY_FILE... [--expires DURATION]";
+    "vtpublish refresh OUT_DIR --key KEY_FILE... [--expires DURATION] [--channel NAME]";
 
 namespace {
 
@@ -169,6 +169,10 @@ int KeysCommand(const TWords& Words) {
 
 TPublication ReadPublication(const TArgs& Args) {
   TPublication publication;
+  publication.Channel = Args.Option("channel", KStableChannel);
+  if (!IsChannelName(publication.Channel))
+    throw TUsageError("--channel takes a name of a-z, 0-9, - and _, not \"" + publication.Channel +
+                      "\"");
   if (Args.Has("expires")) {
     publication.ExpiresIn = ParseDuration(Args.Option("expires"));
     if (!publication.ExpiresIn)
@@ -180,14 +184,16 @@ TPublication ReadPublication(const TArgs& Args) {
 }
 
 void PrintStamp(const TManifestStamp& Stamp) {
-  std::printf("Release %lld, %s, signed for keys version %d\n",
-              static_cast<long long>(Stamp.Sequence.value_or(0)),
+  const std::string channel =
+      Stamp.Channel == KStableChannel ? std::string() : " on channel " + Stamp.Channel;
+  std::printf("Release %lld%s, %s, signed for keys version %d\n",
+              static_cast<long long>(Stamp.Sequence.value_or(0)), channel.c_str(),
               Stamp.Expires ? ("expires " + UtcTimeText(*Stamp.Expires)).c_str() : "never expires",
               Stamp.KeysVersion);
 }
 
 int RefreshCommand(const TWords& Words) {
-  const TArgs args = ParseArgs(Words, {{"expires"}, {"key"}, {}});
+  const TArgs args = ParseArgs(Words, {{"expires", "channel"}, {"key"}, {}});
   if (args.Help) {
     PrintUsage(KRefreshUsage,
                "Signs the live release of OUT_DIR again, as it is, with the next release number\n"
@@ -195,7 +201,8 @@ int RefreshCommand(const TWords& Words) {
                "that launchers, which refuse an expired release, never see it expire. Nothing is\n"
                "packed. The keys (--key, repeatable) must reach the threshold of the release\n"
                "keys of the newest keys document; the first also signs version.sig for\n"
-               "launchers built before keys documents.\n");
+               "launchers built before keys documents. --channel NAME refreshes that channel's\n"
+               "release instead of the stable one.\n");
     return 0;
   }
   RequirePositional(args, 1, 1, KRefreshUsage);

@@ -6,13 +6,26 @@
 #include <string_view>
 
 #include "cli/Options.h"
+#include "format/Manifest.h"
 #include "format/Text.h"
 
 namespace vt {
 
 namespace {
 
-enum class TOption { Help, Version, Dir, Url, Check, Json, Verify, WaitLock, Retries, LimitRate };
+enum class TOption {
+  Help,
+  Version,
+  Dir,
+  Url,
+  Channel,
+  Check,
+  Json,
+  Verify,
+  WaitLock,
+  Retries,
+  LimitRate
+};
 
 struct TOptionName {
   std::string_view Name;
@@ -28,6 +41,7 @@ constexpr TOptionName KOptions[] = {
     {"version", TOption::Version, nullptr, &TUpdateCommand::Version},
     {"dir", TOption::Dir, "a folder", nullptr},
     {"url", TOption::Url, "a URL", nullptr},
+    {"channel", TOption::Channel, "a channel name", nullptr},
     {"check", TOption::Check, nullptr, &TUpdateCommand::Check},
     {"json", TOption::Json, nullptr, &TUpdateCommand::Json},
     {"verify", TOption::Verify, nullptr, &TUpdateCommand::Verify},
@@ -93,6 +107,11 @@ void SetValue(TUpdateCommand& Command, TOption Option, const std::string& Value,
       if (!StartsWithNoCase(Value, "http://") && !StartsWithNoCase(Value, "https://"))
         Refuse("option " + Name + " needs an http:// or https:// URL, not " + Shown(Value));
       Command.Url = BaseUrlValue(Value);
+      return;
+    case TOption::Channel:
+      if (!IsChannelName(Value))
+        Refuse("option " + Name + " needs a channel name (a-z, 0-9, - and _), not " + Shown(Value));
+      Command.Channel = Value;
       return;
     case TOption::Retries:
       Command.Retries = ParseRetries(Value);
@@ -216,8 +235,8 @@ double RetryDelaySeconds(int Attempt, double Jitter) {
 }
 
 std::string HelpText(const std::string& DefaultUrl) {
-  return "Usage: vtupdate -dir FOLDER [-url URL] [--check] [--verify] [--json] [--retries N]\n"
-         "                [--limit-rate RATE] [--wait-lock]\n"
+  return "Usage: vtupdate -dir FOLDER [-url URL] [--channel NAME] [--check] [--verify] [--json]\n"
+         "                [--retries N] [--limit-rate RATE] [--wait-lock]\n"
          "\n"
          "Brings a Veltrano RPG game folder up to date from its update server, as the launcher\n"
          "does, without a window. It never starts the game.\n"
@@ -228,6 +247,8 @@ std::string HelpText(const std::string& DefaultUrl) {
          "                     " +
          DefaultUrl +
          ")\n"
+         "  --channel NAME     follow the publisher's channel NAME (\"beta\") from now on; the\n"
+         "                     folder remembers it, and --channel stable goes back\n"
          "  --check            only tell whether an update is available; change nothing\n"
          "  --verify           trust no record: hash every file and fetch what differs (with\n"
          "                     --check: only list the files that differ)\n"

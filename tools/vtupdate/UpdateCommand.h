@@ -20,8 +20,9 @@ class TUsageError : public std::runtime_error {
 struct TUpdateCommand {
   bool Help = false;
   bool Version = false;
-  std::string Dir;  // absolute, ending in the local separator
-  std::string Url;  // ending in "/"
+  std::string Dir;      // absolute, ending in the local separator
+  std::string Url;      // ending in "/"
+  std::string Channel;  // empty: the one the folder follows
   bool Check = false;
   bool Json = false;
   bool Verify = false;

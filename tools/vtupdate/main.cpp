@@ -46,6 +46,7 @@ TRunEnd RunOnce(const TUpdateCommand& Command, TRunReport& Report,
     }
   }
   TUpdaterOptions options;
+  options.Channel = Command.Channel;
   options.Verify = Command.Verify;
   options.WaitForLock = Command.WaitLock;
   options.CheckOnly = Command.Check;
