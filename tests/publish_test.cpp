@@ -513,6 +513,7 @@ TEST_F(Publish, ToolShowsKeysPrunesDiffsAndRefusesWhatWouldHurtPlayers) {
       {pack + " --build 20 --channel Beta", 2, "--channel takes a name"},
       {"pack '" + FGame.string() + "' " + out + " --key " + other + " --build 20 --channel beta", 0,
        "Release 7 on channel beta, never expires"},
+      {"verify " + out + " --key " + key, 0, "note: channel beta: build 20 checked\n"},
   };
   for (const TCase& c : cases) {
     const auto [status, text] = run(c.Args);

@@ -118,36 +118,59 @@ class TVerifier {
   TVerifier(std::string OutDir, TVerifyReport& Report, const TProgressCallback& Progress)
       : FOut(std::move(OutDir)), FReport(Report), FProgress(Progress) {}
 
+  // The channel whose release the next calls check.
+  void Follow(const std::string& Channel) {
+    FChannel = Channel;
+    FFolder = ChannelFolder(Channel);
+  }
+
+  // The release's list and objects, once its manifest holds; false when it does not.
+  bool Release(const TKeyRole& Root, int32_t& Build) {
+    const std::optional<TManifest> manifest = Manifest(Root);
+    if (!manifest)
+      return false;
+    Build = manifest->Build;
+    const std::optional<std::vector<TRemoteFile>> entries = List(manifest->List);
+    if (!entries)
+      return true;
+    if (const std::optional<std::string> folder = ObjectFolder(manifest->Objects))
+      Objects(*folder, *entries);
+    return true;
+  }
+
   // The manifest, when the keys chain from Root holds, a threshold of its release keys signed
   // it, and it reads.
   std::optional<TManifest> Manifest(const TKeyRole& Root) {
-    const TBytes manifest = ReadFileBytes(Local("version"));
+    const std::string version = FFolder + "version";
+    const TBytes manifest = ReadFileBytes(Local(version));
     const std::optional<TKeysDocument> keys = KeysChain(Root);
     if (!keys)
       return std::nullopt;
     const bool legacy = SignedByRoot(manifest, Root);
     if (keys->Version == 0 ? !(legacy && Root.Threshold == 1) && !Signed(manifest, Root)
                            : !Signed(manifest, keys->Release))
-      return Fatal("version: not signed by enough of the " +
+      return Fatal(version + ": not signed by enough of the " +
                    std::string(keys->Version == 0 ? "given root" : "release") +
                    " keys (version.sig, version.sigs)");
     if (keys->Version > 0 && !legacy)
-      Note(
-          "version.sig is not signed by a given root key: launchers built before keys "
-          "documents refuse this release");
+      Note(version +
+           ".sig is not signed by a given root key: launchers built before keys documents "
+           "refuse this release");
     std::optional<TManifest> read;
     try {
       read = ReadManifest(manifest, KTreeUrl);
     } catch (const std::exception& e) {
-      return Fatal(std::string("version: ") + e.what());
+      return Fatal(version + ": " + e.what());
     }
     if (read->KeysVersion > keys->Version)
-      Problem("version: names keys version " + std::to_string(read->KeysVersion) +
+      Problem(version + ": names keys version " + std::to_string(read->KeysVersion) +
               ", but the tree's newest is " + std::to_string(keys->Version));
     if (read->Expires && *read->Expires < UtcClockSeconds())
-      Problem("version: expired on " + UtcTimeText(*read->Expires) +
+      Problem(version + ": expired on " + UtcTimeText(*read->Expires) +
               "; launchers refuse it (vtpublish refresh signs it again)");
-    Note("release " +
+    if (read->Channel != FChannel)
+      Problem(version + ": a release of the channel " + read->Channel + ", not " + FChannel);
+    Note((FFolder.empty() ? "" : version + ": ") + "release " +
          (read->Sequence ? std::to_string(*read->Sequence) : std::string("without a number")) +
          (read->Expires ? ", expires " + UtcTimeText(*read->Expires)
                         : std::string(", never expires")) +
@@ -174,9 +197,9 @@ class TVerifier {
   }
 
   bool SignedByRoot(const TBytes& Manifest, const TKeyRole& Root) {
-    if (!GetFileInfo(Local("version.sig")))
+    if (!GetFileInfo(Local(FFolder + "version.sig")))
       return false;
-    const TBytes signature = ReadFileBytes(Local("version.sig"));
+    const TBytes signature = ReadFileBytes(Local(FFolder + "version.sig"));
     const std::string_view text(reinterpret_cast<const char*>(signature.data()), signature.size());
     return std::any_of(Root.Keys.begin(), Root.Keys.end(), [&](const TPublicKey& Key) {
       return VerifySignatureWithKey(Manifest, text, Key.X, Key.Y);
@@ -184,9 +207,10 @@ class TVerifier {
   }
 
   bool Signed(const TBytes& Manifest, const TKeyRole& Role) {
-    if (!GetFileInfo(Local("version.sigs")))
+    if (!GetFileInfo(Local(FFolder + "version.sigs")))
       return false;
-    return MeetsThreshold(Manifest, ReadSignatureLines(ReadFileBytes(Local("version.sigs"))), Role);
+    return MeetsThreshold(Manifest,
+                          ReadSignatureLines(ReadFileBytes(Local(FFolder + "version.sigs"))), Role);
   }
 
   // The entries of the list the manifest describes, when it matches and reads.
@@ -312,7 +336,9 @@ class TVerifier {
       Problem(File.Path + ": " + known->second + " (" + Name + ")");
   }
 
-  const std::string FOut;  // ends in the separator
+  const std::string FOut;                 // ends in the separator
+  std::string FChannel = KStableChannel;  // of the release being checked
+  std::string FFolder;                    // of its manifest files, "" for stable
   TVerifyReport& FReport;
   const TProgressCallback& FProgress;
   // Object name (with the index name it was read through) to its problem ("" when sound).
@@ -332,15 +358,15 @@ TVerifyReport VerifyTree(const std::string& OutDir, const TKeyRole& Root,
     out += KPathSeparator;
   TVerifier verifier(out, report, Progress);
   try {
-    const std::optional<TManifest> manifest = verifier.Manifest(Root);
-    if (!manifest)
+    if (!verifier.Release(Root, report.Build))
       return report;
-    report.Build = manifest->Build;
-    const std::optional<std::vector<TRemoteFile>> entries = verifier.List(manifest->List);
-    if (!entries)
-      return report;
-    if (const std::optional<std::string> folder = verifier.ObjectFolder(manifest->Objects))
-      verifier.Objects(*folder, *entries);
+    // Each channel's release too; their objects are checked once with the stable one's.
+    for (const std::string& channel : TreeChannels(OutDir)) {
+      verifier.Follow(channel);
+      int32_t build = 0;
+      if (verifier.Release(Root, build))
+        verifier.Note("channel " + channel + ": build " + std::to_string(build) + " checked");
+    }
   } catch (const std::exception& e) {
     // A file that cannot be read at all: its message names it.
     verifier.Problem(e.what());
