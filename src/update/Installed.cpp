@@ -58,10 +58,10 @@ void AppendFileEntry(std::string& Out, const TRemoteFile& File, const TFileInfo&
   Out += '}';
 }
 
-// Writes Text beside Target and renames it into place, so that a crash or a full disk never
-// leaves a cut record (a cut byte-order mark would fail every later run). Close reports a
-// failure that the destructor would swallow.
-void WriteRecord(const std::string& Target, const std::string& Text) {
+}  // namespace
+
+// Close reports a failure that the destructor would swallow.
+void WriteBeside(const std::string& Target, const std::string& Text) {
   const std::string temporary = Target + ".part";
   try {
     TFile out = TFile::Create(temporary);
@@ -76,8 +76,6 @@ void WriteRecord(const std::string& Target, const std::string& Text) {
     throw TUpdateError(Target + ": " + moved.Text());
   }
 }
-
-}  // namespace
 
 TInstalled ReadInstalled(const TRunContext& Run) {
   return {ReadInstalledRecord(Run.LocalPath(KInstalledName)), !Run.Options.Verify};
@@ -195,7 +193,7 @@ void SaveInstalled(const std::string& Dir, const TManifest& Release,
     AppendFileEntry(text, file, *now);
   }
   text += "}}";
-  WriteRecord(JoinLocalPath(Dir, KInstalledName), text);
+  WriteBeside(JoinLocalPath(Dir, KInstalledName), text);
 }
 
 }  // namespace vt

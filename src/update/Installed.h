@@ -53,6 +53,11 @@ std::vector<std::string> ObsoleteFiles(const TInstalledRecord* Previous,
 // Deletes those relative paths in Dir; one that cannot be deleted is passed over.
 void RemoveObsoleteFiles(const std::string& Dir, const std::vector<std::string>& Paths);
 
+// Writes Text beside Target and renames it into place, so that a crash or a full disk never
+// leaves a cut file of the launcher's own (a cut byte-order mark would fail every later run).
+// Raises with a one-line message; a failed write leaves no temporary file.
+void WriteBeside(const std::string& Target, const std::string& Text);
+
 // Writes Dir's "installed.json" for Release and Files as they are on disk now.
 void SaveInstalled(const std::string& Dir, const TManifest& Release,
                    const std::vector<TRemoteFile>& Files);

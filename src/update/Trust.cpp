@@ -7,6 +7,7 @@
 #include "format/GameFolder.h"
 #include "format/Streams.h"
 #include "platform/Files.h"
+#include "update/Installed.h"
 
 namespace vt {
 
@@ -52,17 +53,11 @@ void SaveTrust(const TRunContext& Run, const TTrust& Trust) {
   // A folder updated from a tree without sequences or keys has nothing to remember.
   if (held == text || (!held && Trust == TTrust{}))
     return;
-  const std::string temporary = path + ".part";
   try {
-    TFile out = TFile::Create(temporary);
-    out.Write(text.data(), text.size());
-    out.Close();
+    WriteBeside(path, text);
   } catch (const std::exception&) {
-    RemoveFile(temporary);
-    return;
+    // The old memory stays, and the run goes on.
   }
-  if (!ReplaceFile(temporary, path))
-    RemoveFile(temporary);
 }
 
 }  // namespace vt
