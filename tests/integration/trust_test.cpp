@@ -124,6 +124,26 @@ class TrustTest : public test::TReleaseRunTest {
     ASSERT_EQ(end.Error, "");
   }
 
+  void EmptyFolder() {
+    fs::remove_all(Dir);
+    fs::create_directories(Dir);
+  }
+
+  // A run: Build installed when Says is empty; else refused with Says and Cause, and the
+  // folder as Before held it.
+  void ExpectRun(const std::map<std::string, std::string>& Before, const char* Says,
+                 const char* Cause, int32_t Build) {
+    const TRunEnd end = Update();
+    if (*Says == '\0') {
+      EXPECT_EQ(end.Error, "");
+      EXPECT_EQ(ReadAll(Dir / "game.txt"), "build " + std::to_string(Build));
+      return;
+    }
+    EXPECT_NE(end.Error.find(Says), std::string::npos) << end.Error;
+    EXPECT_EQ(end.Cause, Cause);
+    EXPECT_TRUE(Folder() == Before) << "the folder changed";
+  }
+
   std::map<std::string, std::string> Folder() const {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(Dir)) {
@@ -254,22 +274,13 @@ TEST_F(TrustTest, EachMoveOfTheAttackTable) {
     GTEST_SKIP() << "built with a root of several keys";
   for (const TMove& move : KMoves) {
     SCOPED_TRACE(move.Name);
-    fs::remove_all(Dir);
-    fs::create_directories(Dir);
+    EmptyFolder();
     for (int32_t version = 1; version <= KMaxKeySteps + 1; ++version)
       Server.Remove("/" + KeysDocumentPath(version));
     move.Before(*this);
     const auto before = Folder();
     move.Move(*this);
-    const TRunEnd end = Update();
-    if (*move.Says == '\0') {
-      EXPECT_EQ(end.Error, "");
-      EXPECT_EQ(ReadAll(Dir / "game.txt"), "build " + std::to_string(move.Build));
-      continue;
-    }
-    EXPECT_NE(end.Error.find(move.Says), std::string::npos) << end.Error;
-    EXPECT_EQ(end.Cause, move.Cause);
-    EXPECT_TRUE(Folder() == before) << "the folder changed";
+    ExpectRun(before, move.Says, move.Cause, move.Build);
   }
 }
 
@@ -308,8 +319,7 @@ const TChannelMove KChannelMoves[] = {
 TEST_F(TrustTest, ChannelMoves) {
   for (const TChannelMove& move : KChannelMoves) {
     SCOPED_TRACE(move.Name);
-    fs::remove_all(Dir);
-    fs::create_directories(Dir);
+    EmptyFolder();
     Release(1, 1, 0, {R1});
     Release(2, Beta(2), {R1});
     Channel = "beta";
@@ -317,15 +327,7 @@ TEST_F(TrustTest, ChannelMoves) {
     const auto before = Folder();
     move.Move(*this);
     Channel = move.Follow;
-    const TRunEnd end = Update();
-    if (*move.Says == '\0') {
-      EXPECT_EQ(end.Error, "");
-      EXPECT_EQ(ReadAll(Dir / "game.txt"), "build " + std::to_string(move.Build));
-      continue;
-    }
-    EXPECT_NE(end.Error.find(move.Says), std::string::npos) << end.Error;
-    EXPECT_EQ(end.Cause, move.Cause);
-    EXPECT_TRUE(Folder() == before) << "the folder changed";
+    ExpectRun(before, move.Says, move.Cause, move.Build);
   }
 }
 
@@ -363,8 +365,7 @@ TEST_F(TrustTest, OldTreesNewTreesAndTheMemoryFile) {
   test::WriteAll(base / "old" / "version.sig", DevKey().Sign(TBytes(plain.begin(), plain.end())));
   std::string records[2];
   for (const char* from : {"old", "new"}) {
-    fs::remove_all(Dir);
-    fs::create_directories(Dir);
+    EmptyFolder();
     Server.ServeDirectory("/", base / from);
     UpdateOk();
     EXPECT_EQ(fs::exists(Dir / KTrustName), *from == 'n') << from;
