@@ -1,5 +1,6 @@
 #include "format/Digest.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -75,6 +76,11 @@ int HexValue(char C) {
   if (C >= 'A' && C <= 'F')
     return C - 'A' + 10;
   return -1;
+}
+
+bool IsHexText(std::string_view Text, size_t Size) {
+  return Text.size() == Size &&
+         std::all_of(Text.begin(), Text.end(), [](char C) { return HexValue(C) >= 0; });
 }
 
 TBytes HexToBytes(std::string_view Text) {

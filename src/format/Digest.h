@@ -13,11 +13,18 @@ namespace vt {
 
 using TBytes = std::vector<uint8_t>;
 
+// The bytes of Text, for the calls that hash, sign or write bytes.
+inline TBytes TextBytes(std::string_view Text) {
+  return TBytes(Text.begin(), Text.end());
+}
+
 // Hex text to bytes. An odd number of characters gives an empty result (not an error); a
 // character other than 0-9, a-f, A-F raises std::invalid_argument (a conversion error).
 TBytes HexToBytes(std::string_view Text);
 // The value of one hex digit of either case; -1 for any other character.
 int HexValue(char C);
+// True when Text is exactly Size hex digits of either case.
+bool IsHexText(std::string_view Text, size_t Size);
 
 // Bytes as lowercase hex, two digits per byte, high digit first.
 std::string BytesToHex(std::span<const uint8_t> Bytes);

@@ -1,5 +1,6 @@
 #include "format/Keys.h"
 
+#include <algorithm>
 #include <set>
 
 #include "format/Digest.h"
@@ -15,10 +16,6 @@ namespace {
 constexpr int32_t KKeysFormat = 1;
 constexpr const char* KUnreadableKeys = "the update server's keys cannot be read";
 
-bool IsHex(std::string_view Text, size_t Size) {
-  return Text.size() == Size && Text.find_first_not_of("0123456789abcdefABCDEF") == Text.npos;
-}
-
 TKeyRole ReadRole(const TJsonValue& Document, const char* Name) {
   const TJsonValue* role = Document.Member(Name);
   if (role == nullptr || !role->IsObject())
@@ -27,7 +24,7 @@ TKeyRole ReadRole(const TJsonValue& Document, const char* Name) {
   read.Threshold = ReadInt32(*role, "threshold");
   std::set<std::string> seen;
   for (const TJsonValue& key : ReadArray(*role, "keys")) {
-    if (key.Kind != TJsonValue::TKind::String || !IsHex(key.Text, 128))
+    if (key.Kind != TJsonValue::TKind::String || !IsHexText(key.Text, 128))
       throw TUpdateError(KUnreadableKeys);
     const std::string hex = AsciiLower(key.Text);
     if (!seen.insert(hex).second)
@@ -86,8 +83,8 @@ std::vector<TSignatureLine> ReadSignatureLines(std::span<const uint8_t> Bytes) {
       line.remove_suffix(1);
     while (!line.empty() && static_cast<unsigned char>(line.front()) <= 32)
       line.remove_prefix(1);
-    if (line.size() == 64 + 1 + 128 && line[64] == ' ' && IsHex(line.substr(0, 64), 64) &&
-        IsHex(line.substr(65), 128)) {
+    if (line.size() == 64 + 1 + 128 && line[64] == ' ' && IsHexText(line.substr(0, 64), 64) &&
+        IsHexText(line.substr(65), 128)) {
       lines.push_back({AsciiLower(line.substr(0, 64)), std::string(line.substr(65))});
     }
   }
@@ -101,8 +98,8 @@ std::string SignatureLinesText(const std::vector<TSignatureLine>& Lines) {
   return text;
 }
 
-bool MeetsThreshold(std::span<const uint8_t> Data, const std::vector<TSignatureLine>& Lines,
-                    const TKeyRole& Role) {
+int32_t SignersOf(std::span<const uint8_t> Data, const std::vector<TSignatureLine>& Lines,
+                  const TKeyRole& Role) {
   int32_t signers = 0;
   std::set<std::string> counted;
   for (const TPublicKey& key : Role.Keys) {
@@ -117,7 +114,19 @@ bool MeetsThreshold(std::span<const uint8_t> Data, const std::vector<TSignatureL
       }
     }
   }
-  return signers >= Role.Threshold;
+  return signers;
+}
+
+bool MeetsThreshold(std::span<const uint8_t> Data, const std::vector<TSignatureLine>& Lines,
+                    const TKeyRole& Role) {
+  return SignersOf(Data, Lines, Role) >= Role.Threshold;
+}
+
+bool SignedByOneOf(std::span<const uint8_t> Data, std::string_view Signature,
+                   const TKeyRole& Role) {
+  return std::any_of(Role.Keys.begin(), Role.Keys.end(), [&](const TPublicKey& Key) {
+    return VerifySignatureWithKey(Data, Signature, Key.X, Key.Y);
+  });
 }
 
 TKeysDocument ReadKeysDocument(const TJsonValue& Root) {

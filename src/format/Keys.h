@@ -53,9 +53,14 @@ std::vector<TSignatureLine> ReadSignatureLines(std::span<const uint8_t> Bytes);
 // Lines as ReadSignatureLines reads them.
 std::string SignatureLinesText(const std::vector<TSignatureLine>& Lines);
 
+// How many distinct keys of Role signed Data in Lines.
+int32_t SignersOf(std::span<const uint8_t> Data, const std::vector<TSignatureLine>& Lines,
+                  const TKeyRole& Role);
 // True when at least Role.Threshold distinct keys of Role signed Data in Lines.
 bool MeetsThreshold(std::span<const uint8_t> Data, const std::vector<TSignatureLine>& Lines,
                     const TKeyRole& Role);
+// True when Signature (the one line of a "version.sig") is one of Data by any key of Role.
+bool SignedByOneOf(std::span<const uint8_t> Data, std::string_view Signature, const TKeyRole& Role);
 
 // The keys document "keys/<version>.json":
 //   {"format":1,"version":N,"root":{"threshold":T,"keys":["<X><Y>",...]},"release":{...}}

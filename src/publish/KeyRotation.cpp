@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "format/Digest.h"
 #include "format/Text.h"
 #include "platform/Files.h"
 #include "publish/ObjectFiles.h"
@@ -22,23 +23,15 @@ std::string PendingPath(const std::string& OutDir, const char* Extension) {
   return (fs::path(OutDir) / KPrivateFolder / (std::string("keys-next") + Extension)).string();
 }
 
-TBytes Bytes(const std::string& Text) {
-  return TBytes(Text.begin(), Text.end());
-}
-
-std::string Short(const TPublicKey& Key) {
-  return KeyId(Key).substr(0, 16);
-}
-
 bool Holds(const TKeyRole& Role, const TPublicKey& Key) {
   return std::find(Role.Keys.begin(), Role.Keys.end(), Key) != Role.Keys.end();
 }
 
 void Remove(TKeyRole& Role, const TPublicKey& Key, const char* Name) {
   if (!Holds(Role, Key))
-    throw std::runtime_error("key " + Short(Key) + " is not a " + Name + " key");
+    throw std::runtime_error("key " + ShortKeyId(Key) + " is not a " + Name + " key");
   if (Role.Keys.size() == 1)
-    throw std::runtime_error("key " + Short(Key) + " is the only " + Name +
+    throw std::runtime_error("key " + ShortKeyId(Key) + " is the only " + Name +
                              " key; add the one that takes over first");
   Role.Keys.erase(std::find(Role.Keys.begin(), Role.Keys.end(), Key));
   Role.Threshold = std::min<int32_t>(Role.Threshold, static_cast<int32_t>(Role.Keys.size()));
@@ -46,7 +39,7 @@ void Remove(TKeyRole& Role, const TPublicKey& Key, const char* Name) {
 
 void Add(TKeyRole& Role, const TPublicKey& Key, const char* Name) {
   if (Holds(Role, Key))
-    throw std::runtime_error("key " + Short(Key) + " is a " + Name + " key already");
+    throw std::runtime_error("key " + ShortKeyId(Key) + " is a " + Name + " key already");
   if (Role.Keys.size() >= KMaxRoleKeys)
     throw std::runtime_error(std::string("a keys document holds at most ") +
                              std::to_string(KMaxRoleKeys) + " " + Name + " keys");
@@ -74,7 +67,7 @@ TKeysDocument Changed(TKeysDocument Document, const TKeysChange& Change) {
       break;
     case TKeysChange::TKind::ReplaceRoot:
       if (!Holds(Document.Root, Change.Key))
-        throw std::runtime_error("key " + Short(Change.Key) + " is not a root key");
+        throw std::runtime_error("key " + ShortKeyId(Change.Key) + " is not a root key");
       Add(Document.Root, *Change.NewKey, "root");
       Remove(Document.Root, Change.Key, "root");
       SetThreshold(Document.Root, Change.Threshold);
@@ -84,15 +77,14 @@ TKeysDocument Changed(TKeysDocument Document, const TKeysChange& Change) {
 }
 
 void SavePending(const std::string& OutDir, const TKeysProposal& Proposal) {
-  WriteFileAtomically(PendingPath(OutDir, ".sigs"), Bytes(SignatureLinesText(Proposal.Signatures)));
-  WriteFileAtomically(PendingPath(OutDir, ".json"), Bytes(KeysDocumentJson(Proposal.Document)));
+  WriteFileAtomically(PendingPath(OutDir, ".sigs"),
+                      TextBytes(SignatureLinesText(Proposal.Signatures)));
+  WriteFileAtomically(PendingPath(OutDir, ".json"), TextBytes(KeysDocumentJson(Proposal.Document)));
 }
 
 std::string Needed(const std::string& Text, const std::vector<TSignatureLine>& Lines,
                    const TKeyRole& Role, const char* Which) {
-  int32_t signers = 0;
-  for (const TPublicKey& key : Role.Keys)
-    signers += MeetsThreshold(Bytes(Text), Lines, {1, {key}}) ? 1 : 0;
+  const int32_t signers = SignersOf(TextBytes(Text), Lines, Role);
   if (signers >= Role.Threshold)
     return {};
   return std::to_string(Role.Threshold - signers) + " more of the " + Which + " root keys";
@@ -107,12 +99,12 @@ TKeysOutcome SignAndSettle(const std::string& OutDir, TKeysProposal Proposal,
   for (const TSigningKey& signer : Signers) {
     const TPublicKey key{signer.PublicX(), signer.PublicY()};
     if (!Holds(before.Root, key) && !Holds(Proposal.Document.Root, key))
-      throw std::runtime_error("key " + Short(key) +
+      throw std::runtime_error("key " + ShortKeyId(key) +
                                " is neither a current nor a new root key; it cannot sign keys");
     const std::string id = KeyId(key);
     std::erase_if(Proposal.Signatures,
                   [&](const TSignatureLine& Line) { return Line.KeyId == id; });
-    Proposal.Signatures.push_back({id, signer.Sign(Bytes(text))});
+    Proposal.Signatures.push_back({id, signer.Sign(TextBytes(text))});
   }
   TKeysOutcome outcome{Proposal, false, {}};
   for (const std::string& missing :
@@ -132,8 +124,8 @@ TKeysOutcome SignAndSettle(const std::string& OutDir, TKeysProposal Proposal,
   fs::create_directories(out / "keys");
   // The signatures first: a client that finds the document finds them too.
   WriteFileAtomically((out / KeysSignaturesPath(Proposal.Document.Version)).string(),
-                      Bytes(SignatureLinesText(Proposal.Signatures)));
-  WriteFileAtomically(document, Bytes(text));
+                      TextBytes(SignatureLinesText(Proposal.Signatures)));
+  WriteFileAtomically(document, TextBytes(text));
   RemoveFile(PendingPath(OutDir, ".json"));
   RemoveFile(PendingPath(OutDir, ".sigs"));
   outcome.Published = true;
@@ -141,6 +133,10 @@ TKeysOutcome SignAndSettle(const std::string& OutDir, TKeysProposal Proposal,
 }
 
 }  // namespace
+
+std::string ShortKeyId(const TPublicKey& Key) {
+  return KeyId(Key).substr(0, 16);
+}
 
 TKeysDocument NewestKeys(const std::string& OutDir, const TKeyRole& Root) {
   const int32_t version = NewestKeysVersion(OutDir);
@@ -215,10 +211,7 @@ TPublicKey ReadPublicKeyFile(const std::string& Path) {
       break;
     *value = AsciiLower(text.substr(at + std::string_view(name).size(), 64));
   }
-  const auto hex = [](const std::string& Part) {
-    return Part.size() == 64 && Part.find_first_not_of("0123456789abcdef") == std::string::npos;
-  };
-  if (!hex(key.X) || !hex(key.Y))
+  if (!IsHexText(key.X, 64) || !IsHexText(key.Y, 64))
     throw std::runtime_error(Path +
                              ": no public key; give the VT_RELEASE_KEY_X=... and "
                              "VT_RELEASE_KEY_Y=... lines that keygen prints, or the key file");

@@ -61,6 +61,9 @@ TKeysOutcome SignPendingKeys(const std::string& OutDir, const std::vector<TSigni
 // Drops the waiting proposal; false when there was none. Takes the tree's lock.
 bool DropPendingKeys(const std::string& OutDir);
 
+// The first 16 hex digits of Key's id, as messages and listings name a key.
+std::string ShortKeyId(const TPublicKey& Key);
+
 // The public key in Path: the "VT_RELEASE_KEY_X=..." and "VT_RELEASE_KEY_Y=..." lines keygen and
 // key show print, or a private key file's public half. Raises naming the file.
 TPublicKey ReadPublicKeyFile(const std::string& Path);

@@ -26,10 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TBytes ToBytes(const std::string& Text) {
-  return TBytes(Text.begin(), Text.end());
-}
-
 // True when Inner is Outer or lies below it; both are made absolute and resolved first.
 bool IsWithin(const fs::path& Inner, const fs::path& Outer) {
   const fs::path inner = fs::weakly_canonical(fs::absolute(Inner));
@@ -46,7 +42,7 @@ void MakeFolder(const std::string& Path) {
 // Writes the list as "lists/<its SHA-256>.json[.z]" and returns its description.
 TRemoteFile WriteList(const fs::path& Out, const std::vector<TRemoteFile>& Entries,
                       TCompress Compress) {
-  const TBytes text = ToBytes(FileListJson(Entries));
+  const TBytes text = TextBytes(FileListJson(Entries));
   const std::string hash = Sha256Hex(text);
   TRemoteFile list{"lists/" + hash + ".json", static_cast<int64_t>(text.size()), hash, 0, {}};
   TBytes stored = text;

@@ -117,8 +117,7 @@ void AddTreeChannel(const std::string& OutDir, const std::string& Channel) {
   for (const std::string& name : channels)
     text += name + "\n";
   text += Channel + "\n";
-  WriteFileAtomically((fs::path(OutDir) / KChannelIndexPath).string(),
-                      TBytes(text.begin(), text.end()));
+  WriteFileAtomically((fs::path(OutDir) / KChannelIndexPath).string(), TextBytes(text));
 }
 
 int32_t BuildOf(const TBytes& Manifest) {

@@ -19,10 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TBytes ToBytes(const std::string& Text) {
-  return TBytes(Text.begin(), Text.end());
-}
-
 // One past the highest sequence the tree has published: in its history, or in its live manifest
 // (a tree whose private folder was lost must not start again below what players have seen).
 // One sequence serves every channel of the tree.
@@ -101,9 +97,9 @@ TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRe
     stamp.Expires = UtcClockSeconds() + *Publication.ExpiresIn;
   stamp.KeysVersion = NewestKeysVersion(OutDir);
   stamp.Channel = Publication.Channel;
-  const TBytes manifest = ToBytes(ManifestJson(Build, List, Objects, stamp));
-  const TBytes signature = ToBytes(Publication.Keys.front().Sign(manifest) + "\n");
-  const TBytes signatures = ToBytes(SignatureLinesText(SignatureLines(manifest, Publication)));
+  const TBytes manifest = TextBytes(ManifestJson(Build, List, Objects, stamp));
+  const TBytes signature = TextBytes(Publication.Keys.front().Sign(manifest) + "\n");
+  const TBytes signatures = TextBytes(SignatureLinesText(SignatureLines(manifest, Publication)));
   const fs::path out = fs::path(OutDir) / ChannelFolder(stamp.Channel);
   if (!CreateFolders(out.string()))
     throw std::runtime_error(out.string() + ": cannot be made");

@@ -1,6 +1,5 @@
 #include "publish/VerifyTree.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -200,10 +199,8 @@ class TVerifier {
     if (!GetFileInfo(Local(FFolder + "version.sig")))
       return false;
     const TBytes signature = ReadFileBytes(Local(FFolder + "version.sig"));
-    const std::string_view text(reinterpret_cast<const char*>(signature.data()), signature.size());
-    return std::any_of(Root.Keys.begin(), Root.Keys.end(), [&](const TPublicKey& Key) {
-      return VerifySignatureWithKey(Manifest, text, Key.X, Key.Y);
-    });
+    return SignedByOneOf(Manifest,
+                         {reinterpret_cast<const char*>(signature.data()), signature.size()}, Root);
   }
 
   bool Signed(const TBytes& Manifest, const TKeyRole& Role) {

@@ -105,15 +105,11 @@ class TVerification {
   bool Signed() {
     if (!FTrust.Keys && FRoot.Threshold == 1) {
       const std::optional<TBytes>& sig = Fetched(FLegacy, "version.sig");
-      if (sig && std::any_of(FRoot.Keys.begin(), FRoot.Keys.end(), [&](const TPublicKey& Key) {
-            return VerifySignatureWithKey(FManifest, AsciiText(*sig), Key.X, Key.Y);
-          })) {
+      if (sig && SignedByOneOf(FManifest, AsciiText(*sig), FRoot))
         return true;
-      }
     }
     const std::optional<TBytes>& sigs = Fetched(FSignatures, "version.sigs");
-    return sigs && MeetsThreshold(FManifest, ReadSignatureLines(*sigs),
-                                  FTrust.Keys ? FTrust.Keys->Release : FRoot);
+    return sigs && MeetsThreshold(FManifest, ReadSignatureLines(*sigs), ReleaseRole(FTrust, FRoot));
   }
 
   const std::optional<TBytes>& Fetched(std::optional<std::optional<TBytes>>& Slot,

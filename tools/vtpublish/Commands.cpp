@@ -8,7 +8,8 @@
 
 #include "Args.h"
 #include "ProgressLine.h"
-#include "format/ReleaseKey.h"
+#include "format/Digest.h"
+#include "format/Keys.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
 #include "publish/Exclude.h"
@@ -67,7 +68,7 @@ std::string ParseKeyCoordinate(const TArgs& Args, const std::string& Name) {
     value.erase(0, 2);
   if (value.starts_with(variable + "="))
     value.erase(0, variable.size() + 1);
-  if (value.size() != 64 || value.find_first_not_of("0123456789abcdefABCDEF") != value.npos)
+  if (!IsHexText(value, 64))
     throw TUsageError("--" + Name + " takes 64 hex digits, or " + variable + "=<64 hex digits>");
   return value;
 }

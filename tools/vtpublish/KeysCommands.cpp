@@ -74,7 +74,7 @@ TKeyRole FirstRoot(const TArgs& Args) {
 std::string Role(const TKeyRole& Role) {
   std::string text = std::to_string(Role.Threshold) + " of";
   for (const TPublicKey& key : Role.Keys)
-    text += " " + KeyId(key).substr(0, 16);
+    text += " " + ShortKeyId(key);
   return text;
 }
 
