@@ -22,6 +22,38 @@ std::string_view AsText(std::span<const uint8_t> Bytes) {
   return {reinterpret_cast<const char*>(Bytes.data()), Bytes.size()};
 }
 
+// The objects base at Path ("objects" by default "o/"), joined with Url unless absolute.
+std::string ReadObjectsBase(const TJsonValue& Root, const std::string& Path,
+                            const std::string& Url) {
+  std::string objects = ReadString(Root, Path, "o/");
+  return IsAbsoluteObjectsBase(objects) ? objects : Url + objects;
+}
+
+// The list described at Prefix ("list"), its path checked.
+TRemoteFile ReadListMember(const TJsonValue& Root, const std::string& Prefix) {
+  TRemoteFile list;
+  list.Path = ReadString(Root, Prefix + ".p");
+  list.Size = ReadInt64(Root, Prefix + ".s");
+  list.Hash = AsciiLower(ReadString(Root, Prefix + ".h"));
+  list.ZSize = ReadInt64(Root, Prefix + ".z", 0);
+  if (!IsSafeRelativePath(list.Path))
+    throw TUpdateError("bad file name in the update list: " + list.Path);
+  return list;
+}
+
+TRollout ReadRollout(const TJsonValue& Root, const std::string& Url) {
+  TRollout rollout;
+  rollout.Percent = ReadInt32(Root, "rollout.share");
+  if (rollout.Percent < 0 || rollout.Percent > 100)
+    throw TUpdateError("the update list has an unreadable rollout share");
+  const TJsonValue* halted = FindPath(Root, "rollout.halted");
+  rollout.Halted = halted != nullptr && halted->Kind == TJsonValue::TKind::Boolean && halted->Bool;
+  rollout.Build = ReadInt32(Root, "rollout.before.build");
+  rollout.Objects = ReadObjectsBase(Root, "rollout.before.objects", Url);
+  rollout.List = ReadListMember(Root, "rollout.before.list");
+  return rollout;
+}
+
 }  // namespace
 
 const char* const KNotSignedError =
@@ -46,16 +78,8 @@ TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url) {
 
   TManifest manifest;
   manifest.Build = ReadInt32(*root, "build");
-  manifest.Objects = ReadString(*root, "objects", "o/");
-  if (!IsAbsoluteObjectsBase(manifest.Objects))
-    manifest.Objects = Url + manifest.Objects;
-  manifest.List.Path = ReadString(*root, "list.p");
-  manifest.List.Size = ReadInt64(*root, "list.s");
-  manifest.List.Hash = AsciiLower(ReadString(*root, "list.h"));
-  manifest.List.ZSize = ReadInt64(*root, "list.z", 0);
-  if (!IsSafeRelativePath(manifest.List.Path)) {
-    throw TUpdateError("bad file name in the update list: " + manifest.List.Path);
-  }
+  manifest.Objects = ReadObjectsBase(*root, "objects", Url);
+  manifest.List = ReadListMember(*root, "list");
   if (root->Member("seq") != nullptr)
     manifest.Sequence = ReadInt64(*root, "seq");
   if (root->Member("expires") != nullptr) {
@@ -65,7 +89,20 @@ TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url) {
   }
   manifest.KeysVersion = ReadInt32(*root, "keys", 0);
   manifest.Channel = ReadString(*root, "channel", KStableChannel);
+  if (root->Member("rollout") != nullptr)
+    manifest.Rollout = ReadRollout(*root, Url);
   return manifest;
+}
+
+TManifest ReleaseBefore(const TManifest& Manifest) {
+  TManifest before = Manifest;
+  before.Rollout.reset();
+  if (Manifest.Rollout) {
+    before.Build = Manifest.Rollout->Build;
+    before.Objects = Manifest.Rollout->Objects;
+    before.List = Manifest.Rollout->List;
+  }
+  return before;
 }
 
 bool IsChannelName(std::string_view Name) {

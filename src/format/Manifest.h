@@ -20,6 +20,18 @@ constexpr const char* KStableChannel = "stable";
 // The message of a manifest whose signature does not verify; trying again cannot mend it.
 extern const char* const KNotSignedError;
 
+// A release offered first to a share of installs: the others take the release before it,
+// which the manifest carries for them ("rollout").
+struct TRollout {
+  int32_t Percent = 100;  // of installs that take the new release, 0 to 100
+  bool Halted = false;    // no install takes it that does not have it already
+  // The release before: its build, objects base (joined like TManifest::Objects once read;
+  // as written, empty for the default, in a stamp) and list.
+  int32_t Build = 0;
+  std::string Objects;
+  TRemoteFile List;
+};
+
 // The manifest's fields once its signature has been checked.
 struct TManifest {
   int32_t Build = 0;
@@ -33,7 +45,12 @@ struct TManifest {
   int32_t KeysVersion = 0;
   // "channel": the channel the release belongs to; absent in the stable channel's.
   std::string Channel = KStableChannel;
+  // "rollout": none when the release goes to every install.
+  std::optional<TRollout> Rollout;
 };
+
+// The release that Manifest's rollout keeps for the installs it holds back.
+TManifest ReleaseBefore(const TManifest& Manifest);
 
 // A channel's name: 1 to 32 lowercase letters, digits, "-" and "_".
 bool IsChannelName(std::string_view Name);

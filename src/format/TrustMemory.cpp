@@ -1,5 +1,6 @@
 #include "format/TrustMemory.h"
 
+#include "format/Digest.h"
 #include "format/JsonWriter.h"
 
 namespace vt {
@@ -36,6 +37,11 @@ std::string TrustMemoryText(const TTrust& Trust) {
     }
     out += '}';
   }
+  if (!Trust.InstallId.empty()) {
+    out += ',';
+    AppendJsonName(out, "id");
+    AppendJsonString(out, Trust.InstallId);
+  }
   if (Trust.Keys) {
     out += ',';
     AppendJsonName(out, "keys");
@@ -67,6 +73,9 @@ std::optional<TTrust> ReadTrustMemory(std::string_view Text) {
         trust.Others[channel] = ReadInt64(*others, channel);
       }
     }
+    trust.InstallId = ReadString(*root, "id", "");
+    if (!trust.InstallId.empty() && !IsHexText(trust.InstallId, KInstallIdDigits))
+      return std::nullopt;
     if (const TJsonValue* keys = root->Member("keys"))
       trust.Keys = ReadKeysDocument(*keys);
     return trust;

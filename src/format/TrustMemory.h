@@ -1,8 +1,10 @@
 #pragma once
 // What a game folder's launcher remembers of the releases it verified, in a small file of its
 // own beside "installed.json": the newest keys document it verified, the channel it follows,
-// and the highest release sequence of that channel and of those it followed before.
-//   {"format":1,"seq":43,"channel":"beta","seqs":{"stable":40},"keys":{ ...keys document... }}
+// the highest release sequence of that channel and of those it followed before, and the install's
+// random draw for rollouts (never sent anywhere).
+//   {"format":1,"seq":43,"channel":"beta","seqs":{"stable":40},"id":"<32 hex digits>",
+//    "keys":{ ...keys document... }}
 // Every member but "format" is optional; no "channel" is the stable one.
 
 #include <cstdint>
@@ -16,11 +18,15 @@
 
 namespace vt {
 
+// Hex digits of an install's identifier.
+constexpr size_t KInstallIdDigits = 32;
+
 struct TTrust {
   std::optional<TKeysDocument> Keys;  // none: the built-in root alone
   std::optional<int64_t> Sequence;    // of Channel; none: no release with one was verified yet
   std::string Channel = KStableChannel;
   std::map<std::string, int64_t> Others;  // sequences of the channels followed before
+  std::string InstallId;                  // 32 hex digits; empty: not drawn yet
 
   bool operator==(const TTrust&) const = default;
 };

@@ -15,20 +15,25 @@ namespace vt {
 
 namespace {
 
-// The manifest of Build in OutDir: the newest history entry of it, else the live one.
-TBytes ManifestOf(const std::string& OutDir, int32_t Build) {
+// The manifest of Build in OutDir: the newest history entry of it, else the live one; of
+// Channel only when it is given.
+TBytes ManifestOf(const std::string& OutDir, int32_t Build, const std::string& Channel) {
   const std::vector<THistoryEntry> history = ReadHistory(OutDir);
   std::string builds;
   for (auto entry = history.rbegin(); entry != history.rend(); ++entry) {
-    if (entry->Build == Build)
+    if (entry->Build == Build && (Channel.empty() || entry->Channel == Channel))
       return ReadFileBytes(entry->Path);
   }
-  if (const std::optional<TBytes> live = LiveManifest(OutDir); live && BuildOf(*live) == Build)
+  if (const std::optional<TBytes> live =
+          LiveManifest(OutDir, Channel.empty() ? KStableChannel : Channel);
+      live && BuildOf(*live) == Build)
     return *live;
-  for (const THistoryEntry& entry : history)
-    builds += (builds.empty() ? "" : ", ") + std::to_string(entry.Build);
-  throw std::runtime_error("build " + std::to_string(Build) + " is not in the history of " +
-                           OutDir +
+  for (const THistoryEntry& entry : history) {
+    if (Channel.empty() || entry.Channel == Channel)
+      builds += (builds.empty() ? "" : ", ") + std::to_string(entry.Build);
+  }
+  const std::string where = Channel.empty() ? OutDir : OutDir + " on channel " + Channel;
+  throw std::runtime_error("build " + std::to_string(Build) + " is not in the history of " + where +
                            (builds.empty() ? " (it has none)" : " (it has " + builds + ")"));
 }
 
@@ -66,9 +71,10 @@ int64_t ChunkedCost(const TChunkIndex& Old, const TChunkIndex& New, int64_t Inde
 
 }  // namespace
 
-TBuildDiff DiffBuilds(const std::string& OutDir, int32_t From, int32_t To) {
-  const TTreeRelease from = ReadTreeRelease(OutDir, ManifestOf(OutDir, From));
-  const TTreeRelease to = ReadTreeRelease(OutDir, ManifestOf(OutDir, To));
+TBuildDiff DiffBuilds(const std::string& OutDir, int32_t From, int32_t To,
+                      const std::string& Channel) {
+  const TTreeRelease from = ReadTreeRelease(OutDir, ManifestOf(OutDir, From, Channel));
+  const TTreeRelease to = ReadTreeRelease(OutDir, ManifestOf(OutDir, To, Channel));
   std::map<std::string, const TRemoteFile*> before;
   for (const TRemoteFile& file : from.Files)
     before[file.Path] = &file;

@@ -20,8 +20,9 @@ struct TBuildDiff {
 };
 
 // Compares builds From and To of OutDir, each the newest history entry of that build (or the
-// live manifest). Raises naming a build that the tree does not hold, or a list that does not
-// read.
-TBuildDiff DiffBuilds(const std::string& OutDir, int32_t From, int32_t To);
+// live manifest), of Channel when it is not empty. Raises naming a build that the tree does not
+// hold, or a list that does not read.
+TBuildDiff DiffBuilds(const std::string& OutDir, int32_t From, int32_t To,
+                      const std::string& Channel = {});
 
 }  // namespace vt

@@ -126,8 +126,11 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
   result.PreviousBuild = CheckBuild(OutDir, Options);
   TPublication publication{{Key}, Options.ExpiresIn, Options.Channel};
   publication.Keys.insert(publication.Keys.end(), Options.MoreKeys.begin(), Options.MoreKeys.end());
-  // Before the long part: keys that cannot publish are told at once.
+  // Before the long part: keys that cannot publish, or a rollout that cannot start, are told
+  // at once.
   RequireEnoughKeys(OutDir, publication);
+  const std::optional<TRollout> rollout =
+      PlanRollout(OutDir, Options.Channel, Options.Build, Options.Rollout, Options.Critical);
   TGameListing listing = ListGameFiles(GameDir, ExcludeRulesFor(GameDir, Options));
   result.Excluded = listing.Excluded;
   result.LeftOutVcs = std::move(listing.LeftOutVcs);
@@ -142,7 +145,8 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
   const std::vector<TRemoteFile> entries = packer.PackAll(listing.Files);
 
   result.List = WriteList(out, entries, Options.Compress);
-  result.Stamp = PublishSigned(OutDir, Options.Build, result.List, Options.Objects, publication);
+  result.Stamp =
+      PublishSigned(OutDir, Options.Build, result.List, Options.Objects, publication, rollout);
   try {
     TPackCache::Save(OutDir, GameDir, packer.CacheFiles(listing.Files), started);
   } catch (const std::exception& e) {

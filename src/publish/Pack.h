@@ -71,6 +71,11 @@ struct TPackOptions {
   std::optional<int64_t> ExpiresIn;
   // The channel it goes live on (see TPublication).
   std::string Channel = KStableChannel;
+  // The share of installs, 1 to 100, that take it while the others keep the live release;
+  // none: every install at once. Critical sends it to every install even while the live
+  // release is still rolling out (see PlanRollout).
+  std::optional<int32_t> Rollout;
+  bool Critical = false;
 };
 
 struct TPackResult {

@@ -1,6 +1,7 @@
 #include "publish/Prune.h"
 
 #include <filesystem>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -38,10 +39,11 @@ class TPruner {
   // Marks what Manifest's release needs; Label names it in a failure.
   void Keep(const TBytes& Manifest, const std::string& Label) {
     try {
-      const TTreeRelease release = ReadTreeRelease(FOut, Manifest);
-      FStores.insert(release.StoreFolder);
-      for (std::string& need : ReleaseNeeds(release))
-        FNeeded.insert(std::move(need));
+      const TManifest manifest = ReadManifest(Manifest, KTreeUrl);
+      KeepRelease(manifest);
+      // The installs a rollout holds back take the release before it.
+      if (manifest.Rollout)
+        KeepRelease(ReleaseBefore(manifest));
     } catch (const std::exception& e) {
       throw std::runtime_error(Label + ": cannot tell what it needs (" + e.what() +
                                "); nothing was removed");
@@ -87,6 +89,13 @@ class TPruner {
   }
 
  private:
+  void KeepRelease(const TManifest& Manifest) {
+    const TTreeRelease release = ReadTreeRelease(FOut, Manifest);
+    FStores.insert(release.StoreFolder);
+    for (std::string& need : ReleaseNeeds(release))
+      FNeeded.insert(std::move(need));
+  }
+
   fs::path Local(const std::string& Relative) const { return fs::path(FOut) / Relative; }
 
   void Scan(const std::string& Folder, bool (*Named)(const std::string&), int64_t& Count) {
@@ -116,6 +125,23 @@ class TPruner {
   int64_t FUncounted = 0;         // signatures, which go with their history entry
 };
 
+// Which history entries stay: of each channel, those of its last Keep builds. Refreshes and
+// rollout changes publish a build again and again; together they are one of the builds kept.
+std::vector<bool> KeptEntries(const std::vector<THistoryEntry>& History, int64_t Keep) {
+  std::vector<bool> kept(History.size(), false);
+  std::map<std::string, std::pair<int64_t, int32_t>> seen;  // channel: builds counted, the last
+  for (size_t i = History.size(); i-- > 0;) {
+    const auto [at, first] = seen.try_emplace(History[i].Channel, 0, 0);
+    auto& [builds, last] = at->second;
+    if (first || last != History[i].Build) {
+      ++builds;
+      last = History[i].Build;
+    }
+    kept[i] = builds <= Keep;
+  }
+  return kept;
+}
+
 }  // namespace
 
 TPruneReport Prune(const std::string& OutDir, int64_t Keep, bool DryRun) {
@@ -135,20 +161,19 @@ TPruneReport Prune(const std::string& OutDir, int64_t Keep, bool DryRun) {
                   ChannelFolder(channel) + "version (the live build of " + channel + ")");
   }
   const std::vector<THistoryEntry> history = ReadHistory(OutDir);
-  // Refreshes publish a build again and again; together they are one of the builds kept.
-  size_t first = history.size();
-  for (int64_t builds = 0; first > 0; --first) {
-    if (first == history.size() || history[first - 1].Build != history[first].Build) {
-      if (builds == Keep)
-        break;
-      ++builds;
+  const std::vector<bool> kept = KeptEntries(history, Keep);
+  std::vector<THistoryEntry> dropped;
+  for (size_t i = 0; i < history.size(); ++i) {
+    if (!kept[i]) {
+      dropped.push_back(history[i]);
+      continue;
     }
-  }
-  std::vector<THistoryEntry> dropped(history.begin(), history.begin() + first);
-  for (size_t i = first; i < history.size(); ++i) {
     pruner.Keep(ReadFileBytes(history[i].Path), "build " + std::to_string(history[i].Build));
-    if (report.KeptBuilds.empty() || report.KeptBuilds.back() != history[i].Build)
+    if (report.KeptBuilds.empty() || report.KeptBuilds.back() != history[i].Build ||
+        report.KeptChannels.back() != history[i].Channel) {
       report.KeptBuilds.push_back(history[i].Build);
+      report.KeptChannels.push_back(history[i].Channel);
+    }
   }
   for (const THistoryEntry& entry : dropped)
     pruner.SeeStoreOf(ReadFileBytes(entry.Path));

@@ -8,7 +8,9 @@
 namespace vt {
 
 struct TPruneReport {
-  std::vector<int32_t> KeptBuilds;  // of the history entries kept, oldest first
+  // Of the history entries kept, oldest first, with the channel of each.
+  std::vector<int32_t> KeptBuilds;
+  std::vector<std::string> KeptChannels;
   // What was (or, in a dry run, would be) removed, relative to the tree, "/" separators:
   // history entries first, then lists, then objects.
   std::vector<std::string> Removed;
@@ -16,8 +18,9 @@ struct TPruneReport {
   int64_t FreedBytes = 0;
 };
 
-// Removes the lists and objects of OutDir that neither the live manifest nor the last Keep
-// history entries reference, and the history entries older than those. Reads every kept
+// Removes the lists and objects of OutDir that neither a live manifest nor the history entries
+// of the last Keep builds of each channel reference (with the releases their rollouts keep),
+// and the history entries older than those. Reads every kept
 // release first and removes nothing when one cannot be read, so what the live manifest or a
 // kept build needs is never removed. Only files named as pack names them are touched. DryRun
 // lists without removing. Raises with a one-line message.

@@ -41,6 +41,32 @@ void AppendRemoteFile(std::string& Out, const TRemoteFile& File) {
   Out += '}';
 }
 
+void AppendRollout(std::string& Out, const TRollout& Rollout) {
+  AppendJsonName(Out, "rollout");
+  Out += '{';
+  AppendJsonName(Out, "share");
+  AppendJsonInt(Out, Rollout.Percent);
+  if (Rollout.Halted) {
+    Out += ',';
+    AppendJsonName(Out, "halted");
+    Out += "true";
+  }
+  Out += ',';
+  AppendJsonName(Out, "before");
+  Out += '{';
+  AppendJsonName(Out, "build");
+  AppendJsonInt(Out, Rollout.Build);
+  if (!Rollout.Objects.empty()) {
+    Out += ',';
+    AppendJsonName(Out, "objects");
+    AppendJsonString(Out, Rollout.Objects);
+  }
+  Out += ',';
+  AppendJsonName(Out, "list");
+  AppendRemoteFile(Out, Rollout.List);
+  Out += "}}";
+}
+
 }  // namespace
 
 std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::string& Objects,
@@ -79,6 +105,10 @@ std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::stri
   out += ',';
   AppendJsonName(out, "list");
   AppendRemoteFile(out, List);
+  if (Stamp.Rollout) {
+    out += ',';
+    AppendRollout(out, *Stamp.Rollout);
+  }
   out += '}';
   return out;
 }

@@ -20,6 +20,7 @@ struct TManifestStamp {
   std::optional<int64_t> Expires;  // Unix seconds, UTC
   int32_t KeysVersion = 0;
   std::string Channel = KStableChannel;
+  std::optional<TRollout> Rollout = std::nullopt;  // its Objects as written: "" for the default
 };
 
 // The manifest text, format 2. An empty Objects leaves the member out (the reader's default).

@@ -48,9 +48,19 @@ std::string StoreFolderOf(const TManifest& Manifest) {
   return Manifest.Objects.substr(base.size());
 }
 
+std::string WrittenObjects(const std::string& Objects) {
+  const std::string_view base(KTreeUrl);
+  const std::string written = Objects.starts_with(base) ? Objects.substr(base.size()) : Objects;
+  return written == "o/" ? std::string() : written;
+}
+
 TTreeRelease ReadTreeRelease(const std::string& OutDir, const TBytes& Manifest) {
+  return ReadTreeRelease(OutDir, ReadManifest(Manifest, KTreeUrl));
+}
+
+TTreeRelease ReadTreeRelease(const std::string& OutDir, const TManifest& Manifest) {
   TTreeRelease release;
-  release.Manifest = ReadManifest(Manifest, KTreeUrl);
+  release.Manifest = Manifest;
   release.StoreFolder = StoreFolderOf(release.Manifest);
   const TRemoteFile& list = release.Manifest.List;
   TBytes body = ReadFileBytes((fs::path(OutDir) / list.Path).string());
@@ -144,6 +154,10 @@ std::vector<THistoryEntry> ReadHistory(const std::string& OutDir) {
       continue;
     }
     entry.Path = file.path().string();
+    try {
+      entry.Channel = ReadManifest(ReadFileBytes(entry.Path), KTreeUrl).Channel;
+    } catch (const std::exception&) {
+    }
     history.push_back(std::move(entry));
   }
   std::sort(history.begin(), history.end(),

@@ -31,10 +31,14 @@ struct TTreeRelease {
 // checked against the manifest's size and SHA-256) and the folder of its objects (the upload
 // copy "o/" for an absolute base). Raises with a one-line message naming the file at fault.
 TTreeRelease ReadTreeRelease(const std::string& OutDir, const TBytes& Manifest);
+// The same for a manifest read with KTreeUrl (the release a rollout keeps, for one).
+TTreeRelease ReadTreeRelease(const std::string& OutDir, const TManifest& Manifest);
 
 // The folder of the tree that holds Manifest's objects (read with KTreeUrl), "/" ending:
 // the upload copy "o/" for an absolute base.
 std::string StoreFolderOf(const TManifest& Manifest);
+// An objects base read with KTreeUrl as a manifest writes it: empty for the default "o/".
+std::string WrittenObjects(const std::string& Objects);
 
 // Every file of the tree, relative to it with "/" separators, that a client installing
 // Release may request besides "version" and "version.sig": its list, its objects and their
@@ -59,6 +63,7 @@ int32_t BuildOf(const TBytes& Manifest);
 struct THistoryEntry {
   int64_t Sequence = 0;
   int32_t Build = 0;
+  std::string Channel = KStableChannel;  // its manifest's (stable when it does not read)
   // Local path of the kept manifest; its signatures are Path + ".sig" and, since keys
   // documents, Path + ".sigs".
   std::string Path;

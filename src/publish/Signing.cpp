@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 
-#include "format/Json.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "publish/ObjectFiles.h"
@@ -89,7 +89,8 @@ int32_t NewestKeysVersion(const std::string& OutDir) {
 }
 
 TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRemoteFile& List,
-                             const std::string& Objects, const TPublication& Publication) {
+                             const std::string& Objects, const TPublication& Publication,
+                             const std::optional<TRollout>& Rollout) {
   RequireEnoughKeys(OutDir, Publication);
   TManifestStamp stamp;
   stamp.Sequence = NextSequence(OutDir);
@@ -97,6 +98,7 @@ TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRe
     stamp.Expires = UtcClockSeconds() + *Publication.ExpiresIn;
   stamp.KeysVersion = NewestKeysVersion(OutDir);
   stamp.Channel = Publication.Channel;
+  stamp.Rollout = Rollout;
   const TBytes manifest = TextBytes(ManifestJson(Build, List, Objects, stamp));
   const TBytes signature = TextBytes(Publication.Keys.front().Sign(manifest) + "\n");
   const TBytes signatures = TextBytes(SignatureLinesText(SignatureLines(manifest, Publication)));
@@ -111,7 +113,12 @@ TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRe
   return stamp;
 }
 
-TManifestStamp Refresh(const std::string& OutDir, const TPublication& Publication) {
+namespace {
+
+// The live release of Publication's channel published again, its rollout as Change leaves it.
+TManifestStamp Republish(
+    const std::string& OutDir, const TPublication& Publication,
+    const std::function<void(const TManifest&, std::optional<TRollout>&)>& Change) {
   const TTreeLock lock(OutDir);
   const std::optional<TBytes> live = LiveManifest(OutDir, Publication.Channel);
   if (!live)
@@ -119,11 +126,75 @@ TManifestStamp Refresh(const std::string& OutDir, const TPublication& Publicatio
         (fs::path(OutDir) / (ChannelFolder(Publication.Channel) + "version")).string() +
         ": no release to refresh; pack one first");
   const TManifest manifest = ReadManifest(*live, KTreeUrl);
-  // The "objects" value as written, not joined with the base.
-  const std::optional<TJsonValue> root =
-      ParseJson({reinterpret_cast<const char*>(live->data()), live->size()});
-  const std::string objects = root ? ReadString(*root, "objects", "") : std::string();
-  return PublishSigned(OutDir, manifest.Build, manifest.List, objects, Publication);
+  std::optional<TRollout> rollout = manifest.Rollout;
+  if (rollout)
+    rollout->Objects = WrittenObjects(rollout->Objects);
+  Change(manifest, rollout);
+  return PublishSigned(OutDir, manifest.Build, manifest.List, WrittenObjects(manifest.Objects),
+                       Publication, rollout);
+}
+
+std::string RolloutText(const TManifest& Release) {
+  return "build " + std::to_string(Release.Build) + " is rolling out to " +
+         std::to_string(Release.Rollout->Percent) + " % of installs";
+}
+
+}  // namespace
+
+TManifestStamp Refresh(const std::string& OutDir, const TPublication& Publication) {
+  return Republish(OutDir, Publication, [](const TManifest&, std::optional<TRollout>&) {});
+}
+
+std::optional<TRollout> PlanRollout(const std::string& OutDir, const std::string& Channel,
+                                    int32_t Build, std::optional<int32_t> Percent, bool Critical) {
+  std::optional<TManifest> live;
+  try {
+    if (const std::optional<TBytes> bytes = LiveManifest(OutDir, Channel))
+      live = ReadManifest(*bytes, KTreeUrl);
+  } catch (const std::exception&) {
+    // Replaced on purpose (--allow-same-or-lower); a share needs it, though.
+  }
+  const std::string next = "build " + std::to_string(Build);
+  if (live && live->Rollout && !live->Rollout->Halted && !Critical) {
+    throw std::runtime_error(RolloutText(*live) +
+                             "; end it first (vtpublish rollout OUT_DIR 100),"
+                             " halt it (vtpublish rollout OUT_DIR halt), or give --critical to "
+                             "send " +
+                             next + " to every install now");
+  }
+  if (!Percent || *Percent == 100)
+    return std::nullopt;
+  if (!live)
+    throw std::runtime_error(
+        "--rollout needs a live release on the channel for the other "
+        "installs to keep; publish " +
+        next + " without it");
+  // After a halt the others keep what they had before the halted build, never that build.
+  if (live->Rollout) {
+    TRollout kept = *live->Rollout;
+    kept.Percent = *Percent;
+    kept.Halted = false;
+    kept.Objects = WrittenObjects(kept.Objects);
+    return kept;
+  }
+  return TRollout{*Percent, false, live->Build, WrittenObjects(live->Objects), live->List};
+}
+
+TManifestStamp ChangeRollout(const std::string& OutDir, const TPublication& Publication,
+                             std::optional<int32_t> Percent) {
+  return Republish(
+      OutDir, Publication, [&](const TManifest& Live, std::optional<TRollout>& Rollout) {
+        if (!Rollout)
+          throw std::runtime_error("build " + std::to_string(Live.Build) +
+                                   " went to every install; pack a new build with --rollout to "
+                                   "roll one out");
+        if (!Percent)
+          Rollout->Halted = true;
+        else if (*Percent == 100)
+          Rollout.reset();
+        else
+          *Rollout = {*Percent, false, Rollout->Build, Rollout->Objects, Rollout->List};
+      });
 }
 
 std::optional<int64_t> ParseDuration(const std::string& Text) {

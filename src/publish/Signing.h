@@ -39,7 +39,22 @@ int32_t NewestKeysVersion(const std::string& OutDir);
 // "version.sig", "version.sigs" and last "version". Raises as RequireEnoughKeys does, before
 // anything is written. The caller holds the tree's lock.
 TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRemoteFile& List,
-                             const std::string& Objects, const TPublication& Publication);
+                             const std::string& Objects, const TPublication& Publication,
+                             const std::optional<TRollout>& Rollout = {});
+
+// The rollout that a new release of Build on Channel starts: Percent (1 to 100; none or 100:
+// every install at once) of installs take it, the others the live release, or the release
+// that a halted rollout kept. Raises, before anything is packed, while the live release is
+// still rolling out, unless Critical sends the new one to every install at once; and for a
+// share without a live release to keep.
+std::optional<TRollout> PlanRollout(const std::string& OutDir, const std::string& Channel,
+                                    int32_t Build, std::optional<int32_t> Percent, bool Critical);
+
+// Widens or narrows the rollout of the live release of Publication's channel to Percent (100
+// ends it: every install takes the release), or halts it (none: installs that have the release
+// keep it, no other takes it), and signs it again as Refresh does. Takes the tree's lock.
+TManifestStamp ChangeRollout(const std::string& OutDir, const TPublication& Publication,
+                             std::optional<int32_t> Percent);
 
 // Publishes the live release of Publication's channel in OutDir again as it is, with a new
 // sequence and expiry: what a daily job runs so that players never see it expire. Takes the

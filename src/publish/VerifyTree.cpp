@@ -129,12 +129,25 @@ class TVerifier {
     if (!manifest)
       return false;
     Build = manifest->Build;
-    const std::optional<std::vector<TRemoteFile>> entries = List(manifest->List);
-    if (!entries)
-      return true;
-    if (const std::optional<std::string> folder = ObjectFolder(manifest->Objects))
-      Objects(*folder, *entries);
+    Files(*manifest);
+    // The installs that a rollout holds back take the release before it: it must be whole.
+    if (manifest->Rollout) {
+      const TRollout& rollout = *manifest->Rollout;
+      Note((FFolder.empty() ? "" : FFolder + "version: ") + "build " + std::to_string(Build) +
+           (rollout.Halted ? " halted at " : " rolling out to ") + std::to_string(rollout.Percent) +
+           " % of installs; build " + std::to_string(rollout.Build) + " for the others checked");
+      Files(ReleaseBefore(*manifest));
+    }
     return true;
+  }
+
+  // The list of Release and its objects.
+  void Files(const TManifest& Release) {
+    const std::optional<std::vector<TRemoteFile>> entries = List(Release.List);
+    if (!entries)
+      return;
+    if (const std::optional<std::string> folder = ObjectFolder(Release.Objects))
+      Objects(*folder, *entries);
   }
 
   // The manifest, when the keys chain from Root holds, a threshold of its release keys signed

@@ -81,6 +81,17 @@ TInstalled ReadInstalled(const TRunContext& Run) {
   return {ReadInstalledRecord(Run.LocalPath(KInstalledName)), !Run.Options.Verify};
 }
 
+int32_t RecordedBuild(const TInstalled& Installed) {
+  const TInstalledRecord* record = Installed.Previous();
+  if (record == nullptr || !record->IsObject())
+    return -1;
+  try {
+    return record->Build();
+  } catch (const std::exception&) {
+    return -1;  // a "build" that does not read names no build
+  }
+}
+
 bool RecordNamesRelease(const TInstalledRecord* Record, const TManifest& Release) {
   return Record != nullptr && Record->IsObject() && Record->Build() == Release.Build &&
          SameIgnoringAsciiCase(Record->List(), Release.List.Hash);

@@ -31,6 +31,8 @@ struct TInstalled {
 // cannot be read or is not valid UTF-8.
 TInstalled ReadInstalled(const TRunContext& Run);
 
+// The build Installed's record names; -1 when there is no usable record.
+int32_t RecordedBuild(const TInstalled& Installed);
 // True when Record (may be null) names Release's build and list.
 bool RecordNamesRelease(const TInstalledRecord* Record, const TManifest& Release);
 // True when Record (may be null) names Release with every file in Dir unchanged.

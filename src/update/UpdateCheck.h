@@ -14,7 +14,8 @@ namespace vt {
 
 // What the update check found.
 struct TCheckResult {
-  int32_t Build = 0;                // the build on the server
+  int32_t Build = 0;                // the build on the server that this folder takes
+  int32_t HeldBackFrom = -1;        // the newer build a rollout holds it back from; -1: none
   int32_t Installed = -1;           // the build the record names; -1 when there is no usable record
   bool Update = false;              // a normal run would change the folder
   std::vector<std::string> Differ;  // with Verify: the listed files that differ, list order

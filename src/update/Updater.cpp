@@ -15,6 +15,7 @@
 #include "update/FetchManifest.h"
 #include "update/Installed.h"
 #include "update/LockGameFolder.h"
+#include "update/Rollout.h"
 #include "update/SelfUpdate.h"
 #include "update/Trust.h"
 
@@ -99,16 +100,18 @@ void TUpdater::RunSteps(THttpClient& Client) {
     return;
   }
   const TTrust known = ReadTrust(FRun);
-  const TVerifiedRelease verified = FetchManifest(FRun, Client, known);
-  const TManifest& release = verified.Release;
-  FBuild = release.Build;
+  TVerifiedRelease verified = FetchManifest(FRun, Client, known);
+  FBuild = verified.Release.Build;
   // Held to the end of this function, so it is free again before UpdateDone is posted: a
   // launcher restarted after a self-update finds it free.
   const std::optional<TFolderLock> lock = LockGameFolder(FRun);
   if (!lock)
     return;
-  SaveTrust(FRun, verified.Trust);
   const TInstalled installed = ReadInstalled(FRun);
+  const TManifest release =
+      TakeRelease(FRun, verified.Release, verified.Trust, RecordedBuild(installed)).Release;
+  FBuild = release.Build;
+  SaveTrust(FRun, verified.Trust);
   if (IsUpToDate(FRun.Dir, installed.Vouching(), release)) {
     Report(UpToDateLine(release.Build), 1, 1);
     return;

@@ -13,6 +13,9 @@
 
 namespace vt {
 
+// 16 random bytes in hex: an install's own draw for rollouts, made once and kept in its memory.
+std::string RandomInstallId();
+
 struct TUpdaterOptions {
   THttpSettings Client = UpdateThreadHttpSettings();
   THttpSettings Worker = WorkerHttpSettings();
@@ -29,6 +32,10 @@ struct TUpdaterOptions {
   // The channel to follow from now on ("beta"); empty: the one the game folder follows, stable
   // when it has followed none.
   std::string Channel;
+  // Take the newest release even while it rolls out to a share of installs only.
+  bool SkipRollout = false;
+  // Draws the install's identifier for rollouts the first time one needs it; tests seed it.
+  std::function<std::string()> NewInstallId = RandomInstallId;
   // Trust no record: every listed file is hashed, as if "installed.json" named none of them.
   bool Verify = false;
   // Run the update check instead (RunUpdateCheck): nothing on disk is made, changed or removed.

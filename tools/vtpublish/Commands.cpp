@@ -24,8 +24,7 @@ namespace vt {
 const char* const KKeygenUsage = "vtpublish keygen [KEY_FILE]";
 const char* const KPackUsage =
     "vtpublish pack GAME_DIR OUT_DIR --build N --key KEY_FILE... [--expires DURATION]\n"
-    "                    [--channel NAME]"
-    "\n"
+    "                    [--channel NAME] [--rollout PERCENT | --critical]\n"
     "                    [--objects BASE] [--compress auto|always|never] [--exclude PATTERN]...\n"
     "                    [--chunks auto|never] [--threads N] [--allow-same-or-lower]";
 const char* const KVerifyUsage = "vtpublish verify OUT_DIR [--key KEY_FILE | --key-x X --key-y Y]";
@@ -198,6 +197,10 @@ std::string PackHelp() {
          "--channel NAME publishes on that channel (\"beta\"), in channels/NAME/, sharing the\n"
          "objects; only launchers that follow it (vtupdate --channel, vtlaunch -channel) see\n"
          "it. Without it the release goes to the stable channel, which every launcher reads.\n"
+         "--rollout PERCENT (1 to 100) sends the release to that share of installs first; the\n"
+         "others keep the live release (see vtpublish rollout to widen, halt or end it).\n"
+         "While a rollout goes on, a new build needs --critical, which sends it to every\n"
+         "install at once, or the rollout halted or ended first.\n"
          "Objects already in OUT_DIR are reused; the manifest is written last.\n"
          "--objects BASE sets where the launcher looks for objects: a folder below the\n"
          "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
@@ -247,6 +250,11 @@ TPackRequest ReadPackSwitches(const TArgs& Args) {
   } catch (const std::exception& e) {
     throw TUsageError(e.what());
   }
+  if (Args.Has("rollout"))
+    options.Rollout = ParsePercent(Args.Option("rollout"), "--rollout");
+  options.Critical = Args.Flags.count("critical") > 0;
+  if (options.Rollout && options.Critical)
+    throw TUsageError("--critical sends the release to every install at once; leave out --rollout");
   request.Publication = ReadPublication(Args);
   options.MoreKeys.assign(request.Publication.Keys.begin() + 1, request.Publication.Keys.end());
   options.ExpiresIn = request.Publication.ExpiresIn;
@@ -297,10 +305,10 @@ void PrintPackReport(const TPackRequest& Request, const TPackResult& Result, dou
 }  // namespace
 
 int PackCommand(const TWords& Words) {
-  const TArgs args =
-      ParseArgs(Words, {{"build", "objects", "compress", "chunks", "threads", "expires", "channel"},
-                        {"exclude", "key"},
-                        {"allow-same-or-lower"}});
+  const TArgs args = ParseArgs(Words, {{"build", "objects", "compress", "chunks", "threads",
+                                        "expires", "channel", "rollout"},
+                                       {"exclude", "key"},
+                                       {"allow-same-or-lower", "critical"}});
   if (args.Help) {
     PrintUsage(KPackUsage, PackHelp().c_str());
     return 0;

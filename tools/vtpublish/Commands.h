@@ -3,6 +3,7 @@
 // (0 done, 1 failed); a command line that does not fit raises TUsageError, a failure raises
 // std::exception with a one-line message, and Ctrl-C during a long command raises TStopped.
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,9 +33,14 @@ int PackCommand(const TWords& Words);
 int VerifyCommand(const TWords& Words);
 int KeysCommand(const TWords& Words);
 int RefreshCommand(const TWords& Words);
+int RolloutCommand(const TWords& Words);
 
 // The keys (--key, repeatable) and expiry (--expires) that pack and refresh sign with.
 TPublication ReadPublication(const TArgs& Args);
+// The --channel value: a channel's name, or Default when it was not given.
+std::string ChannelOption(const TArgs& Args, const std::string& Default);
+// "25" or "25%" for a share of installs, 1 to 100; What names the option in the error.
+int32_t ParsePercent(const std::string& Text, const std::string& What);
 // "Release 44, expires 2027-01-05T00:00:00Z, signed for keys version 2"
 void PrintStamp(const TManifestStamp& Stamp);
 
@@ -47,5 +53,6 @@ extern const char* const KPruneUsage;
 extern const char* const KDiffUsage;
 extern const char* const KKeysUsage;
 extern const char* const KRefreshUsage;
+extern const char* const KRolloutUsage;
 
 }  // namespace vt

@@ -1,6 +1,7 @@
-// The commands of trust: keys (the tree's keys document and its changes) and refresh (the live
-// release signed again with a new sequence and expiry).
+// The commands of trust: keys (the tree's keys document and its changes), refresh (the live
+// release signed again with a new sequence and expiry) and rollout (its share of installs).
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 
@@ -17,6 +18,9 @@ const char* const KKeysUsage =
     "vtpublish keys show|add-release|retire-release|replace-root|sign|drop OUT_DIR ...";
 const char* const KRefreshUsage =
     "vtpublish refresh OUT_DIR --key KEY_FILE... [--expires DURATION] [--channel NAME]";
+const char* const KRolloutUsage =
+    "vtpublish rollout OUT_DIR PERCENT|halt --key KEY_FILE... [--expires DURATION]\n"
+    "                    [--channel NAME]";
 
 namespace {
 
@@ -167,12 +171,27 @@ int KeysCommand(const TWords& Words) {
   return Report(out, ChangeKeys(out, change, LoadKeys(args), root));
 }
 
+std::string ChannelOption(const TArgs& Args, const std::string& Default) {
+  const std::string channel = Args.Option("channel", Default);
+  if (channel != Default && !IsChannelName(channel))
+    throw TUsageError("--channel takes a name of a-z, 0-9, - and _, not \"" + channel + "\"");
+  return channel;
+}
+
+int32_t ParsePercent(const std::string& Text, const std::string& What) {
+  const std::string digits = Text.ends_with('%') ? Text.substr(0, Text.size() - 1) : Text;
+  int32_t value = 0;
+  const char* end = digits.data() + digits.size();
+  const auto [next, error] = std::from_chars(digits.data(), end, value);
+  if (digits.empty() || error != std::errc() || next != end || value < 1 || value > 100)
+    throw TUsageError(What + " takes a share of installs from 1 to 100 (percent), not \"" + Text +
+                      "\"");
+  return value;
+}
+
 TPublication ReadPublication(const TArgs& Args) {
   TPublication publication;
-  publication.Channel = Args.Option("channel", KStableChannel);
-  if (!IsChannelName(publication.Channel))
-    throw TUsageError("--channel takes a name of a-z, 0-9, - and _, not \"" + publication.Channel +
-                      "\"");
+  publication.Channel = ChannelOption(Args, KStableChannel);
   if (Args.Has("expires")) {
     publication.ExpiresIn = ParseDuration(Args.Option("expires"));
     if (!publication.ExpiresIn)
@@ -190,6 +209,17 @@ void PrintStamp(const TManifestStamp& Stamp) {
               static_cast<long long>(Stamp.Sequence.value_or(0)), channel.c_str(),
               Stamp.Expires ? ("expires " + UtcTimeText(*Stamp.Expires)).c_str() : "never expires",
               Stamp.KeysVersion);
+  if (!Stamp.Rollout)
+    return;
+  const TRollout& rollout = *Stamp.Rollout;
+  if (rollout.Halted)
+    std::printf(
+        "Rollout halted at %d %%: installs that have this build keep it, no other takes it; "
+        "they take build %d\n",
+        rollout.Percent, rollout.Build);
+  else
+    std::printf("Rollout: %d %% of installs take this build, the others build %d\n",
+                rollout.Percent, rollout.Build);
 }
 
 int RefreshCommand(const TWords& Words) {
@@ -209,6 +239,34 @@ int RefreshCommand(const TWords& Words) {
   if (!args.Lists.count("key"))
     throw TUsageError(std::string("refresh needs --key; usage: ") + KRefreshUsage);
   PrintStamp(Refresh(args.Positional[0], ReadPublication(args)));
+  return 0;
+}
+
+}  // namespace vt
+
+namespace vt {
+
+int RolloutCommand(const TWords& Words) {
+  const TArgs args = ParseArgs(Words, {{"expires", "channel"}, {"key"}, {}});
+  if (args.Help) {
+    PrintUsage(KRolloutUsage,
+               "Changes which share of installs takes the live release of OUT_DIR that pack\n"
+               "--rollout published, and signs it again as refresh does; nothing is packed.\n"
+               "PERCENT (1 to 100) widens or narrows it: an install takes the release when its\n"
+               "own random draw falls under the share, so widening keeps every install that had\n"
+               "it, and an install that has it keeps it when the share narrows. 100 ends the\n"
+               "rollout: every install takes the release. halt stops it: installs that have the\n"
+               "release keep it, the others keep the release before it. --channel NAME changes\n"
+               "that channel's rollout instead of the stable one's.\n");
+    return 0;
+  }
+  RequirePositional(args, 2, 2, KRolloutUsage);
+  if (!args.Lists.count("key"))
+    throw TUsageError(std::string("rollout needs --key; usage: ") + KRolloutUsage);
+  std::optional<int32_t> percent;
+  if (args.Positional[1] != "halt")
+    percent = ParsePercent(args.Positional[1], "rollout");
+  PrintStamp(ChangeRollout(args.Positional[0], ReadPublication(args), percent));
   return 0;
 }
 

@@ -14,7 +14,7 @@ namespace vt {
 
 const char* const KKeyShowUsage = "vtpublish key show KEY_FILE";
 const char* const KPruneUsage = "vtpublish prune OUT_DIR --keep N [--dry-run]";
-const char* const KDiffUsage = "vtpublish diff OUT_DIR --from A --to B";
+const char* const KDiffUsage = "vtpublish diff OUT_DIR --from A --to B [--channel NAME]";
 
 namespace {
 
@@ -73,9 +73,10 @@ int PruneCommand(const TWords& Words) {
   const TArgs args = ParseArgs(Words, {{"keep"}, {}, {"dry-run"}});
   if (args.Help) {
     PrintUsage(KPruneUsage,
-               "Removes the objects and lists of OUT_DIR that neither the live manifest nor\n"
-               "the last N published builds (of the history pack keeps) reference, and the\n"
-               "older history entries. Nothing is removed when one of those builds cannot be\n"
+               "Removes the objects and lists of OUT_DIR that neither a live manifest nor\n"
+               "the last N published builds of each channel (of the history pack keeps)\n"
+               "reference, nor the release a rollout keeps for the others, and the older\n"
+               "history entries. Nothing is removed when one of those builds cannot be\n"
                "read. --dry-run lists what would go without removing it.\n");
     return 0;
   }
@@ -87,8 +88,11 @@ int PruneCommand(const TWords& Words) {
   if (dryRun)
     PrintPaths("would remove", report.Removed);
   std::string kept;
-  for (const int32_t build : report.KeptBuilds)
-    kept += (kept.empty() ? "" : ", ") + std::to_string(build);
+  for (size_t i = 0; i < report.KeptBuilds.size(); ++i) {
+    kept += (kept.empty() ? "" : ", ") + std::to_string(report.KeptBuilds[i]);
+    if (report.KeptChannels[i] != KStableChannel)
+      kept += " (" + report.KeptChannels[i] + ")";
+  }
   std::printf("%s %s: %lld objects, %lld lists, %lld history entries; kept builds: %s\n",
               dryRun ? "Would free" : "Freed", Megabytes(report.FreedBytes).c_str(),
               static_cast<long long>(report.Objects), static_cast<long long>(report.Lists),
@@ -98,18 +102,19 @@ int PruneCommand(const TWords& Words) {
 }
 
 int DiffCommand(const TWords& Words) {
-  const TArgs args = ParseArgs(Words, {{"from", "to"}, {}, {}});
+  const TArgs args = ParseArgs(Words, {{"from", "to", "channel"}, {}, {}});
   if (args.Help) {
     PrintUsage(KDiffUsage,
                "Compares builds A and B of OUT_DIR's history: the files added (+), removed\n"
-               "(-) and changed (~), and what a player on build A downloads to reach B.\n");
+               "(-) and changed (~), and what a player on build A downloads to reach B.\n"
+               "--channel NAME takes both builds from that channel's releases only.\n");
     return 0;
   }
   RequirePositional(args, 1, 1, KDiffUsage);
   RequireOptions(args, {"from", "to"}, KDiffUsage);
   const int32_t from = ParseNumber<int32_t>(args, "from", INT32_MIN);
   const int32_t to = ParseNumber<int32_t>(args, "to", INT32_MIN);
-  const TBuildDiff diff = DiffBuilds(args.Positional[0], from, to);
+  const TBuildDiff diff = DiffBuilds(args.Positional[0], from, to, ChannelOption(args, ""));
   PrintPaths("+", diff.Added);
   PrintPaths("-", diff.Removed);
   PrintPaths("~", diff.Changed);

@@ -36,13 +36,15 @@ void PrintHelp() {
       "  %s\n"
       "      sign the live release again with a new release number and expiry\n"
       "  %s\n"
+      "      widen, narrow, halt or end the rollout of the live release\n"
+      "  %s\n"
       "      the tree's root and release keys: show, add, retire, replace, sign\n"
       "\n"
       "\"vtpublish COMMAND --help\" tells more about each; \"vtpublish --version\" the version.\n"
       "Exit status: 0 done, 1 failed or problems found, 2 bad command line, 130 stopped by\n"
       "Ctrl-C (files already renamed into place stay; the manifest is written last).\n",
       vt::KKeygenUsage, vt::KPackUsage, vt::KVerifyUsage, vt::KKeyShowUsage, vt::KPruneUsage,
-      vt::KDiffUsage, vt::KRefreshUsage, vt::KKeysUsage);
+      vt::KDiffUsage, vt::KRefreshUsage, vt::KRolloutUsage, vt::KKeysUsage);
 }
 
 int Run(const std::string& Command, const vt::TWords& Words) {
@@ -60,6 +62,8 @@ int Run(const std::string& Command, const vt::TWords& Words) {
     return vt::DiffCommand(Words);
   if (Command == "refresh")
     return vt::RefreshCommand(Words);
+  if (Command == "rollout")
+    return vt::RolloutCommand(Words);
   if (Command == "keys")
     return vt::KeysCommand(Words);
   throw vt::TUsageError("unknown command \"" + Command + "\" (try vtpublish --help)");

@@ -63,8 +63,13 @@ std::string TerminalLine(const std::string& Text, int64_t Done, int64_t Total, i
 
 std::string CheckLine(int32_t Build, const TCheckResult& Result) {
   const std::string build = std::to_string(Build);
+  const std::string rollout = Result.HeldBackFrom >= 0
+                                  ? " Build " + std::to_string(Result.HeldBackFrom) +
+                                        " is rolling out to other installs first (--skip-rollout "
+                                        "takes it now)."
+                                  : std::string();
   if (!Result.Update)
-    return "Up to date (build " + build + ").";
+    return "Up to date (build " + build + ")." + rollout;
   if (!Result.Differ.empty()) {
     const size_t count = Result.Differ.size();
     std::string line = std::to_string(count) + (count == 1 ? " file differs: " : " files differ: ");
@@ -76,7 +81,8 @@ std::string CheckLine(int32_t Build, const TCheckResult& Result) {
   }
   const std::string installed =
       Result.Installed >= 0 ? "build " + std::to_string(Result.Installed) : "none";
-  return "Update available: build " + build + " (installed: " + installed + ")";
+  return "Update available: build " + build + " (installed: " + installed + ")" +
+         (rollout.empty() ? "" : "." + rollout);
 }
 
 TConsoleView::TConsoleView(bool Terminal, bool Check, TConsoleIo Io)

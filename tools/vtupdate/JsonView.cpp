@@ -55,6 +55,9 @@ void TJsonView::Checked(int32_t Build, const TCheckResult& Result) {
   AddInt(line, "build", Build);
   AddRaw(line, "installed", Result.Installed >= 0 ? std::to_string(Result.Installed) : "null");
   AddRaw(line, "update", Result.Update ? "true" : "false");
+  AddRaw(line, "held_back", Result.HeldBackFrom >= 0 ? "true" : "false");
+  if (Result.HeldBackFrom >= 0)
+    AddInt(line, "newest", Result.HeldBackFrom);
   if (FVerify) {
     std::string files = "[";
     for (const std::string& path : Result.Differ) {

@@ -24,7 +24,8 @@ enum class TOption {
   Verify,
   WaitLock,
   Retries,
-  LimitRate
+  LimitRate,
+  SkipRollout
 };
 
 struct TOptionName {
@@ -46,6 +47,7 @@ constexpr TOptionName KOptions[] = {
     {"json", TOption::Json, nullptr, &TUpdateCommand::Json},
     {"verify", TOption::Verify, nullptr, &TUpdateCommand::Verify},
     {"wait-lock", TOption::WaitLock, nullptr, &TUpdateCommand::WaitLock},
+    {"skip-rollout", TOption::SkipRollout, nullptr, &TUpdateCommand::SkipRollout},
     {"retries", TOption::Retries, "a number", nullptr},
     {"limit-rate", TOption::LimitRate, "a rate such as 8M or 500K", nullptr},
 };
@@ -236,7 +238,7 @@ double RetryDelaySeconds(int Attempt, double Jitter) {
 
 std::string HelpText(const std::string& DefaultUrl) {
   return "Usage: vtupdate -dir FOLDER [-url URL] [--channel NAME] [--check] [--verify] [--json]\n"
-         "                [--retries N] [--limit-rate RATE] [--wait-lock]\n"
+         "                [--retries N] [--limit-rate RATE] [--wait-lock] [--skip-rollout]\n"
          "\n"
          "Brings a Veltrano RPG game folder up to date from its update server, as the launcher\n"
          "does, without a window. It never starts the game.\n"
@@ -262,6 +264,8 @@ std::string HelpText(const std::string& DefaultUrl) {
          "                     example 8M or 500K (K, M, G: 1024, 1024^2, 1024^3)\n"
          "  --wait-lock        when another update of the folder is running, wait for it to\n"
          "                     finish instead of failing at once\n"
+         "  --skip-rollout     take the newest release even while the publisher rolls it out to\n"
+         "                     a share of installs only (for dedicated servers)\n"
          "  --help             this text\n"
          "  --version          the version of this program\n"
          "\n"

@@ -27,6 +27,7 @@ struct TUpdateCommand {
   bool Json = false;
   bool Verify = false;
   bool WaitLock = false;
+  bool SkipRollout = false;
   int Retries = 0;
   int64_t LimitRate = 0;  // bytes a second; 0: no limit
 };

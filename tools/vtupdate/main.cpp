@@ -49,6 +49,7 @@ TRunEnd RunOnce(const TUpdateCommand& Command, TRunReport& Report,
   options.Channel = Command.Channel;
   options.Verify = Command.Verify;
   options.WaitForLock = Command.WaitLock;
+  options.SkipRollout = Command.SkipRollout;
   options.CheckOnly = Command.Check;
   options.RateLimit = Limit;
   return RunToEnd(
