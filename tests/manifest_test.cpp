@@ -228,10 +228,40 @@ INSTANTIATE_TEST_SUITE_P(
                      "bad file name in the update list: a..b"},
         TFailureCase{"PathEmpty", R"("format":2,"build":1,"list":{"p":"","s":1,"h":"b"})",
                      "bad file name in the update list: "},
+        TFailureCase{"RolloutShareAbove100",
+                     R"("format":2,"build":1,"rollout":{"share":101,"before":{"build":0,)" + KList +
+                         "}}," + KList,
+                     "the update list has an unreadable rollout share"},
+        TFailureCase{"RolloutWithoutTheReleaseBefore",
+                     R"("format":2,"build":1,"rollout":{"share":5},)" + KList,
+                     "Value 'rollout.before.build' not found"},
+        TFailureCase{"RolloutBeforeLeavesTheTree",
+                     R"("format":2,"build":1,"rollout":{"share":5,"before":{"build":0,"list":)"
+                     R"({"p":"../x","s":1,"h":"b"}}},)" +
+                         KList,
+                     "bad file name in the update list: ../x"},
         TFailureCase{"PathNullReadsEmpty",
                      R"("format":2,"build":1,"list":{"p":null,"s":1,"h":"b"})",
                      "bad file name in the update list: "}),
     [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST_F(ManifestTest, ARolloutCarriesTheReleaseBeforeForTheInstallsItHoldsBack) {
+  test::PublishManifest(
+      Server, Manifest(R"("format":2,"build":7,"objects":"cdn/",)" + std::string(KGoodList) +
+                       R"(,"rollout":{"share":25,"halted":true,"before":{"build":6,)"
+                       R"("list":{"p":"l/old","s":4,"h":"CD","z":3}}})"));
+  ASSERT_EQ(Fetch(), "");
+  ASSERT_TRUE(Release.Rollout);
+  EXPECT_EQ(Release.Rollout->Percent, 25);
+  EXPECT_TRUE(Release.Rollout->Halted);
+  const TManifest before = ReleaseBefore(Release);
+  EXPECT_EQ(before.Build, 6);
+  EXPECT_EQ(before.Objects, Server.BaseUrl() + "o/");  // its own base, by default o/
+  EXPECT_EQ(before.List.Path, "l/old");
+  EXPECT_EQ(before.List.Hash, "cd");
+  EXPECT_EQ(before.List.ZSize, 3);
+  EXPECT_FALSE(before.Rollout);
+}
 
 TEST_F(ManifestTest, ListFieldsWithDefaultsAndCase) {
   test::PublishManifest(

@@ -455,6 +455,7 @@ TEST_F(Publish, ToolShowsKeysPrunesDiffsAndRefusesWhatWouldHurtPlayers) {
   ASSERT_TRUE(std::regex_search(printed, y, std::regex("(VT_RELEASE_KEY_Y=[0-9a-f]{64})\n")));
   const std::string out = "'" + FOut.string() + "'";
   const std::string pack = "pack '" + FGame.string() + "' " + out + " --key " + key;
+  const std::string byOther = "pack '" + FGame.string() + "' " + out + " --key " + other;
 
   struct TCase {
     std::string Args;
@@ -511,9 +512,29 @@ TEST_F(Publish, ToolShowsKeysPrunesDiffsAndRefusesWhatWouldHurtPlayers) {
       {"verify " + out + " --key " + key, 0, "launchers built before keys documents refuse"},
       {"prune " + out + " --keep 2 --dry-run", 0, "kept builds: 10, 11\n"},  // refreshes are one
       {pack + " --build 20 --channel Beta", 2, "--channel takes a name"},
-      {"pack '" + FGame.string() + "' " + out + " --key " + other + " --build 20 --channel beta", 0,
-       "Release 7 on channel beta, never expires"},
+      {byOther + " --build 20 --channel beta", 0, "Release 7 on channel beta, never expires"},
       {"verify " + out + " --key " + key, 0, "note: channel beta: build 20 checked\n"},
+      // Staged rollout, on the stable channel whose live build is 11.
+      {byOther + " --build 21 --rollout 25 --channel rc", 1, "--rollout needs a live release"},
+      {byOther + " --build 21 --rollout 101", 2, "--rollout takes a share of installs from 1"},
+      {byOther + " --build 21 --rollout 25 --critical", 2, "leave out --rollout"},
+      {byOther + " --build 21 --rollout 25%", 0,
+       "Rollout: 25 % of installs take this build, the others build 11\n"},
+      {byOther + " --build 22", 1, "build 21 is rolling out to 25 % of installs; end it first"},
+      {"rollout " + out + " 50", 2, "rollout needs --key"},
+      {"rollout " + out + " 0 --key " + other, 2, "rollout takes a share"},
+      {"rollout " + out + " 50 --key " + other, 0, "Rollout: 50 % of installs"},
+      {"rollout " + out + " halt --key " + other, 0, "Rollout halted at 50 %"},
+      {"verify " + out + " --key " + key, 0,
+       "build 21 halted at 50 % of installs; build 11 for the others checked"},
+      {"prune " + out + " --keep 1", 0, "kept builds: 20 (beta), 21\n"},
+      {"verify " + out + " --key " + key, 0, "build 21 is sound"},         // prune kept build 11
+      {byOther + " --build 22 --rollout 10", 0, "the others build 11\n"},  // never the halted 21
+      {byOther + " --build 23 --critical", 0, "Packed build 23"},
+      {"rollout " + out + " 30 --key " + other, 1, "build 23 went to every install"},
+      {"diff " + out + " --from 20 --to 20 --channel beta", 0, "Build 20 to 20: 0 added"},
+      {"diff " + out + " --from 23 --to 20 --channel beta", 1,
+       "of " + FOut.string() + " on channel beta (it has 20)"},
   };
   for (const TCase& c : cases) {
     const auto [status, text] = run(c.Args);

@@ -18,15 +18,18 @@ TEST(UpdateCommand, EveryOptionInEveryFormReachesItsField) {
   const std::string folder = AbsolutePath("games") + KPathSeparator;
   for (const std::vector<std::string>& line : std::vector<std::vector<std::string>>{
            {"-dir", "games", "-url", "http://h/x", "-check", "-json", "-verify", "-retries", "3",
-            "-limit-rate", "1.5M", "-wait-lock", "-channel", "beta"},
+            "-limit-rate", "1.5M", "-wait-lock", "-channel", "beta", "-skip-rollout"},
            {"--dir=games", "--url=http://h/x", "--check", "--json", "--verify", "--retries=3",
-            "--limit-rate=1536k", "--wait-lock", "--channel=beta"},
+            "--limit-rate=1536k", "--wait-lock", "--channel=beta", "--skip-rollout"},
            {"--DIR", "games", "-Url", "http://h/x/", "--CHECK", "-JSON", "--Verify", "--retries",
-            "3", "--LIMIT-RATE", "1572864", "--Wait-Lock", "--Channel", "beta"}}) {
+            "3", "--LIMIT-RATE", "1572864", "--Wait-Lock", "--Channel", "beta",
+            "--Skip-Rollout"}}) {
     const TUpdateCommand command = Parse(line);
     EXPECT_EQ(command.Dir, folder) << line[0];
     EXPECT_EQ(command.Url, "http://h/x/") << line[0];
-    EXPECT_TRUE(command.Check && command.Json && command.Verify && command.WaitLock) << line[0];
+    EXPECT_TRUE(command.Check && command.Json && command.Verify && command.WaitLock &&
+                command.SkipRollout)
+        << line[0];
     EXPECT_EQ(command.Retries, 3) << line[0];
     EXPECT_EQ(command.LimitRate, 1572864) << line[0];
     EXPECT_EQ(command.Channel, "beta") << line[0];

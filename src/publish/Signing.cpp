@@ -124,7 +124,7 @@ TManifestStamp Republish(
   if (!live)
     throw std::runtime_error(
         (fs::path(OutDir) / (ChannelFolder(Publication.Channel) + "version")).string() +
-        ": no release to refresh; pack one first");
+        ": no live release there; pack one first");
   const TManifest manifest = ReadManifest(*live, KTreeUrl);
   std::optional<TRollout> rollout = manifest.Rollout;
   if (rollout)
@@ -132,11 +132,6 @@ TManifestStamp Republish(
   Change(manifest, rollout);
   return PublishSigned(OutDir, manifest.Build, manifest.List, WrittenObjects(manifest.Objects),
                        Publication, rollout);
-}
-
-std::string RolloutText(const TManifest& Release) {
-  return "build " + std::to_string(Release.Build) + " is rolling out to " +
-         std::to_string(Release.Rollout->Percent) + " % of installs";
 }
 
 }  // namespace
@@ -156,11 +151,12 @@ std::optional<TRollout> PlanRollout(const std::string& OutDir, const std::string
   }
   const std::string next = "build " + std::to_string(Build);
   if (live && live->Rollout && !live->Rollout->Halted && !Critical) {
-    throw std::runtime_error(RolloutText(*live) +
-                             "; end it first (vtpublish rollout OUT_DIR 100),"
-                             " halt it (vtpublish rollout OUT_DIR halt), or give --critical to "
-                             "send " +
-                             next + " to every install now");
+    const std::string command = "vtpublish rollout " + OutDir;
+    throw std::runtime_error("build " + std::to_string(live->Build) + " is rolling out to " +
+                             std::to_string(live->Rollout->Percent) +
+                             " % of installs; end it first (" + command + " 100), halt it (" +
+                             command + " halt), or give --critical to send " + next +
+                             " to every install now");
   }
   if (!Percent || *Percent == 100)
     return std::nullopt;

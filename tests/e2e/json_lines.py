@@ -16,7 +16,7 @@ TYPES = {
     "progress": {"text": str, "done": int, "total": int},
     "retry": {"error": str, "attempt": int, "attempts": int, "wait": (int, float)},
     "done": {"build": int},
-    "check": {"build": int, "installed": (int, type(None)), "update": bool},
+    "check": {"build": int, "installed": (int, type(None)), "update": bool, "held_back": bool},
     "failed": {"error": str},
     "stopped": {},
 }

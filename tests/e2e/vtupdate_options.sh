@@ -294,7 +294,7 @@ json_check() {
   run json-check -dir "$(ppath "$W/json-inst")" -url "$URL" --json --check &&
     [ "$RC" -eq 0 ] &&
     [ "$(json "$W/json-check.out")" = \
-      '{"build": 100, "event": "check", "installed": 100, "update": false}' ] || show json-check
+      '{"build": 100, "event": "check", "held_back": false, "installed": 100, "update": false}' ] || show json-check
   local files
   files="$(cd "$W/game-a" && find . -type f | wc -l)"
   run json-none -dir "$ABSENT" -url "$URL" --json --check --verify

@@ -215,10 +215,53 @@ case_trust() {
   return $status
 }
 
+# Channels and a staged rollout made under Wine: a folder held back by a 1 % rollout installs the
+# release before it and says so in --check --json, --skip-rollout takes the newest, a halt
+# takes it from no one; a folder meeting its first rollout draws its identifier with the
+# system's generator; a folder on beta gets beta's build.
+case_channels_rollout() {
+  local tree="$W/srv-phases" dev url held status=0
+  dev="$(winpath "$KEY")"
+  make_game "$W/game-p2" p2
+  make_game "$W/game-p3" p3
+  vtpublish_exe pack "$(winpath "$W/game")" "$(winpath "$tree")" --build 1 --key "$dev" \
+    >/dev/null &&
+    vtpublish_exe pack "$(winpath "$W/game-p2")" "$(winpath "$tree")" --build 2 --key "$dev" \
+      --channel beta >/dev/null &&
+    vtpublish_exe pack "$(winpath "$W/game-p3")" "$(winpath "$tree")" --build 3 --key "$dev" \
+      --rollout 1 | grep -q '^Rollout: 1 % of installs take this build, the others build 1' ||
+    return 1
+  # An identifier whose bucket for build 3 on stable is not under 1 %.
+  held="$(python3 -c '
+import hashlib, itertools
+for n in itertools.count():
+    i = hashlib.sha256(b"%d" % n).hexdigest()[:32]
+    d = hashlib.sha256(("rollout\n%s\nstable\n3" % i).encode()).digest()
+    if int.from_bytes(d[:8], "big") % 100 >= 1:
+        print(i)
+        break')"
+  mkdir -p "$W/held" && printf '{"format":1,"id":"%s"}' "$held" >"$W/held/vtlaunch.trust"
+  e2e_start_nginx "$tree"
+  url="http://127.0.0.1:$E2E_HTTP_PORT/"
+  up() { wine "$WIN_VTUPDATE" -dir "$(winpath "$1")" -url "$url" "${@:2}" >>"$W/phases.out" 2>&1; }
+  { up "$W/held" && e2e_same_tree "$W/game" "$W/held" --no-record &&
+    up "$W/held" --check --json && grep -q '"held_back":true,"newest":3' "$W/phases.out" &&
+    up "$W/held" --skip-rollout && e2e_same_tree "$W/game-p3" "$W/held" --no-record &&
+    vtpublish_exe rollout "$(winpath "$tree")" halt --key "$dev" >/dev/null &&
+    up "$W/held" && e2e_same_tree "$W/game-p3" "$W/held" --no-record &&
+    up "$W/fresh" && grep -Eq '"id":"[0-9a-f]{32}"' "$W/fresh/vtlaunch.trust" &&
+    up "$W/tester" --channel beta && e2e_same_tree "$W/game-p2" "$W/tester" --no-record; } ||
+    { cat "$W/phases.out" >&2; status=1; }
+  e2e_stop_nginx
+  return $status
+}
+
 e2e_case "vtpublish.exe keygen" case_keygen
 e2e_case "vtpublish.exe pack and verify with its own key" case_pack_verify_own_key
 e2e_case "trees cross between the Linux and Windows signers" case_cross_platform_trees
 e2e_case "keys, pack --expires and refresh under Wine; vtupdate.exe refuses the replay" case_trust
+e2e_case "channels and a staged rollout under Wine: held back, skipped, halted" \
+  case_channels_rollout
 e2e_case "vtupdate.exe installs from nginx, then finds the folder up to date" \
   case_vtupdate_installs
 if [ -n "$LINUX_VTPUBLISH" ]; then

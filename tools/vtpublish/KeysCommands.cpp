@@ -19,8 +19,8 @@ const char* const KKeysUsage =
 const char* const KRefreshUsage =
     "vtpublish refresh OUT_DIR --key KEY_FILE... [--expires DURATION] [--channel NAME]";
 const char* const KRolloutUsage =
-    "vtpublish rollout OUT_DIR PERCENT|halt --key KEY_FILE... [--expires DURATION]\n"
-    "                    [--channel NAME]";
+    "vtpublish rollout OUT_DIR PERCENT|halt --key KEY_FILE... [--expires DURATION] [--channel "
+    "NAME]";
 
 namespace {
 
