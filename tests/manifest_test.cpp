@@ -245,24 +245,6 @@ INSTANTIATE_TEST_SUITE_P(
                      "bad file name in the update list: "}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
-TEST_F(ManifestTest, ARolloutCarriesTheReleaseBeforeForTheInstallsItHoldsBack) {
-  test::PublishManifest(
-      Server, Manifest(R"("format":2,"build":7,"objects":"cdn/",)" + std::string(KGoodList) +
-                       R"(,"rollout":{"share":25,"halted":true,"before":{"build":6,)"
-                       R"("list":{"p":"l/old","s":4,"h":"CD","z":3}}})"));
-  ASSERT_EQ(Fetch(), "");
-  ASSERT_TRUE(Release.Rollout);
-  EXPECT_EQ(Release.Rollout->Percent, 25);
-  EXPECT_TRUE(Release.Rollout->Halted);
-  const TManifest before = ReleaseBefore(Release);
-  EXPECT_EQ(before.Build, 6);
-  EXPECT_EQ(before.Objects, Server.BaseUrl() + "o/");  // its own base, by default o/
-  EXPECT_EQ(before.List.Path, "l/old");
-  EXPECT_EQ(before.List.Hash, "cd");
-  EXPECT_EQ(before.List.ZSize, 3);
-  EXPECT_FALSE(before.Rollout);
-}
-
 TEST_F(ManifestTest, ListFieldsWithDefaultsAndCase) {
   test::PublishManifest(
       Server, Manifest(R"("format":2,"build":-3,"list":{"p":"a/b","s":-1,"h":"00FF","z":-9})"));
