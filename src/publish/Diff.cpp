@@ -18,7 +18,9 @@ namespace {
 // The manifest of Build in OutDir: the newest history entry of it, else the live one; of
 // Channel only when it is given.
 TBytes ManifestOf(const std::string& OutDir, int32_t Build, const std::string& Channel) {
-  const std::vector<THistoryEntry> history = ReadHistory(OutDir);
+  std::vector<THistoryEntry> history = ReadHistory(OutDir);
+  if (!Channel.empty())
+    ReadHistoryChannels(history);
   std::string builds;
   for (auto entry = history.rbegin(); entry != history.rend(); ++entry) {
     if (entry->Build == Build && (Channel.empty() || entry->Channel == Channel))

@@ -160,7 +160,8 @@ TPruneReport Prune(const std::string& OutDir, int64_t Keep, bool DryRun) {
       pruner.Keep(*channelLive,
                   ChannelFolder(channel) + "version (the live build of " + channel + ")");
   }
-  const std::vector<THistoryEntry> history = ReadHistory(OutDir);
+  std::vector<THistoryEntry> history = ReadHistory(OutDir);
+  ReadHistoryChannels(history);
   const std::vector<bool> kept = KeptEntries(history, Keep);
   std::vector<THistoryEntry> dropped;
   for (size_t i = 0; i < history.size(); ++i) {

@@ -154,15 +154,20 @@ std::vector<THistoryEntry> ReadHistory(const std::string& OutDir) {
       continue;
     }
     entry.Path = file.path().string();
-    try {
-      entry.Channel = ReadManifest(ReadFileBytes(entry.Path), KTreeUrl).Channel;
-    } catch (const std::exception&) {
-    }
     history.push_back(std::move(entry));
   }
   std::sort(history.begin(), history.end(),
             [](const THistoryEntry& A, const THistoryEntry& B) { return A.Sequence < B.Sequence; });
   return history;
+}
+
+void ReadHistoryChannels(std::vector<THistoryEntry>& History) {
+  for (THistoryEntry& entry : History) {
+    try {
+      entry.Channel = ReadManifest(ReadFileBytes(entry.Path), KTreeUrl).Channel;
+    } catch (const std::exception&) {
+    }
+  }
 }
 
 void AddToHistory(const std::string& OutDir, int64_t Sequence, int32_t Build,

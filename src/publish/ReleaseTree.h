@@ -63,7 +63,8 @@ int32_t BuildOf(const TBytes& Manifest);
 struct THistoryEntry {
   int64_t Sequence = 0;
   int32_t Build = 0;
-  std::string Channel = KStableChannel;  // its manifest's (stable when it does not read)
+  // Its manifest's, once ReadHistoryChannels read it (stable when it does not read).
+  std::string Channel = KStableChannel;
   // Local path of the kept manifest; its signatures are Path + ".sig" and, since keys
   // documents, Path + ".sigs".
   std::string Path;
@@ -72,6 +73,9 @@ struct THistoryEntry {
 // The tree's history, oldest first; empty when it has none. Files that are not history
 // entries are skipped.
 std::vector<THistoryEntry> ReadHistory(const std::string& OutDir);
+// Reads each entry's channel from its manifest: only what sorts the history by channel pays
+// for reading every entry.
+void ReadHistoryChannels(std::vector<THistoryEntry>& History);
 // Adds Manifest (of Build, published as Sequence) with its files of signatures ("version.sig"
 // and "version.sigs") as the newest history entry, so that an older build can be served again
 // as it was.

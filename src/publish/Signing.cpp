@@ -166,14 +166,13 @@ std::optional<TRollout> PlanRollout(const std::string& OutDir, const std::string
         "installs to keep; publish " +
         next + " without it");
   // After a halt the others keep what they had before the halted build, never that build.
-  if (live->Rollout) {
-    TRollout kept = *live->Rollout;
-    kept.Percent = *Percent;
-    kept.Halted = false;
-    kept.Objects = WrittenObjects(kept.Objects);
-    return kept;
-  }
-  return TRollout{*Percent, false, live->Build, WrittenObjects(live->Objects), live->List};
+  TRollout rollout = live->Rollout
+                         ? *live->Rollout
+                         : TRollout{*Percent, false, live->Build, live->Objects, live->List};
+  rollout.Percent = *Percent;
+  rollout.Halted = false;
+  rollout.Objects = WrittenObjects(rollout.Objects);
+  return rollout;
 }
 
 TManifestStamp ChangeRollout(const std::string& OutDir, const TPublication& Publication,
@@ -184,12 +183,14 @@ TManifestStamp ChangeRollout(const std::string& OutDir, const TPublication& Publ
           throw std::runtime_error("build " + std::to_string(Live.Build) +
                                    " went to every install; pack a new build with --rollout to "
                                    "roll one out");
-        if (!Percent)
+        if (!Percent) {
           Rollout->Halted = true;
-        else if (*Percent == 100)
+        } else if (*Percent == 100) {
           Rollout.reset();
-        else
-          *Rollout = {*Percent, false, Rollout->Build, Rollout->Objects, Rollout->List};
+        } else {
+          Rollout->Percent = *Percent;
+          Rollout->Halted = false;
+        }
       });
 }
 
