@@ -276,7 +276,10 @@ class DownloadQueueTest : public DownloadTest {
     }
   }
   std::string RunQueue() {
-    return ErrorOf([&] { DownloadQueue(Step.Run, Objects, Plan); });
+    return ErrorOf([&] {
+      TSources sources({Objects});
+      DownloadQueue(Step.Run, sources, Plan);
+    });
   }
   size_t ObjectRequests() const {
     size_t count = 0;

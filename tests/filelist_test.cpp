@@ -55,7 +55,8 @@ class FileListTest : public ::testing::Test {
 
   void Steps() {
     Files.clear();
-    Files = FetchFileList(Step.Run, *Client, FetchManifest(Step.Run, *Client, {}).Release.List);
+    Files = FetchFileList(Step.Run, *Client, {Step.Run.Url},
+                          FetchManifest(Step.Run, *Client, {}).Release.List);
   }
 
   test::TFakeHttp Server;

@@ -31,6 +31,15 @@ std::string SwitchValue(const TParams& Params, std::string_view Name, bool Slash
   return {};
 }
 
+std::vector<std::string> SwitchValues(const TParams& Params, std::string_view Name) {
+  std::vector<std::string> values;
+  for (size_t i = 0; i + 1 < Params.size(); ++i) {
+    if (IsSwitch(Params[i], Name))
+      values.push_back(Params[++i]);
+  }
+  return values;
+}
+
 bool HasSwitch(const TParams& Params, std::string_view Name) {
   for (const std::string& param : Params) {
     if (IsSwitch(param, Name))

@@ -18,6 +18,10 @@ using TParams = std::vector<std::string>;
 std::string SwitchValue(const TParams& Params, std::string_view Name,
                         bool SlashStartsValue = false);
 
+// The parameter after each parameter that is the switch Name, in order (for a switch that may
+// be repeated).
+std::vector<std::string> SwitchValues(const TParams& Params, std::string_view Name);
+
 // True when any parameter is the switch Name.
 bool HasSwitch(const TParams& Params, std::string_view Name);
 

@@ -27,9 +27,22 @@ class TTrustRefused : public TUpdateError {
   std::string FCause;
 };
 
+// A failure of the server that answered (refused, cut off, timed out, an HTTP status, bytes
+// that fail their check), not of this computer: another copy of the same object may serve.
+class TServerFault : public TUpdateError {
+ public:
+  explicit TServerFault(const std::string& Message, bool Damaged = false)
+      : TUpdateError(Message), FDamaged(Damaged) {}
+  // The bytes came, but not the right ones.
+  bool Damaged() const { return FDamaged; }
+
+ private:
+  bool FDamaged;
+};
+
 // A file whose object (or a chunk of it, or its chunk index) did not pass its check.
-inline TUpdateError ArrivedDamaged(const std::string& Path) {
-  return TUpdateError(Path + " arrived damaged - try again");
+inline TServerFault ArrivedDamaged(const std::string& Path) {
+  return TServerFault(Path + " arrived damaged - try again", true);
 }
 
 // Raised where long work (hashing, inflating) sees that its run was asked to stop.

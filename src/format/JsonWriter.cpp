@@ -80,4 +80,14 @@ void AppendJsonInt(std::string& Out, int64_t Value) {
   Out += std::to_string(Value);
 }
 
+void AppendJsonStrings(std::string& Out, const std::vector<std::string>& Items) {
+  Out += '[';
+  for (const std::string& item : Items) {
+    if (Out.back() != '[')
+      Out += ',';
+    AppendJsonString(Out, item);
+  }
+  Out += ']';
+}
+
 }  // namespace vt

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vt {
 
@@ -16,5 +17,7 @@ void AppendJsonString(std::string& Out, std::string_view Text);
 void AppendJsonName(std::string& Out, std::string_view Name);
 
 void AppendJsonInt(std::string& Out, int64_t Value);
+// Appends an array of the strings of Items.
+void AppendJsonStrings(std::string& Out, const std::vector<std::string>& Items);
 
 }  // namespace vt

@@ -2,6 +2,7 @@
 
 #include "format/Manifest.h"
 
+#include <algorithm>
 #include <string>
 
 #include "format/Errors.h"
@@ -56,6 +57,30 @@ TRollout ReadRollout(const TJsonValue& Root, const std::string& Url) {
 
 }  // namespace
 
+bool IsMirrorUrl(std::string_view Url) {
+  const std::string lower = AsciiLower(Url.substr(0, 8));
+  const size_t scheme = lower.rfind("https://", 0) == 0 ? 8 : lower.rfind("http://", 0) == 0 ? 7 : 0;
+  if (scheme == 0 || Url.size() <= scheme || Url[scheme] == '/')
+    return false;
+  return std::none_of(Url.begin(), Url.end(),
+                      [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 127; });
+}
+
+std::vector<std::string> ReadMirrorList(const TJsonValue& Root, const char* Name) {
+  std::vector<std::string> bases;
+  if (Root.Member(Name) == nullptr)
+    return bases;
+  const std::vector<TJsonValue>& items = ReadArray(Root, Name);
+  if (items.size() > KMaxMirrors)
+    throw TUpdateError(std::string("the update list has more than 16 ") + Name);
+  for (const TJsonValue& item : items) {
+    if (item.Kind != TJsonValue::TKind::String || !IsMirrorUrl(item.Text))
+      throw TUpdateError(std::string("the update list has an unreadable member \"") + Name + "\"");
+    bases.push_back(item.Text.back() == '/' ? item.Text : item.Text + "/");
+  }
+  return bases;
+}
+
 const char* const KNotSignedError =
     "the update list is not signed by Veltrano RPG - nothing was changed";
 
@@ -91,6 +116,8 @@ TManifest ReadManifest(std::span<const uint8_t> Bytes, const std::string& Url) {
   manifest.Channel = ReadString(*root, "channel", KStableChannel);
   if (root->Member("rollout") != nullptr)
     manifest.Rollout = ReadRollout(*root, Url);
+  manifest.Mirrors = ReadMirrorList(*root, "mirrors");
+  manifest.ObjectMirrors = ReadMirrorList(*root, "object_mirrors");
   return manifest;
 }
 

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "format/RemoteFile.h"
 
@@ -47,7 +48,23 @@ struct TManifest {
   std::string Channel = KStableChannel;
   // "rollout": none when the release goes to every install.
   std::optional<TRollout> Rollout;
+  // "mirrors": bases of other servers with the same tree; "object_mirrors": bases of other
+  // stores with the same objects. Each an http(s) URL ending in "/"; none in trees made before.
+  std::vector<std::string> Mirrors;
+  std::vector<std::string> ObjectMirrors;
 };
+
+// Most mirrors of either kind a manifest may list.
+constexpr size_t KMaxMirrors = 16;
+
+// True for a URL that may serve as a mirror's base: http:// or https:// and a host, without
+// spaces or control characters.
+bool IsMirrorUrl(std::string_view Url);
+
+class TJsonValue;
+// The mirror bases in Root's array member Name (none when it is absent), each ending in "/";
+// raises TUpdateError for an array that is not one of at most KMaxMirrors mirror URLs.
+std::vector<std::string> ReadMirrorList(const TJsonValue& Root, const char* Name);
 
 // The release that Manifest's rollout keeps for the installs it holds back.
 TManifest ReleaseBefore(const TManifest& Manifest);

@@ -42,6 +42,11 @@ std::string TrustMemoryText(const TTrust& Trust) {
     AppendJsonName(out, "id");
     AppendJsonString(out, Trust.InstallId);
   }
+  if (!Trust.Mirrors.empty()) {
+    out += ',';
+    AppendJsonName(out, "mirrors");
+    AppendJsonStrings(out, Trust.Mirrors);
+  }
   if (Trust.Keys) {
     out += ',';
     AppendJsonName(out, "keys");
@@ -76,6 +81,7 @@ std::optional<TTrust> ReadTrustMemory(std::string_view Text) {
     trust.InstallId = ReadString(*root, "id", "");
     if (!trust.InstallId.empty() && !IsHexText(trust.InstallId, KInstallIdDigits))
       return std::nullopt;
+    trust.Mirrors = ReadMirrorList(*root, "mirrors");
     if (const TJsonValue* keys = root->Member("keys"))
       trust.Keys = ReadKeysDocument(*keys);
     return trust;

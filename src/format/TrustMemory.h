@@ -4,7 +4,7 @@
 // the highest release sequence of that channel and of those it followed before, and the install's
 // random draw for rollouts (never sent anywhere).
 //   {"format":1,"seq":43,"channel":"beta","seqs":{"stable":40},"id":"<32 hex digits>",
-//    "keys":{ ...keys document... }}
+//    "mirrors":["https://eu.example/"],"keys":{ ...keys document... }}
 // Every member but "format" is optional; no "channel" is the stable one.
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "format/Keys.h"
 #include "format/Manifest.h"
@@ -27,6 +28,9 @@ struct TTrust {
   std::string Channel = KStableChannel;
   std::map<std::string, int64_t> Others;  // sequences of the channels followed before
   std::string InstallId;                  // 32 hex digits; empty: not drawn yet
+  // The tree mirrors of the last release verified, so that a run reaches one while the main
+  // server is down.
+  std::vector<std::string> Mirrors;
 
   bool operator==(const TTrust&) const = default;
 };

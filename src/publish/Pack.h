@@ -76,6 +76,9 @@ struct TPackOptions {
   // release is still rolling out (see PlanRollout).
   std::optional<int32_t> Rollout;
   bool Critical = false;
+  // The mirrors the manifest lists (see TPublication); none: those of the live release.
+  std::optional<std::vector<std::string>> Mirrors;
+  std::optional<std::vector<std::string>> ObjectMirrors;
 };
 
 struct TPackResult {

@@ -109,6 +109,17 @@ std::string ManifestJson(int32_t Build, const TRemoteFile& List, const std::stri
     out += ',';
     AppendRollout(out, *Stamp.Rollout);
   }
+  // Launchers that know no mirrors read past them.
+  if (!Stamp.Mirrors.empty()) {
+    out += ',';
+    AppendJsonName(out, "mirrors");
+    AppendJsonStrings(out, Stamp.Mirrors);
+  }
+  if (!Stamp.ObjectMirrors.empty()) {
+    out += ',';
+    AppendJsonName(out, "object_mirrors");
+    AppendJsonStrings(out, Stamp.ObjectMirrors);
+  }
   out += '}';
   return out;
 }

@@ -21,6 +21,8 @@ struct TManifestStamp {
   int32_t KeysVersion = 0;
   std::string Channel = KStableChannel;
   std::optional<TRollout> Rollout = std::nullopt;  // its Objects as written: "" for the default
+  std::vector<std::string> Mirrors = {};  // bases, each ending in "/"
+  std::vector<std::string> ObjectMirrors = {};
 };
 
 // The manifest text, format 2. An empty Objects leaves the member out (the reader's default).

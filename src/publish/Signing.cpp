@@ -99,6 +99,23 @@ TManifestStamp PublishSigned(const std::string& OutDir, int32_t Build, const TRe
   stamp.KeysVersion = NewestKeysVersion(OutDir);
   stamp.Channel = Publication.Channel;
   stamp.Rollout = Rollout;
+  if (!Publication.Mirrors || !Publication.ObjectMirrors) {
+    std::optional<TManifest> live;
+    try {
+      if (const std::optional<TBytes> bytes = LiveManifest(OutDir, Publication.Channel))
+        live = ReadManifest(*bytes, KTreeUrl);
+    } catch (const std::exception&) {
+      // Replaced on purpose (--allow-same-or-lower): it names no mirrors to keep.
+    }
+    if (live) {
+      stamp.Mirrors = live->Mirrors;
+      stamp.ObjectMirrors = live->ObjectMirrors;
+    }
+  }
+  if (Publication.Mirrors)
+    stamp.Mirrors = *Publication.Mirrors;
+  if (Publication.ObjectMirrors)
+    stamp.ObjectMirrors = *Publication.ObjectMirrors;
   const TBytes manifest = TextBytes(ManifestJson(Build, List, Objects, stamp));
   const TBytes signature = TextBytes(Publication.Keys.front().Sign(manifest) + "\n");
   const TBytes signatures = TextBytes(SignatureLinesText(SignatureLines(manifest, Publication)));

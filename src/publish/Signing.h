@@ -24,6 +24,10 @@ struct TPublication {
   // Where: the stable channel at the tree's top, which every launcher reads, or another one in
   // "channels/<name>/", which launchers that follow it read.
   std::string Channel = KStableChannel;
+  // The bases the manifest lists as mirrors of the tree and of the objects; none: those of the
+  // live release of the channel, so that a mirror is named once and stays until replaced.
+  std::optional<std::vector<std::string>> Mirrors;
+  std::optional<std::vector<std::string>> ObjectMirrors;
 };
 
 // Raises with a one-line message unless Publication's keys reach the threshold that a release

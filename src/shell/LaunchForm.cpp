@@ -135,6 +135,11 @@ void TLaunchForm::StartUpdate() {
   TUpdaterOptions options = FSettings.Options;
   // "-channel NAME": follow that channel from now on; the engine refuses a name that is not one.
   options.Channel = SwitchValue(FSettings.Params, "channel");
+  // "-mirror URL" (repeatable): a server with a copy of the tree, such as a LAN cache; with
+  // "-mirror-first" asked before the others. The engine refuses a value that is no URL.
+  for (const std::string& mirror : SwitchValues(FSettings.Params, "mirror"))
+    options.Mirrors.push_back(BaseUrlValue(mirror));
+  options.MirrorsFirst = HasSwitch(FSettings.Params, "mirror-first");
   FWorker = std::make_unique<TUpdater>(*this, FQueue, FDir, FUrl, std::move(options));
   FWorker->Start();
 }

@@ -14,6 +14,7 @@
 #include "update/HttpGetBytes.h"
 #include "update/Placing.h"
 #include "update/Progress.h"
+#include "update/Sources.h"
 
 namespace vt {
 namespace {
@@ -49,8 +50,11 @@ void ResumeCompressed(const TReceivingNames& Names, int64_t Size) {
 // inflated or taken as they are, checked against its hash and written at its place.
 class TRunReceiver {
  public:
-  TRunReceiver(const TChunkIndex& Index, TFetchRun Run, TFile& Candidate, int64_t Offset)
-      : FIndex(Index), FNext(Run.First), FEnd(Run.End), FCandidate(Candidate), FOffset(Offset) {
+  // Cursor.Next is the run's first chunk to receive, and follows each chunk written.
+  TRunReceiver(const TChunkIndex& Index, size_t End, TFile& Candidate, int64_t Offset,
+               TShareCursor& Cursor)
+      : FIndex(Index), FNext(Cursor.Next), FEnd(End), FCandidate(Candidate), FOffset(Offset),
+        FCursor(Cursor) {
     FStored.reserve(KChunkMax);
   }
 
@@ -87,7 +91,8 @@ class TRunReceiver {
     FCandidate.StartWriteBack(FOffset, Chunk.Size);
     FOffset += Chunk.Size;
     FStored.clear();
-    ++FNext;
+    FCursor.Next = ++FNext;
+    FCursor.Kept += Chunk.Stored;
   }
 
   const TChunkIndex& FIndex;
@@ -95,6 +100,7 @@ class TRunReceiver {
   const size_t FEnd;
   TFile& FCandidate;
   int64_t FOffset;
+  TShareCursor& FCursor;
   std::vector<uint8_t> FStored;
   std::vector<uint8_t> FPlain;
   TRawInflater FInflater;
@@ -162,12 +168,13 @@ TChunkIndex FetchChunkIndex(THttpClient& Client, const std::string& Objects,
 
 // One byte tells whether the server answers ranges at all: false when it sends whole objects.
 bool AnswersRanges(THttpClient& Client, const std::string& Objects, const TRemoteFile& File) {
-  const int status =
-      Client.GetRange(ObjectUrl(Objects, File), {0, 1}, [](const uint8_t*, size_t) {});
+  const int status = Transported([&] {
+    return Client.GetRange(ObjectUrl(Objects, File), {0, 1}, [](const uint8_t*, size_t) {});
+  });
   if (status == 200)
     return false;
   if (status != KPartialContent)
-    throw TUpdateError(File.Path + ": HTTP " + std::to_string(status));
+    throw StatusFault(File.Path, status);
   return true;
 }
 
@@ -197,7 +204,7 @@ std::unique_ptr<TPlannedFile> PlanFile(const TRunContext& Run, TChunkIndex Chunk
 
 }  // namespace
 
-void PlanChunkedFiles(const TRunContext& Run, THttpClient& Client, const std::string& Objects,
+void PlanChunkedFiles(const TRunContext& Run, THttpClient& Client, TSources& Sources,
                       TUpdatePlan& Plan) {
   if (!Run.Options.UseChunks)
     return;
@@ -213,26 +220,38 @@ void PlanChunkedFiles(const TRunContext& Run, THttpClient& Client, const std::st
     ResumeCompressed(names, file.Size);
     if (!HasFile(target) && !HasFile(names.Candidate))
       continue;
-    // A server that does not answer ranges gets whole objects only, with honest totals from
-    // the start.
-    if (!probed && !AnswersRanges(Client, Objects, file))
+    // Sources that do not answer ranges get whole objects only; when none does, totals are
+    // honest from the start.
+    if (!probed &&
+        !FromSources(Sources, true, Run.Stop, [&](size_t Source) {
+          const bool answers = AnswersRanges(Client, Sources.Base(Source), file);
+          Sources.AnswersRanges(Source, answers);
+          return answers;
+        }))
       return;
     probed = true;
     Run.Report("Comparing " + file.Path + " with the new version...", 0, 0);
-    fetch.Chunks = PlanFile(Run, FetchChunkIndex(Client, Objects, file), file, names, target);
+    std::optional<TChunkIndex> index;
+    FromSources(Sources, false, Run.Stop, [&](size_t Source) {
+      index = FetchChunkIndex(Client, Sources.Base(Source), file);
+      return true;
+    });
+    fetch.Chunks = PlanFile(Run, std::move(*index), file, names, target);
     if (fetch.Chunks)
       Plan.TotalBytes += fetch.Chunks->Plan.FetchBytes - DownloadSize(file);
   }
 }
 
 bool FetchChunkShare(THttpClient& Client, const std::string& Objects, const TRemoteFile& File,
-                     const TPlannedFile& Planned, size_t Share, const TTransfer& Transfer) {
+                     const TPlannedFile& Planned, size_t Share, const TTransfer& Transfer,
+                     TShareCursor& Cursor) {
   const TChunkIndex& index = Planned.Plan.Index;
   const std::string url = ObjectUrl(Objects, File);
   // Every share's worker sizes the candidate alike, so the order they start in does not matter.
   TFile file = TFile::OpenReadWrite(Planned.Candidate);
   file.Resize(File.Size);
-  int64_t received = 0;
+  // Chunks written before are not fetched again, nor counted again.
+  int64_t received = Cursor.Kept;
   // Where chunk `next` begins in the file and in the object; runs come in file order.
   size_t next = 0;
   int64_t offset = 0;
@@ -245,29 +264,34 @@ bool FetchChunkShare(THttpClient& Client, const std::string& Objects, const TRem
   };
   try {
     for (const TFetchRun& run : Planned.Shares[Share].Runs) {
+      if (run.End <= Cursor.Next)
+        continue;
       if (Transfer.Stop.StopRequested())
         throw TStopped();
-      advance(run.First);
-      TRunReceiver receiver(index, run, file, offset);
+      Cursor.Next = std::max(Cursor.Next, run.First);
+      advance(Cursor.Next);
+      TRunReceiver receiver(index, run.End, file, offset, Cursor);
       const uint64_t begin = from;
       advance(run.End);
       const uint64_t to = from;
-      int status = 0;
-      try {
-        status =
-            Client.GetRange(url, {static_cast<int64_t>(begin), static_cast<int64_t>(to - begin)},
-                            [&](const uint8_t* Data, size_t Size) {
-                              receiver.Take(Data, Size);
-                              received += static_cast<int64_t>(Size);
-                              Transfer.Arrived(received, Size);
-                            });
-      } catch (const THttpBodyCut&) {
-        status = KPartialContent;  // the chunks that arrived whole are kept; the rest is missing
-      }
+      const int status = Transported([&] {
+        try {
+          return Client.GetRange(
+              url, {static_cast<int64_t>(begin), static_cast<int64_t>(to - begin)},
+              [&](const uint8_t* Data, size_t Size) {
+                receiver.Take(Data, Size);
+                received += static_cast<int64_t>(Size);
+                Transfer.Arrived(received, Size);
+              });
+        } catch (const THttpBodyCut&) {
+          // The chunks that arrived whole are kept; the rest is missing.
+          return KPartialContent;
+        }
+      });
       if (status == 200)
         return false;
       if (status != KPartialContent)
-        throw TUpdateError(File.Path + ": HTTP " + std::to_string(status));
+        throw StatusFault(File.Path, status);
       if (!receiver.Complete())
         throw TBadChunk();
     }

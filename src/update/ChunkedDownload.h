@@ -13,22 +13,31 @@
 #include "update/Download.h"
 #include "update/Placing.h"
 #include "update/RunContext.h"
+#include "update/Sources.h"
 #include "update/UpdatePlan.h"
 
 namespace vt {
 
 // For every file of Plan with chunk data and something on disk to reuse: fetches its chunk
-// index from the store at Objects, plans what to fetch and counts only that in Plan's total.
-// Files it does not pay to assemble, or all when the server does not answer range requests,
-// keep no chunk plan. Returns early on a stop request.
-void PlanChunkedFiles(const TRunContext& Run, THttpClient& Client, const std::string& Objects,
+// index from one of Sources, plans what to fetch and counts only that in Plan's total. Files
+// it does not pay to assemble, or all when no source answers range requests, keep no chunk
+// plan. Returns early on a stop request.
+void PlanChunkedFiles(const TRunContext& Run, THttpClient& Client, TSources& Sources,
                       TUpdatePlan& Plan);
 
-// Fetches share Share of a planned file's missing chunks into its candidate with range
-// requests, each chunk verified before it is written. False when the server answered with the
-// whole object instead.
+// How far a share's fetch got: the first chunk not written yet, and the stored bytes of those
+// written, so that an attempt on another server goes on from there.
+struct TShareCursor {
+  size_t Next = 0;
+  int64_t Kept = 0;
+};
+
+// Fetches share Share of a planned file's missing chunks from Cursor on into its candidate
+// with range requests from the store at Objects, each chunk verified before it is written.
+// False when the server answered with the whole object instead.
 bool FetchChunkShare(THttpClient& Client, const std::string& Objects, const TRemoteFile& File,
-                     const TPlannedFile& Planned, size_t Share, const TTransfer& Transfer);
+                     const TPlannedFile& Planned, size_t Share, const TTransfer& Transfer,
+                     TShareCursor& Cursor);
 
 // Once every share has arrived: copies the reused chunks into the candidate, verifies the whole
 // and has Placer move it over Target.

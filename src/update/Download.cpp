@@ -7,6 +7,7 @@
 #include "format/Errors.h"
 #include "format/Inflate.h"
 #include "platform/Files.h"
+#include "update/HttpGetBytes.h"
 
 namespace vt {
 namespace {
@@ -27,24 +28,26 @@ int ReceiveInto(THttpClient& Client, const std::string& Url, TFile File, int64_t
                 const TTransfer& Transfer, bool WriteBack) {
   int64_t received = 0;
   int64_t writing = 0;  // bytes whose write-back has been started
-  int status = 200;
-  try {
-    status = Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
-      received += static_cast<int64_t>(Size);
-      if (received > Limit)
-        throw TOversized();
-      File.Write(Data, Size);
-      // So that the flush before the move finds most of the file on the disk already.
-      if (WriteBack && received - writing >= KWriteBackStep) {
-        File.StartWriteBack(writing, received - writing);
-        writing = received;
-      }
-      Transfer.Arrived(received, Size);
-    });
-  } catch (const THttpBodyCut&) {
-    // Only a 200 body reaches the file; what arrived of it goes to verification, which tells
-    // the user the file arrived damaged.
-  }
+  const int status = Transported([&] {
+    try {
+      return Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
+        received += static_cast<int64_t>(Size);
+        if (received > Limit)
+          throw TOversized();
+        File.Write(Data, Size);
+        // So that the flush before the move finds most of the file on the disk already.
+        if (WriteBack && received - writing >= KWriteBackStep) {
+          File.StartWriteBack(writing, received - writing);
+          writing = received;
+        }
+        Transfer.Arrived(received, Size);
+      });
+    } catch (const THttpBodyCut&) {
+      // Only a 200 body reaches the file; what arrived of it goes to verification, which
+      // tells the user the file arrived damaged.
+      return 200;
+    }
+  });
   File.Close();
   return status;
 }
@@ -99,7 +102,7 @@ void DownloadFile(THttpClient& Client, const std::string& Objects, const TRemote
   }
   if (status != 200) {
     RemoveFile(receiving);
-    throw TUpdateError(File.Path + ": HTTP " + std::to_string(status));
+    throw StatusFault(File.Path, status);
   }
   if (compressed)
     InflateCandidate(receiving, names.Candidate, File.Size);

@@ -2,7 +2,6 @@
 
 #include "update/DownloadQueue.h"
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "update/Download.h"
 #include "update/Placing.h"
 #include "update/Progress.h"
+#include "update/Sources.h"
 
 namespace vt {
 namespace {
@@ -57,10 +57,9 @@ std::vector<TWorkItem> WorkItems(TUpdatePlan& Plan) {
 // One worker's part of the step: what it needs besides its client.
 struct TQueueWork {
   const TRunContext& Run;
-  const std::string& Objects;
+  TSources& Sources;
   TDownloadProgress& Progress;
   TPlacer& Placer;
-  std::atomic<bool>& NoRanges;  // the server answered a range request with a whole body
 
   void Do(const TWorkItem& Item, THttpClient& Client) const {
     const TRemoteFile& file = *Item.Fetch->File;
@@ -79,24 +78,43 @@ struct TQueueWork {
     Progress.FileDone();
   }
 
-  TTransfer Transfer(TDownloadProgress::TCount& Count) const {
-    return {Run.Stop, Run.Options.RateLimit.get(),
-            [&Count](int64_t Received) { Count.Received(Received); }};
+  // A transfer from Source whose bytes so far, Seen, count for the step and for the source.
+  TTransfer Transfer(TDownloadProgress::TCount& Count, size_t Source, int64_t& Seen) const {
+    return {Run.Stop, Run.Options.RateLimit.get(), [&, Source](int64_t Received) {
+              Count.Received(Received);
+              Sources.Received(Source, Received - Seen);
+              Seen = Received;
+            }};
   }
 
+  // The count stays where it got on a failed attempt: the next one's bytes count only past it.
   void Whole(THttpClient& Client, const TRemoteFile& File, const std::string& Target) const {
     TDownloadProgress::TCount count(Progress, DownloadSize(File));
-    DownloadFile(Client, Objects, File, Target, Transfer(count), Placer);
+    FromSources(Sources, false, Run.Stop, [&](size_t Source) {
+      int64_t seen = 0;
+      DownloadFile(Client, Sources.Base(Source), File, Target, Transfer(count, Source, seen),
+                   Placer);
+      return true;
+    });
     count.Settle();
   }
 
-  // Fetches one share; true when this was the file's last share to end.
+  // Fetches one share, going on where a failed source left it; true when this was the file's
+  // last share to end.
   bool Share(THttpClient& Client, const TRemoteFile& File, TPlannedFile& Planned,
              size_t Index) const {
     TDownloadProgress::TCount count(Progress, Planned.Shares[Index].Bytes);
-    if (NoRanges || !FetchChunkShare(Client, Objects, File, Planned, Index, Transfer(count))) {
-      // The server sends only whole objects after all: this share will not travel.
-      NoRanges = true;
+    TShareCursor cursor;
+    const bool fetched = FromSources(Sources, true, Run.Stop, [&](size_t Source) {
+      int64_t seen = cursor.Kept;
+      if (FetchChunkShare(Client, Sources.Base(Source), File, Planned, Index,
+                          Transfer(count, Source, seen), cursor))
+        return true;
+      Sources.AnswersRanges(Source, false);
+      return false;
+    });
+    if (!fetched) {
+      // No source sends ranges after all: this share will not travel.
       Planned.Whole = true;
       count.CutShort();
     }
@@ -107,18 +125,17 @@ struct TQueueWork {
 
 }  // namespace
 
-void DownloadQueue(const TRunContext& Run, const std::string& Objects, TUpdatePlan& Plan) {
+void DownloadQueue(const TRunContext& Run, TSources& Sources, TUpdatePlan& Plan) {
   MakeFolders(Run, Plan);
   const std::vector<TWorkItem> items = WorkItems(Plan);
   TDownloadProgress progress(Run.OnReport, static_cast<int32_t>(Plan.Fetch.size()),
                              Plan.TotalBytes);
   progress.Begin();
-  std::atomic<bool> noRanges{false};
   // Destroyed after the pool: the folders are flushed once the workers are done, also when one
   // failed, and the record is written only after that.
   TPlacer placer(Run.Stop, TPlacer::TFlush::Batched);
   std::vector<std::unique_ptr<THttpClient>> clients(KWorkerCount);
-  const TQueueWork work{Run, Objects, progress, placer, noRanges};
+  const TQueueWork work{Run, Sources, progress, placer};
   TWorkerPool pool(PoolThreads(KWorkerCount, KWorkerCount), Run.Stop);
   pool.Post(items.size(), [&](size_t Item, unsigned Worker) {
     std::unique_ptr<THttpClient>& client = clients[Worker];

@@ -4,6 +4,7 @@
 #include "update/FetchManifest.h"
 
 #include <algorithm>
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "format/Keys.h"
 #include "format/UtcTime.h"
 #include "update/HttpGetBytes.h"
+#include "update/Sources.h"
 
 namespace vt {
 
@@ -67,16 +69,21 @@ std::string OfferedChannels(std::span<const uint8_t> Index) {
 // trust as it grows.
 class TVerification {
  public:
-  TVerification(const TRunContext& Run, THttpClient& Client, TTrust Trust, std::string Query)
-      : FRun(Run), FClient(Client), FTrust(std::move(Trust)), FQuery(std::move(Query)) {
+  TVerification(const TRunContext& Run, std::string Base, THttpClient& Client, TTrust Trust,
+                std::string Query)
+      : FRun(Run),
+        FBase(std::move(Base)),
+        FClient(Client),
+        FTrust(std::move(Trust)),
+        FQuery(std::move(Query)) {
     Follow(FRun.Options.Channel.empty() ? FTrust.Channel : FRun.Options.Channel);
   }
 
   TVerifiedRelease Run() {
     if (FTrust.Channel == KStableChannel) {
-      FManifest = HttpGetBytes(FClient, FRun.Url + "version" + FQuery);
+      FManifest = HttpGetBytes(FClient, FBase + "version" + FQuery);
     } else if (std::optional<TBytes> manifest =
-                   HttpGetBytesIfThere(FClient, FRun.Url + FFolder + "version" + FQuery)) {
+                   HttpGetBytesIfThere(FClient, FBase + FFolder + "version" + FQuery)) {
       FManifest = std::move(*manifest);
     } else {
       RefuseChannel();
@@ -84,7 +91,7 @@ class TVerification {
     bool walked = false;
     for (;;) {
       if (Signed()) {
-        TManifest read = ReadManifest(FManifest, FRun.Url);
+        TManifest read = ReadManifest(FManifest, FBase);
         const int32_t known = FTrust.Keys ? FTrust.Keys->Version : 0;
         if (read.KeysVersion <= known)
           return Fresh(std::move(read));
@@ -115,7 +122,7 @@ class TVerification {
   const std::optional<TBytes>& Fetched(std::optional<std::optional<TBytes>>& Slot,
                                        const char* Name) {
     if (!Slot)
-      Slot = HttpGetBytesIfThere(FClient, FRun.Url + FFolder + Name + FQuery);
+      Slot = HttpGetBytesIfThere(FClient, FBase + FFolder + Name + FQuery);
     return *Slot;
   }
 
@@ -123,7 +130,7 @@ class TVerification {
   // the HTTP message of that URL.
   [[noreturn]] void RefuseUnsigned() {
     if (!FTrust.Keys && FLegacy && !*FLegacy && FSignatures && !*FSignatures)
-      throw TUpdateError(FRun.Url + FFolder + "version.sig" + FQuery + ": HTTP 404");
+      throw TUpdateError(FBase + FFolder + "version.sig" + FQuery + ": HTTP 404");
     throw TTrustRefused("signature", KNotSignedError);
   }
 
@@ -161,7 +168,7 @@ class TVerification {
                                  std::to_string(KMaxKeysBytes / 1024) +
                                  " KiB - nothing was changed";
     try {
-      return HttpGetBytesIfThere(FClient, FRun.Url + Path + FQuery, KMaxKeysBytes, tooLarge);
+      return HttpGetBytesIfThere(FClient, FBase + Path + FQuery, KMaxKeysBytes, tooLarge);
     } catch (const TUpdateError& e) {
       if (e.what() == tooLarge)
         throw TTrustRefused("keys", tooLarge);
@@ -194,7 +201,7 @@ class TVerification {
     std::string offered = KStableChannel;
     try {
       if (const std::optional<TBytes> index =
-              HttpGetBytesIfThere(FClient, FRun.Url + KChannelIndexPath + FQuery, KMaxKeysBytes))
+              HttpGetBytesIfThere(FClient, FBase + KChannelIndexPath + FQuery, KMaxKeysBytes))
         offered += OfferedChannels(*index);
     } catch (const TUpdateError&) {
     }
@@ -235,10 +242,12 @@ class TVerification {
     }
     if (Release.Sequence)
       FTrust.Sequence = std::max(FTrust.Sequence.value_or(*Release.Sequence), *Release.Sequence);
-    return {std::move(Release), std::move(FTrust)};
+    FTrust.Mirrors = Release.Mirrors;
+    return {std::move(Release), std::move(FTrust), FBase};
   }
 
   const TRunContext& FRun;
+  const std::string FBase;  // of the server asked
   THttpClient& FClient;
   TTrust FTrust;
   const std::string FQuery;
@@ -256,7 +265,41 @@ TVerifiedRelease FetchManifest(const TRunContext& Run, THttpClient& Client, cons
   Run.Report("Checking for updates...", 0, 0);
   // One value for every request, so a cache cannot pair a fresh manifest with stale signatures.
   const std::string query = "?t=" + std::to_string(Run.Options.Clock());
-  return TVerification(Run, Client, Known, query).Run();
+  for (const std::string& mirror : Run.Options.Mirrors) {
+    if (!IsMirrorUrl(mirror))
+      throw TUpdateError("the mirror \"" + mirror + "\" is not an http:// or https:// URL");
+  }
+  const std::vector<std::string> servers = TreeServers(Run, Known.Mirrors);
+  // A refusal tells more than a transfer's failure: that server answered, with a release the
+  // trust cannot take.
+  std::exception_ptr best;
+  bool bestRefused = false;
+  for (const std::string& server : servers) {
+    try {
+      return TVerification(Run, server, Client, Known, query).Run();
+    } catch (const THttpStopped&) {
+      throw;
+    } catch (const TTrustRefused&) {
+      if (!bestRefused)
+        best = std::current_exception();
+      bestRefused = true;
+    } catch (const std::exception&) {
+      if (Run.StopRequested())
+        throw;
+      if (!best)
+        best = std::current_exception();
+    }
+  }
+  if (servers.size() == 1)
+    std::rethrow_exception(best);
+  const std::string tried = " (" + std::to_string(servers.size()) + " servers tried)";
+  try {
+    std::rethrow_exception(best);
+  } catch (const TTrustRefused& e) {
+    throw TTrustRefused(e.Cause(), e.what() + tried);
+  } catch (const std::exception& e) {
+    throw TUpdateError(e.what() + tried);
+  }
 }
 
 }  // namespace vt

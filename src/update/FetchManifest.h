@@ -13,6 +13,7 @@ namespace vt {
 struct TVerifiedRelease {
   TManifest Release;
   TTrust Trust;
+  std::string Server;  // the base of the tree that served it
 };
 
 // Reports "Checking for updates...", fetches "version" with a "?t=" value from the run's clock,
@@ -21,7 +22,11 @@ struct TVerifiedRelease {
 // "version.sig" as in trees without keys documents) and the highest release sequence verified.
 // Walks newer keys documents when the known keys do not verify the release or it names a newer
 // one; refuses an older release, one without a sequence once one was seen, and one past its
-// expiry (TTrustRefused). Raises with a one-line message.
+// expiry (TTrustRefused). The manifest and its signatures come from one server, the first of
+// TreeServers that serves a release the trust accepts; the trust remembers that release's
+// mirrors. When none does, raises with the message of the failure that got furthest (a
+// refusal before a transfer's failure), naming the count of servers tried when there were
+// several. Raises with a one-line message.
 TVerifiedRelease FetchManifest(const TRunContext& Run, THttpClient& Client, const TTrust& Known);
 
 }  // namespace vt

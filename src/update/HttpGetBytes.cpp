@@ -27,20 +27,22 @@ THttpSettings UpdateThreadHttpSettings() {
 std::optional<TBytes> HttpGetBytesIfThere(THttpClient& Client, const std::string& Url,
                                           int64_t Limit, const std::string& TooLarge) {
   TBytes body;
-  const int status = Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
-    // Checked before growing, so a hostile endless body costs at most Limit bytes.
-    if (static_cast<int64_t>(Size) > Limit - static_cast<int64_t>(body.size())) {
-      throw TUpdateError(!TooLarge.empty() ? TooLarge
-                                           : Url + ": the response is larger than " +
-                                                 MegabytesText(Limit) + " MB");
-    }
-    body.insert(body.end(), Data, Data + Size);
+  const int status = Transported([&] {
+    return Client.Get(Url, [&](const uint8_t* Data, size_t Size) {
+      // Checked before growing, so a hostile endless body costs at most Limit bytes.
+      if (static_cast<int64_t>(Size) > Limit - static_cast<int64_t>(body.size())) {
+        throw TServerFault(!TooLarge.empty() ? TooLarge
+                                             : Url + ": the response is larger than " +
+                                                   MegabytesText(Limit) + " MB");
+      }
+      body.insert(body.end(), Data, Data + Size);
+    });
   });
   constexpr int KNotFound = 404;
   if (status == KNotFound)
     return std::nullopt;
   if (status != 200)
-    throw TUpdateError(Url + ": HTTP " + std::to_string(status));
+    throw StatusFault(Url, status);
   return body;
 }
 
@@ -48,7 +50,7 @@ TBytes HttpGetBytes(THttpClient& Client, const std::string& Url, int64_t Limit,
                     const std::string& TooLarge) {
   if (std::optional<TBytes> body = HttpGetBytesIfThere(Client, Url, Limit, TooLarge))
     return std::move(*body);
-  throw TUpdateError(Url + ": HTTP 404");
+  throw StatusFault(Url, 404);
 }
 
 }  // namespace vt

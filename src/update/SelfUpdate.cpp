@@ -13,6 +13,7 @@
 #include "platform/Process.h"
 #include "platform/SysError.h"
 #include "update/Download.h"
+#include "update/Sources.h"
 #include "update/Placing.h"
 #include "update/Progress.h"
 
@@ -40,8 +41,8 @@ const TRemoteFile* LauncherEntry(const TRunContext& Run, const std::vector<TRemo
   return found != Files.end() ? &*found : nullptr;
 }
 
-bool UpdateLauncher(const TRunContext& Run, THttpClient& Client, const std::string& Objects,
-                    const TRemoteFile& File) {
+bool UpdateLauncher(const TRunContext& Run, THttpClient& Client,
+                    const std::vector<std::string>& Objects, const TRemoteFile& File) {
   const std::string& running = Run.Options.SelfPath;
   const std::string newName = Run.Dir + KNewLauncherName;
   const std::string oldName = Run.Dir + KOldLauncherName;
@@ -54,7 +55,11 @@ bool UpdateLauncher(const TRunContext& Run, THttpClient& Client, const std::stri
                                Run.Report(updating, std::min(Received, size), size);
                            }};
   TPlacer placer(Run.Stop);
-  DownloadFile(Client, Objects, File, newName, transfer, placer);
+  TSources sources(Objects);
+  FromSources(sources, false, Run.Stop, [&](size_t Source) {
+    DownloadFile(Client, sources.Base(Source), File, newName, transfer, placer);
+    return true;
+  });
 
   RemoveFile(oldName);  // usually absent; one that stays makes the next move fail, as it should
   if (const TSysStatus moved = RenameFile(running, oldName); !moved)

@@ -16,11 +16,12 @@ namespace vt {
 // folded); else null. Such an entry is replaced by UpdateLauncher only.
 const TRemoteFile* LauncherEntry(const TRunContext& Run, const std::vector<TRemoteFile>& Files);
 
-// Replaces the running launcher with File's object from the store at Objects: fetched to
+// Replaces the running launcher with File's object from the first of the stores at Objects
+// that serves it (see FromSources): fetched to
 // "vtlaunch.new", the running executable moved to "vtlaunch.old", the new one moved in (and the
 // old one moved back when that fails). Returns true: the launcher must restart. Raises "cannot
 // update the launcher: <system text>" when a move fails, or DownloadFile's message.
-bool UpdateLauncher(const TRunContext& Run, THttpClient& Client, const std::string& Objects,
-                    const TRemoteFile& File);
+bool UpdateLauncher(const TRunContext& Run, THttpClient& Client,
+                    const std::vector<std::string>& Objects, const TRemoteFile& File);
 
 }  // namespace vt

@@ -5,6 +5,7 @@
 #include "update/FetchManifest.h"
 #include "update/Installed.h"
 #include "update/Rollout.h"
+#include "update/Sources.h"
 #include "update/Trust.h"
 
 namespace vt {
@@ -27,7 +28,8 @@ std::optional<TCheckResult> RunUpdateCheck(const TRunContext& Run, THttpClient& 
     check.Update = !IsUpToDate(Run.Dir, record, release);
     return check;
   }
-  const std::vector<TRemoteFile> files = FetchFileList(Run, Client, release.List);
+  const std::vector<TRemoteFile> files =
+      FetchFileList(Run, Client, SourcesOf(Run, release, verified.Server).Trees, release.List);
   const std::optional<TUpdatePlan> plan = CompareFiles(Run, files, installed, nullptr);
   if (!plan)
     return std::nullopt;

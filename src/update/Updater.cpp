@@ -17,6 +17,7 @@
 #include "update/LockGameFolder.h"
 #include "update/Rollout.h"
 #include "update/SelfUpdate.h"
+#include "update/Sources.h"
 #include "update/Trust.h"
 
 namespace vt {
@@ -117,12 +118,13 @@ void TUpdater::RunSteps(THttpClient& Client) {
     return;
   }
 
-  const std::vector<TRemoteFile> files = FetchFileList(FRun, Client, release.List);
+  const TReleaseSources sources = SourcesOf(FRun, release, verified.Server);
+  const std::vector<TRemoteFile> files = FetchFileList(FRun, Client, sources.Trees, release.List);
   // A launcher running from the game folder is replaced before anything else, and the new one
   // makes the whole run after its restart.
   const TRemoteFile* launcher = LauncherEntry(FRun, files);
   if (launcher != nullptr && !IsFileCurrent(FRun, *launcher, installed.Vouching())) {
-    FRestart = UpdateLauncher(FRun, Client, release.Objects, *launcher);
+    FRestart = UpdateLauncher(FRun, Client, sources.Objects, *launcher);
     return;
   }
 
@@ -131,11 +133,19 @@ void TUpdater::RunSteps(THttpClient& Client) {
     return;
   if (!plan->Fetch.empty()) {
     RequireFittingNames(FRun.Dir, *plan);
-    PlanChunkedFiles(FRun, Client, release.Objects, *plan);
-    if (FRun.StopRequested())
-      return;
-    RequireFreeSpace(FRun.Dir, *plan);
-    DownloadQueue(FRun, release.Objects, *plan);
+    TSources stores(sources.Objects, FRun.Options.SteadySeconds);
+    // Told also when the run fails, so that an operator sees which source failed.
+    try {
+      PlanChunkedFiles(FRun, Client, stores, *plan);
+      if (FRun.StopRequested())
+        return;
+      RequireFreeSpace(FRun.Dir, *plan);
+      DownloadQueue(FRun, stores, *plan);
+    } catch (...) {
+      PostSources(stores);
+      throw;
+    }
+    PostSources(stores);
   }
   if (FRun.StopRequested())
     return;
@@ -147,6 +157,13 @@ void TUpdater::RunSteps(THttpClient& Client) {
 void TUpdater::Report(const std::string& Text, int64_t Done, int64_t Total) {
   TUpdateView& view = FView;
   FCalls.Post(this, [&view, Text, Done, Total] { view.ShowProgress(Text, Done, Total); });
+}
+
+void TUpdater::PostSources(const TSources& Sources) {
+  if (Sources.Count() < 2)
+    return;
+  TUpdateView& view = FView;
+  FCalls.Post(this, [&view, reports = Sources.Reports()] { view.SourcesUsed(reports); });
 }
 
 void TUpdater::Finish() {

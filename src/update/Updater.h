@@ -17,6 +17,8 @@
 
 namespace vt {
 
+class TSources;
+
 class TUpdater {
  public:
   // View receives the run's reports through Queue, tagged with this object. Dir: the game
@@ -50,6 +52,8 @@ class TUpdater {
   void Execute();
   void RunSteps(THttpClient& Client);
   void Report(const std::string& Text, int64_t Done, int64_t Total);
+  // Tells the view how each of several sources served the downloads.
+  void PostSources(const TSources& Sources);
   void Finish();
 
   TUpdateView& FView;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Http.h"
@@ -24,6 +25,9 @@ struct TUpdaterOptions {
   THttpClientFactory NewClient = NewHttpClient;
   // Seconds of the local clock, for the manifest requests' one-time value.
   std::function<int64_t()> Clock = LocalClockSeconds;
+  // Seconds of a steady clock, by which the download sources' rates are measured; empty: the
+  // system's.
+  std::function<double()> SteadySeconds;
   // Unix seconds, UTC, against which a release's expiry is checked.
   std::function<int64_t()> UtcNow = UtcClockSeconds;
   // Full path of the running launcher; its entry in the list is replaced specially only when
@@ -32,6 +36,11 @@ struct TUpdaterOptions {
   // The channel to follow from now on ("beta"); empty: the one the game folder follows, stable
   // when it has followed none.
   std::string Channel;
+  // Bases of servers with the same tree that the operator or player adds (a LAN cache), each
+  // ending in "/": asked after the update server and the mirrors its manifest lists, or
+  // before them all when MirrorsFirst.
+  std::vector<std::string> Mirrors;
+  bool MirrorsFirst = false;
   // Take the newest release even while it rolls out to a share of installs only.
   bool SkipRollout = false;
   // Draws the install's identifier for rollouts the first time one needs it; tests seed it.

@@ -31,12 +31,16 @@ THttpSettings QuickSettings() {
   return settings;
 }
 
-// The message of the std::runtime_error that F raises; fails the test when it raises an
-// engine error instead, because a transport failure must pass through as the client's own.
+// The message of the transport failure that F raises; fails the test when it raises an engine
+// error of its own instead, because a transport failure must pass through with the client's
+// message, marked as the server's fault so that another server may be tried.
 template <typename TCall>
 std::string TransportError(TCall F) {
   try {
     F();
+  } catch (const TServerFault& error) {
+    EXPECT_FALSE(error.Damaged()) << error.what();
+    return error.what();
   } catch (const TUpdateError& error) {
     ADD_FAILURE() << "an engine error instead of the client's: " << error.what();
     return error.what();

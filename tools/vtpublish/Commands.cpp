@@ -25,6 +25,7 @@ const char* const KKeygenUsage = "vtpublish keygen [KEY_FILE]";
 const char* const KPackUsage =
     "vtpublish pack GAME_DIR OUT_DIR --build N --key KEY_FILE... [--expires DURATION]\n"
     "                    [--channel NAME] [--rollout PERCENT | --critical]\n"
+    "                    [--mirror URL]... [--object-mirror URL]... [--no-mirrors]\n"
     "                    [--objects BASE] [--compress auto|always|never] [--exclude PATTERN]...\n"
     "                    [--chunks auto|never] [--threads N] [--allow-same-or-lower]";
 const char* const KVerifyUsage = "vtpublish verify OUT_DIR [--key KEY_FILE | --key-x X --key-y Y]";
@@ -201,6 +202,10 @@ std::string PackHelp() {
          "others keep the live release (see vtpublish rollout to widen, halt or end it).\n"
          "While a rollout goes on, a new build needs --critical, which sends it to every\n"
          "install at once, or the rollout halted or ended first.\n"
+         "--mirror URL (repeatable) names another server that serves this same tree, and\n"
+         "--object-mirror URL another store of the objects: launchers fetch from all of\n"
+         "them and reach a mirror when this server is down. They stay in the manifest of\n"
+         "every later pack until given anew; --no-mirrors drops them.\n"
          "Objects already in OUT_DIR are reused; the manifest is written last.\n"
          "--objects BASE sets where the launcher looks for objects: a folder below the\n"
          "update server's base (default o/), or an http(s) URL ending in \"/\" (the\n"
@@ -227,6 +232,34 @@ std::string PackHelp() {
          "/ keeps the history of\n"
          "published manifests and a cache that spares re-reading unchanged files;\n"
          "clients never request it.\n";
+}
+
+// --mirror and --object-mirror: each list replaces the live release's when given, and
+// --no-mirrors empties both.
+void ReadMirrorSwitches(const TArgs& Args, TPublication& Publication) {
+  const bool none = Args.Flags.count("no-mirrors") > 0;
+  const auto read = [&](const char* Name, std::optional<std::vector<std::string>>& Bases) {
+    const auto found = Args.Lists.find(Name);
+    if (found == Args.Lists.end()) {
+      if (none)
+        Bases.emplace();
+      return;
+    }
+    if (none)
+      throw TUsageError(std::string("--no-mirrors drops every mirror; leave out --") + Name);
+    if (found->second.size() > KMaxMirrors)
+      throw TUsageError("a manifest lists at most " + std::to_string(KMaxMirrors) + " of --" +
+                        Name);
+    Bases.emplace();
+    for (const std::string& url : found->second) {
+      if (!IsMirrorUrl(url))
+        throw TUsageError(std::string("--") + Name + " takes an http:// or https:// URL, not \"" +
+                          url + "\"");
+      Bases->push_back(url.back() == '/' ? url : url + "/");
+    }
+  };
+  read("mirror", Publication.Mirrors);
+  read("object-mirror", Publication.ObjectMirrors);
 }
 
 TPackRequest ReadPackSwitches(const TArgs& Args) {
@@ -256,9 +289,12 @@ TPackRequest ReadPackSwitches(const TArgs& Args) {
   if (options.Rollout && options.Critical)
     throw TUsageError("--critical sends the release to every install at once; leave out --rollout");
   request.Publication = ReadPublication(Args);
+  ReadMirrorSwitches(Args, request.Publication);
   options.MoreKeys.assign(request.Publication.Keys.begin() + 1, request.Publication.Keys.end());
   options.ExpiresIn = request.Publication.ExpiresIn;
   options.Channel = request.Publication.Channel;
+  options.Mirrors = request.Publication.Mirrors;
+  options.ObjectMirrors = request.Publication.ObjectMirrors;
   return request;
 }
 
@@ -307,8 +343,8 @@ void PrintPackReport(const TPackRequest& Request, const TPackResult& Result, dou
 int PackCommand(const TWords& Words) {
   const TArgs args = ParseArgs(Words, {{"build", "objects", "compress", "chunks", "threads",
                                         "expires", "channel", "rollout"},
-                                       {"exclude", "key"},
-                                       {"allow-same-or-lower", "critical"}});
+                                       {"exclude", "key", "mirror", "object-mirror"},
+                                       {"allow-same-or-lower", "critical", "no-mirrors"}});
   if (args.Help) {
     PrintUsage(KPackUsage, PackHelp().c_str());
     return 0;

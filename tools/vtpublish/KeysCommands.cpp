@@ -209,6 +209,11 @@ void PrintStamp(const TManifestStamp& Stamp) {
               static_cast<long long>(Stamp.Sequence.value_or(0)), channel.c_str(),
               Stamp.Expires ? ("expires " + UtcTimeText(*Stamp.Expires)).c_str() : "never expires",
               Stamp.KeysVersion);
+  const size_t mirrors = Stamp.Mirrors.size() + Stamp.ObjectMirrors.size();
+  if (mirrors > 0)
+    std::printf("Mirrors: %zu of the tree, %zu of the objects (copy the tree to each: objects "
+                "first, the version files last)\n",
+                Stamp.Mirrors.size(), Stamp.ObjectMirrors.size());
   if (!Stamp.Rollout)
     return;
   const TRollout& rollout = *Stamp.Rollout;

@@ -143,6 +143,17 @@ void TConsoleView::Failed(const std::string& Error, const std::string& /*Cause*/
   FIo.Err((Check ? "Check failed: " : "Update failed: ") + Error + "\n");
 }
 
+// Only the sources that failed: the others took their work, and the operator may want to know.
+void TConsoleView::SourcesUsed(const std::vector<TSourceReport>& Sources) {
+  for (const TSourceReport& source : Sources) {
+    if (source.Failures == 0)
+      continue;
+    FLine.Keep();
+    FIo.Err("Server " + source.Base + " failed " + std::to_string(source.Failures) +
+            (source.Failures == 1 ? " time" : " times") + " (last: " + source.LastError + ")\n");
+  }
+}
+
 void TConsoleView::Stopped() {
   FLine.Keep();
   FIo.Err(FCheck ? "Stopped: nothing was changed.\n"

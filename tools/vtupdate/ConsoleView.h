@@ -25,6 +25,7 @@ class TConsoleView : public TRunReport {
   void AttemptFailed(const std::string& Error, int Attempt, int Attempts, double Wait) override;
   void Failed(const std::string& Error, const std::string& Cause, bool Check) override;
   void Stopped() override;
+  void SourcesUsed(const std::vector<TSourceReport>& Sources) override;
 
  private:
   using TClock = TConsoleIo::TClock;

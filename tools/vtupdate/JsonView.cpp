@@ -90,6 +90,20 @@ void TJsonView::Failed(const std::string& Error, const std::string& Cause, bool 
   FOut(line + "}\n");
 }
 
+void TJsonView::SourcesUsed(const std::vector<TSourceReport>& Sources) {
+  for (const TSourceReport& source : Sources) {
+    std::string line = Event("source");
+    AddString(line, "url", source.Base);
+    AddInt(line, "files", source.Files);
+    AddInt(line, "bytes", source.Bytes);
+    AddInt(line, "failures", source.Failures);
+    AddRaw(line, "damaged", source.Damaged ? "true" : "false");
+    if (!source.LastError.empty())
+      AddString(line, "error", source.LastError);
+    FOut(line + "}\n");
+  }
+}
+
 void TJsonView::Stopped() {
   FOut(Event("stopped") + "}\n");
 }

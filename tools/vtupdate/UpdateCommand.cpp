@@ -25,7 +25,9 @@ enum class TOption {
   WaitLock,
   Retries,
   LimitRate,
-  SkipRollout
+  SkipRollout,
+  Mirror,
+  MirrorFirst
 };
 
 struct TOptionName {
@@ -50,6 +52,8 @@ constexpr TOptionName KOptions[] = {
     {"skip-rollout", TOption::SkipRollout, nullptr, &TUpdateCommand::SkipRollout},
     {"retries", TOption::Retries, "a number", nullptr},
     {"limit-rate", TOption::LimitRate, "a rate such as 8M or 500K", nullptr},
+    {"mirror", TOption::Mirror, "a URL", nullptr},
+    {"mirror-first", TOption::MirrorFirst, nullptr, &TUpdateCommand::MirrorFirst},
 };
 
 // A parameter as it may be shown inside one line of a message: control characters would break
@@ -110,6 +114,11 @@ void SetValue(TUpdateCommand& Command, TOption Option, const std::string& Value,
         Refuse("option " + Name + " needs an http:// or https:// URL, not " + Shown(Value));
       Command.Url = BaseUrlValue(Value);
       return;
+    case TOption::Mirror:
+      if (!IsMirrorUrl(Value))
+        Refuse("option " + Name + " needs an http:// or https:// URL, not " + Shown(Value));
+      Command.Mirrors.push_back(BaseUrlValue(Value));
+      return;
     case TOption::Channel:
       if (!IsChannelName(Value))
         Refuse("option " + Name + " needs a channel name (a-z, 0-9, - and _), not " + Shown(Value));
@@ -155,7 +164,9 @@ TUpdateCommand ParseUpdateCommand(const std::vector<std::string>& Params,
     const TOptionName* option = FindOption(DashesOff(name));
     if (option == nullptr)
       Refuse("unknown option " + Shown(name));
-    if (std::find(seen.begin(), seen.end(), option->Option) != seen.end())
+    // A mirror may be given as often as there are mirrors.
+    if (option->Option != TOption::Mirror &&
+        std::find(seen.begin(), seen.end(), option->Option) != seen.end())
       Refuse("option " + name + " is given twice");
     seen.push_back(option->Option);
     if (option->Value == nullptr) {
@@ -192,6 +203,8 @@ TUpdateCommand ParseUpdateCommand(const std::vector<std::string>& Params,
   }
   if (command.Url.empty())
     command.Url = BaseUrlValue(DefaultUrl);
+  if (command.MirrorFirst && command.Mirrors.empty())
+    Refuse("option --mirror-first needs a --mirror to put first");
   return command;
 }
 
@@ -239,6 +252,7 @@ double RetryDelaySeconds(int Attempt, double Jitter) {
 std::string HelpText(const std::string& DefaultUrl) {
   return "Usage: vtupdate -dir FOLDER [-url URL] [--channel NAME] [--check] [--verify] [--json]\n"
          "                [--retries N] [--limit-rate RATE] [--wait-lock] [--skip-rollout]\n"
+         "                [--mirror URL]... [--mirror-first]\n"
          "\n"
          "Brings a Veltrano RPG game folder up to date from its update server, as the launcher\n"
          "does, without a window. It never starts the game.\n"
@@ -266,6 +280,11 @@ std::string HelpText(const std::string& DefaultUrl) {
          "                     finish instead of failing at once\n"
          "  --skip-rollout     take the newest release even while the publisher rolls it out to\n"
          "                     a share of installs only (for dedicated servers)\n"
+         "  --mirror URL       also fetch from URL, a server with a copy of the update server's\n"
+         "                     tree (a LAN cache; repeatable): tried after the update server\n"
+         "                     and the mirrors its signed manifest names. Everything from a\n"
+         "                     mirror is checked as strictly as from the update server\n"
+         "  --mirror-first     try the --mirror servers before all others\n"
          "  --help             this text\n"
          "  --version          the version of this program\n"
          "\n"

@@ -30,6 +30,8 @@ struct TUpdateCommand {
   bool SkipRollout = false;
   int Retries = 0;
   int64_t LimitRate = 0;  // bytes a second; 0: no limit
+  std::vector<std::string> Mirrors;  // each ending in "/", in the order given
+  bool MirrorFirst = false;
 };
 
 // Exit statuses of vtupdate.

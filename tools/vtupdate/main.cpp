@@ -50,6 +50,8 @@ TRunEnd RunOnce(const TUpdateCommand& Command, TRunReport& Report,
   options.Verify = Command.Verify;
   options.WaitForLock = Command.WaitLock;
   options.SkipRollout = Command.SkipRollout;
+  options.Mirrors = Command.Mirrors;
+  options.MirrorsFirst = Command.MirrorFirst;
   options.CheckOnly = Command.Check;
   options.RateLimit = Limit;
   return RunToEnd(
