@@ -240,6 +240,11 @@ INSTANTIATE_TEST_SUITE_P(
                      R"({"p":"../x","s":1,"h":"b"}}},)" +
                          KList,
                      "bad file name in the update list: ../x"},
+        TFailureCase{"MirrorNotAUrl", R"("format":2,"build":1,"mirrors":["ftp://m/"],)" + KList,
+                     "the update list has an unreadable member \"mirrors\""},
+        TFailureCase{"ObjectMirrorsNotAList",
+                     R"("format":2,"build":1,"object_mirrors":"https://m/",)" + KList,
+                     "conversion error"},
         TFailureCase{"PathNullReadsEmpty",
                      R"("format":2,"build":1,"list":{"p":null,"s":1,"h":"b"})",
                      "bad file name in the update list: "}),

@@ -534,6 +534,16 @@ TEST_F(Publish, ToolShowsKeysPrunesDiffsAndRefusesWhatWouldHurtPlayers) {
       {"diff " + out + " --from 20 --to 20 --channel beta", 0, "Build 20 to 20: 0 added"},
       {"diff " + out + " --from 23 --to 20 --channel beta", 1,
        "of " + FOut.string() + " on channel beta (it has 20)"},
+      // Mirrors: named once, kept by later packs and refreshes until replaced or dropped.
+      {byOther + " --build 24 --mirror ftp://eu/", 2, "--mirror takes an http:// or https:// URL"},
+      {byOther + " --build 24 --mirror https://eu/ --no-mirrors", 2, "leave out --mirror"},
+      {byOther + " --build 24 --mirror https://eu --mirror https://us/ --object-mirror "
+                 "https://cdn/o",
+       0, "Mirrors: 2 of the tree, 1 of the objects"},
+      {"refresh " + out + " --key " + other, 0, "Mirrors: 2 of the tree, 1 of the objects"},
+      {byOther + " --build 25 --object-mirror https://cdn2/", 0,
+       "Mirrors: 2 of the tree, 1 of the objects"},
+      {byOther + " --build 26 --no-mirrors", 0, "Packed build 26"},
   };
   for (const TCase& c : cases) {
     const auto [status, text] = run(c.Args);

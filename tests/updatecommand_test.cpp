@@ -35,6 +35,13 @@ TEST(UpdateCommand, EveryOptionInEveryFormReachesItsField) {
     EXPECT_EQ(command.Channel, "beta") << line[0];
   }
   EXPECT_THROW(Parse({"-dir", "g", "--channel", "Beta"}), TUsageError);  // not a channel name
+  // Mirrors are the one option given as often as there are mirrors, in order.
+  const TUpdateCommand mirrors =
+      Parse({"-dir", "g", "--mirror", "http://lan/x", "-mirror=https://m/", "--mirror-first"});
+  EXPECT_EQ(mirrors.Mirrors, (std::vector<std::string>{"http://lan/x/", "https://m/"}));
+  EXPECT_TRUE(mirrors.MirrorFirst);
+  EXPECT_THROW(Parse({"-dir", "g", "--mirror", "lan/x"}), TUsageError);
+  EXPECT_THROW(Parse({"-dir", "g", "--mirror-first"}), TUsageError);
 }
 
 TEST(UpdateCommand, DefaultsNeedAGameFolderToRunFrom) {
