@@ -59,7 +59,9 @@ TRollout ReadRollout(const TJsonValue& Root, const std::string& Url) {
 
 bool IsMirrorUrl(std::string_view Url) {
   const std::string lower = AsciiLower(Url.substr(0, 8));
-  const size_t scheme = lower.rfind("https://", 0) == 0 ? 8 : lower.rfind("http://", 0) == 0 ? 7 : 0;
+  const size_t scheme = lower.rfind("https://", 0) == 0  ? 8
+                        : lower.rfind("http://", 0) == 0 ? 7
+                                                         : 0;
   if (scheme == 0 || Url.size() <= scheme || Url[scheme] == '/')
     return false;
   return std::none_of(Url.begin(), Url.end(),

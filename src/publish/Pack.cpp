@@ -124,8 +124,8 @@ TPackResult Pack(const std::string& GameDir, const std::string& OutDir, const TS
     throw std::runtime_error(OutDir + ": the output folder lies inside the game folder");
   const TTreeLock lock(OutDir);
   result.PreviousBuild = CheckBuild(OutDir, Options);
-  TPublication publication{{Key}, Options.ExpiresIn, Options.Channel, Options.Mirrors,
-                           Options.ObjectMirrors};
+  TPublication publication{
+      {Key}, Options.ExpiresIn, Options.Channel, Options.Mirrors, Options.ObjectMirrors};
   publication.Keys.insert(publication.Keys.end(), Options.MoreKeys.begin(), Options.MoreKeys.end());
   // Before the long part: keys that cannot publish, or a rollout that cannot start, are told
   // at once.

@@ -21,7 +21,7 @@ struct TManifestStamp {
   int32_t KeysVersion = 0;
   std::string Channel = KStableChannel;
   std::optional<TRollout> Rollout = std::nullopt;  // its Objects as written: "" for the default
-  std::vector<std::string> Mirrors = {};  // bases, each ending in "/"
+  std::vector<std::string> Mirrors = {};           // bases, each ending in "/"
   std::vector<std::string> ObjectMirrors = {};
 };
 

@@ -53,7 +53,11 @@ class TRunReceiver {
   // Cursor.Next is the run's first chunk to receive, and follows each chunk written.
   TRunReceiver(const TChunkIndex& Index, size_t End, TFile& Candidate, int64_t Offset,
                TShareCursor& Cursor)
-      : FIndex(Index), FNext(Cursor.Next), FEnd(End), FCandidate(Candidate), FOffset(Offset),
+      : FIndex(Index),
+        FNext(Cursor.Next),
+        FEnd(End),
+        FCandidate(Candidate),
+        FOffset(Offset),
         FCursor(Cursor) {
     FStored.reserve(KChunkMax);
   }
@@ -222,8 +226,7 @@ void PlanChunkedFiles(const TRunContext& Run, THttpClient& Client, TSources& Sou
       continue;
     // Sources that do not answer ranges get whole objects only; when none does, totals are
     // honest from the start.
-    if (!probed &&
-        !FromSources(Sources, true, Run.Stop, [&](size_t Source) {
+    if (!probed && !FromSources(Sources, true, Run.Stop, [&](size_t Source) {
           const bool answers = AnswersRanges(Client, Sources.Base(Source), file);
           Sources.AnswersRanges(Source, answers);
           return answers;
@@ -276,13 +279,13 @@ bool FetchChunkShare(THttpClient& Client, const std::string& Objects, const TRem
       const uint64_t to = from;
       const int status = Transported([&] {
         try {
-          return Client.GetRange(
-              url, {static_cast<int64_t>(begin), static_cast<int64_t>(to - begin)},
-              [&](const uint8_t* Data, size_t Size) {
-                receiver.Take(Data, Size);
-                received += static_cast<int64_t>(Size);
-                Transfer.Arrived(received, Size);
-              });
+          return Client.GetRange(url,
+                                 {static_cast<int64_t>(begin), static_cast<int64_t>(to - begin)},
+                                 [&](const uint8_t* Data, size_t Size) {
+                                   receiver.Take(Data, Size);
+                                   received += static_cast<int64_t>(Size);
+                                   Transfer.Arrived(received, Size);
+                                 });
         } catch (const THttpBodyCut&) {
           // The chunks that arrived whole are kept; the rest is missing.
           return KPartialContent;

@@ -13,9 +13,9 @@
 #include "platform/Process.h"
 #include "platform/SysError.h"
 #include "update/Download.h"
-#include "update/Sources.h"
 #include "update/Placing.h"
 #include "update/Progress.h"
+#include "update/Sources.h"
 
 namespace vt {
 namespace {

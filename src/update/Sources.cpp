@@ -17,8 +17,7 @@ void AddOnce(std::vector<std::string>& Bases, const std::string& Base) {
 }
 
 double SteadyClockSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace

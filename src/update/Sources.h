@@ -22,7 +22,8 @@ namespace vt {
 // Bases of the servers with the whole tree, in the order a run asks them for the manifest: the
 // update server, the mirrors the folder remembers from its last verified manifest, then the
 // run's own (Options.Mirrors; before all the others when Options.MirrorsFirst). Each once.
-std::vector<std::string> TreeServers(const TRunContext& Run, const std::vector<std::string>& Signed);
+std::vector<std::string> TreeServers(const TRunContext& Run,
+                                     const std::vector<std::string>& Signed);
 
 // The object stores of Release, read from the tree at ServedFrom: its objects base on every
 // server of Trees (the same URL everywhere when the base is a URL of its own), then its object

@@ -80,8 +80,9 @@ class MirrorsTest : public ::testing::Test {
   void SetUp() override {
     if (!test::BuiltWithDevKey())
       GTEST_SKIP() << "this build trusts another release key";
-    Dir = fs::temp_directory_path() / ("vt-mirrors-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    Dir = fs::temp_directory_path() /
+          ("vt-mirrors-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(Dir);
     fs::create_directories(Dir);
     for (int i = 0; i < 30; ++i)
@@ -97,7 +98,8 @@ class MirrorsTest : public ::testing::Test {
     TManifestStamp stamp;
     stamp.Sequence = Sequence;
     stamp.Mirrors = Mirrors;
-    test::PublishManifest(http, ManifestJson(Build, test::ReleaseListOf(entries, Build), {}, stamp));
+    test::PublishManifest(http,
+                          ManifestJson(Build, test::ReleaseListOf(entries, Build), {}, stamp));
     return entries;
   }
 
@@ -108,7 +110,8 @@ class MirrorsTest : public ::testing::Test {
     TSourcesView view;
     TCallQueue queue;
     {
-      TUpdater updater(view, queue, Dir.string() + "/", TFakeHosts::Url("main"), std::move(Options));
+      TUpdater updater(view, queue, Dir.string() + "/", TFakeHosts::Url("main"),
+                       std::move(Options));
       updater.Start();
       updater.Wait();
       queue.RunPending();
@@ -230,10 +233,10 @@ TEST_F(MirrorsTest, AChunkedFileGoesOnFromItsCheckedChunksOnAnotherMirror) {
   // The update server answers the probe, then cuts its object off half way.
   test::TFakeHttp& main = Hosts.Add("main");
   const std::vector<uint8_t> stored =
-      MakeChunkedObject(std::span<const uint8_t>(
-                            reinterpret_cast<const uint8_t*>(Files["big.pak"].data()),
-                            Files["big.pak"].size()),
-                        false)
+      MakeChunkedObject(
+          std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(Files["big.pak"].data()),
+                                   Files["big.pak"].size()),
+          false)
           .Object;
   const std::string object(stored.begin(), stored.end());
   const std::string path = test::ObjectPath(entry);

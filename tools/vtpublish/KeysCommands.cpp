@@ -211,9 +211,10 @@ void PrintStamp(const TManifestStamp& Stamp) {
               Stamp.KeysVersion);
   const size_t mirrors = Stamp.Mirrors.size() + Stamp.ObjectMirrors.size();
   if (mirrors > 0)
-    std::printf("Mirrors: %zu of the tree, %zu of the objects (copy the tree to each: objects "
-                "first, the version files last)\n",
-                Stamp.Mirrors.size(), Stamp.ObjectMirrors.size());
+    std::printf(
+        "Mirrors: %zu of the tree, %zu of the objects (copy the tree to each: objects "
+        "first, the version files last)\n",
+        Stamp.Mirrors.size(), Stamp.ObjectMirrors.size());
   if (!Stamp.Rollout)
     return;
   const TRollout& rollout = *Stamp.Rollout;

@@ -29,7 +29,7 @@ struct TUpdateCommand {
   bool WaitLock = false;
   bool SkipRollout = false;
   int Retries = 0;
-  int64_t LimitRate = 0;  // bytes a second; 0: no limit
+  int64_t LimitRate = 0;             // bytes a second; 0: no limit
   std::vector<std::string> Mirrors;  // each ending in "/", in the order given
   bool MirrorFirst = false;
 };
