@@ -158,14 +158,15 @@ fresh_target() {
   sync
 }
 
-# The target must hold exactly the source's files (installed.json aside), each with the
-# source's SHA-256.
+# The target must hold exactly the source's files, each with the source's SHA-256, beside
+# vtupdate's record and its memory of trust.
 check_target() {
-  local want got
-  want="$(wc -l <"$work/source.sha256")"
-  got="$(find "$work/target" -type f ! -name installed.json | wc -l)"
-  if [ "$want" != "$got" ]; then
-    echo "$1 left $got files in the target, not $want" >&2
+  local odd
+  odd="$(diff <(sed 's/^[0-9a-f]*  //' "$work/source.sha256") \
+    <(cd "$work/target" && find . -type f ! -path ./installed.json ! -path ./vtlaunch.trust -printf '%P\n' | sort))" || true
+  if [ -n "$odd" ]; then
+    echo "$1 left other files in the target than the source's (< missing, > extra):" >&2
+    echo "$odd" | grep '^[<>]' | head -5 >&2
     exit 1
   fi
   if ! (cd "$work/target" && sha256sum --quiet --strict -c "$work/source.sha256") >&2; then
@@ -212,7 +213,7 @@ time_ours() {
   ns=$(($(date +%s%N) - start))
   if [ "$ok" -eq 0 ] || [ "$(tail -1 "$work/ours.out")" != '{"event":"done","build":1}' ]; then
     echo "vtupdate did not bring the target up to date:" >&2
-    tail -3 "$work/ours.out" "$work/ours.err" >&2
+    tail -n 3 "$work/ours.out" "$work/ours.err" >&2
     exit 1
   fi
   mem_kib="$(tail -1 "$work/mem")"

@@ -182,17 +182,17 @@ bool AnswersRanges(THttpClient& Client, const std::string& Objects, const TRemot
   return true;
 }
 
-// The plan of File against what Names' candidate and the old version at Target hold; null
-// when it does not pay.
+// The plan of File against what Names' candidate and the old version at Target hold, in Shares
+// shares; null when it does not pay. Quiet: no line while it reads (a download goes on).
 std::unique_ptr<TPlannedFile> PlanFile(const TRunContext& Run, TChunkIndex Chunks,
                                        const TRemoteFile& File, TReceivingNames Names,
-                                       const std::string& Target) {
+                                       const std::string& Target, int Shares, bool Quiet) {
   const std::string comparing = "Comparing " + File.Path + " with the new version...";
   auto planned = std::make_unique<TPlannedFile>();
   TProgressPace pace;
   planned->Plan = PlanChunks(std::move(Chunks), Names.Candidate, Target, Run.Stop,
                              [&](int64_t Done, int64_t Total) {
-                               if (pace.TryTake())
+                               if (!Quiet && pace.TryTake())
                                  Run.Report(comparing, Done, Total);
                              });
   const TChunkPlan& plan = planned->Plan;
@@ -201,7 +201,7 @@ std::unique_ptr<TPlannedFile> PlanFile(const TRunContext& Run, TChunkIndex Chunk
   // Made now, so that every share and the assembly use the one name that can be made.
   OpenReceiving(Names, Target, TReceiving::Candidate, &TFile::OpenReadWrite);
   planned->Candidate = Names.Candidate;
-  planned->Shares = SplitFetch(plan, KWorkerCount, KMinShareBytes);
+  planned->Shares = SplitFetch(plan, Shares, KMinShareBytes);
   planned->Left = static_cast<int32_t>(planned->Shares.size());
   return planned;
 }
@@ -239,10 +239,22 @@ void PlanChunkedFiles(const TRunContext& Run, THttpClient& Client, TSources& Sou
       index = FetchChunkIndex(Client, Sources.Base(Source), file);
       return true;
     });
-    fetch.Chunks = PlanFile(Run, std::move(*index), file, names, target);
+    fetch.Chunks = PlanFile(Run, std::move(*index), file, names, target, KWorkerCount, false);
     if (fetch.Chunks)
       Plan.TotalBytes += fetch.Chunks->Plan.FetchBytes - DownloadSize(file);
   }
+}
+
+std::unique_ptr<TPlannedFile> PlanRest(const TRunContext& Run, THttpClient& Client,
+                                       const std::string& Objects, const TRemoteFile& File,
+                                       const std::string& Target) {
+  if (!Run.Options.UseChunks || File.Chunks.Hash.empty())
+    return nullptr;
+  const TReceivingNames names = ReceivingNames(Target);
+  ResumeCompressed(names, File.Size);
+  if (!HasFile(names.Candidate))
+    return nullptr;
+  return PlanFile(Run, FetchChunkIndex(Client, Objects, File), File, names, Target, 1, true);
 }
 
 bool FetchChunkShare(THttpClient& Client, const std::string& Objects, const TRemoteFile& File,

@@ -4,6 +4,7 @@
 // move it over the target in one step.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "format/RemoteFile.h"
@@ -24,6 +25,13 @@ namespace vt {
 // plan. Returns early on a stop request.
 void PlanChunkedFiles(const TRunContext& Run, THttpClient& Client, TSources& Sources,
                       TUpdatePlan& Plan);
+
+// After a whole download of File to Target failed part way: the rest planned against what
+// arrived (and the old version), with File's chunk index from the store at Objects, as one
+// share. Null when File has no chunk data or nothing arrived that pays to keep.
+std::unique_ptr<TPlannedFile> PlanRest(const TRunContext& Run, THttpClient& Client,
+                                       const std::string& Objects, const TRemoteFile& File,
+                                       const std::string& Target);
 
 // How far a share's fetch got: the first chunk not written yet, and the stored bytes of those
 // written, so that an attempt on another server goes on from there.

@@ -3,6 +3,7 @@
 #include "update/DownloadQueue.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "format/DownloadSizes.h"
@@ -78,20 +79,37 @@ struct TQueueWork {
     Progress.FileDone();
   }
 
-  // A transfer from Source whose bytes so far, Seen, count for the step and for the source.
-  TTransfer Transfer(TDownloadProgress::TCount& Count, size_t Source, int64_t& Seen) const {
-    return {Run.Stop, Run.Options.RateLimit.get(), [&, Source](int64_t Received) {
-              Count.Received(Received);
+  // A transfer from Source whose bytes so far, Seen, count for the source, and with Held bytes
+  // of the file that were there before it, for the step.
+  TTransfer Transfer(TDownloadProgress::TCount& Count, size_t Source, int64_t& Seen,
+                     int64_t Held = 0) const {
+    return {Run.Stop, Run.Options.RateLimit.get(), [&, Source, Held](int64_t Received) {
+              Count.Received(Held + Received);
               Sources.Received(Source, Received - Seen);
               Seen = Received;
             }};
   }
 
   // The count stays where it got on a failed attempt: the next one's bytes count only past it.
+  // After a failure part way, a file with chunk data goes on from its checked chunks.
   void Whole(THttpClient& Client, const TRemoteFile& File, const std::string& Target) const {
     TDownloadProgress::TCount count(Progress, DownloadSize(File));
+    bool failed = false;
     FromSources(Sources, false, Run.Stop, [&](size_t Source) {
       int64_t seen = 0;
+      if (std::exchange(failed, true)) {
+        if (const std::unique_ptr<TPlannedFile> rest =
+                PlanRest(Run, Client, Sources.Base(Source), File, Target)) {
+          const int64_t held = DownloadSize(File) - rest->Plan.FetchBytes;
+          TShareCursor cursor;
+          if (FetchChunkShare(Client, Sources.Base(Source), File, *rest, 0,
+                              Transfer(count, Source, seen, held), cursor)) {
+            AssembleChunked(File, *rest, Target, Run.Stop, Placer);
+            return true;
+          }
+          Sources.AnswersRanges(Source, false);
+        }
+      }
       DownloadFile(Client, Sources.Base(Source), File, Target, Transfer(count, Source, seen),
                    Placer);
       return true;

@@ -222,38 +222,53 @@ TEST_F(MirrorsTest, TheManifestComesFromAFreshMirrorOnly) {
   EXPECT_EQ(test::ReadAll(Dir / "data/f0.bin"), "build 2");
 }
 
+// A delta update, and a fresh install whose whole download is cut off.
 TEST_F(MirrorsTest, AChunkedFileGoesOnFromItsCheckedChunksOnAnotherMirror) {
-  const std::string old = test::RandomBytes(1 << 20, 7);
-  Files = {{"big.pak", old.substr(0, 256 << 10) + test::RandomBytes(1 << 20, 8)}};
-  ChunkFrom = 1;
-  test::WriteAll(Dir / "big.pak", old);
-  const std::vector<std::string> mirrors = {TFakeHosts::Url("next")};
-  const TRemoteFile entry = Publish("main", 1, 1, mirrors).front();
-  Publish("next", 1, 1, mirrors);
-  // The update server answers the probe, then cuts its object off half way.
-  test::TFakeHttp& main = Hosts.Add("main");
-  const std::vector<uint8_t> stored =
-      MakeChunkedObject(
-          std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(Files["big.pak"].data()),
-                                   Files["big.pak"].size()),
-          false)
-          .Object;
-  const std::string object(stored.begin(), stored.end());
-  const std::string path = test::ObjectPath(entry);
-  int requests = 0;
-  main.HoldAt(path, [&](const TStopToken&) {
-    if (++requests == 1)
+  for (const bool delta : {true, false}) {
+    SCOPED_TRACE(delta ? "delta" : "fresh");
+    fs::remove_all(Dir);
+    fs::create_directories(Dir);
+    Hosts = {};
+    const std::string old = test::RandomBytes(1 << 20, 7);
+    Files = {{"big.pak", old.substr(0, 256 << 10) + test::RandomBytes(1 << 20, 8)}};
+    ChunkFrom = 1;
+    if (delta)
+      test::WriteAll(Dir / "big.pak", old);
+    const std::vector<std::string> mirrors = {TFakeHosts::Url("next")};
+    const TRemoteFile entry = Publish("main", 1, 1, mirrors).front();
+    Publish("next", 1, 1, mirrors);
+    const std::vector<uint8_t> stored =
+        MakeChunkedObject(
+            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(Files["big.pak"].data()),
+                                     Files["big.pak"].size()),
+            false)
+            .Object;
+    const std::string object(stored.begin(), stored.end());
+    const std::string path = test::ObjectPath(entry);
+    // The update server cuts its object off half way (after answering a delta's probe).
+    test::TFakeHttp& main = Hosts.Add("main");
+    const auto cut = [&] {
       main.ServeFailing(path, object.substr(0, object.size() / 2), "Connection reset by peer");
-  });
-  const TRun run = Run();
-  ASSERT_EQ(run.Error, "");
-  ExpectInstalled();
-  const std::vector<test::TFakeRequest> fromNext = Hosts.Add("next").RequestsFor(path);
-  ASSERT_FALSE(fromNext.empty());
-  for (const test::TFakeRequest& request : fromNext) {
-    ASSERT_TRUE(request.Range);
-    // What the update server sent whole was checked and kept: at most its last chunk again.
-    EXPECT_GE(request.Range->From, static_cast<int64_t>(object.size() / 2) - KChunkMax);
+    };
+    int requests = 0;
+    if (delta) {
+      main.HoldAt(path, [&](const TStopToken&) {
+        if (++requests == 1)
+          cut();
+      });
+    } else {
+      cut();
+    }
+    const TRun run = Run();
+    ASSERT_EQ(run.Error, "");
+    ExpectInstalled();
+    const std::vector<test::TFakeRequest> fromNext = Hosts.Add("next").RequestsFor(path);
+    ASSERT_FALSE(fromNext.empty());
+    for (const test::TFakeRequest& request : fromNext) {
+      ASSERT_TRUE(request.Range);
+      // What the update server sent whole was checked and kept: at most its last chunk again.
+      EXPECT_GE(request.Range->From, static_cast<int64_t>(object.size() / 2) - KChunkMax);
+    }
   }
 }
 
