@@ -2,6 +2,7 @@
 // The engine's exception types. Every failure is one line of plain English; the update thread
 // catches std::exception in one place and shows what() after "Update failed: ".
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -31,13 +32,16 @@ class TTrustRefused : public TUpdateError {
 // that fail their check), not of this computer: another copy of the same object may serve.
 class TServerFault : public TUpdateError {
  public:
-  explicit TServerFault(const std::string& Message, bool Damaged = false)
-      : TUpdateError(Message), FDamaged(Damaged) {}
+  explicit TServerFault(const std::string& Message, bool Damaged = false, int64_t RetryAfter = 0)
+      : TUpdateError(Message), FDamaged(Damaged), FRetryAfter(RetryAfter) {}
   // The bytes came, but not the right ones.
   bool Damaged() const { return FDamaged; }
+  // Seconds the server asked to be left alone for (Retry-After); 0: it did not say.
+  int64_t RetryAfter() const { return FRetryAfter; }
 
  private:
   bool FDamaged;
+  int64_t FRetryAfter;
 };
 
 // A file whose object (or a chunk of it, or its chunk index) did not pass its check.

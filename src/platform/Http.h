@@ -66,6 +66,9 @@ class THttpClient {
   // Get with a Range header for Range: only the body of a final 206 response reaches Sink. A
   // server that ignores ranges answers 200, whose body is dropped like any other.
   virtual int GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) = 0;
+  // Seconds that the Retry-After header of the last final response asked for (a server that
+  // answers 503 or 429 under load); 0 when it had none, or a date rather than seconds.
+  virtual int64_t RetryAfterSeconds() const { return 0; }
 };
 
 std::unique_ptr<THttpClient> NewHttpClient(const THttpSettings& Settings);

@@ -76,6 +76,7 @@ class TCurlClient final : public THttpClient {
 
   int Get(const std::string& Url, const TSink& Sink) override;
   int GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) override;
+  int64_t RetryAfterSeconds() const override;
 
  private:
   int Transfer(const std::string& Url, const std::string& Range, const TSink& Sink);
@@ -202,6 +203,12 @@ CURLcode TCurlClient::Perform() {
       return message->data.result;
   }
   return CURLE_FAILED_INIT;  // only a guard: curl reports every transfer it has finished
+}
+
+int64_t TCurlClient::RetryAfterSeconds() const {
+  curl_off_t seconds = 0;
+  curl_easy_getinfo(FHandle.get(), CURLINFO_RETRY_AFTER, &seconds);
+  return seconds > 0 ? static_cast<int64_t>(seconds) : 0;
 }
 
 long TCurlClient::ResponseCode() const {

@@ -161,6 +161,7 @@ class TWinHttpClient final : public THttpClient {
 
   int Get(const std::string& Url, const TSink& Sink) override;
   int GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) override;
+  int64_t RetryAfterSeconds() const override { return FRetryAfter; }
 
  private:
   // Headers: extra request headers, each line ending in CR LF; empty for none.
@@ -176,6 +177,7 @@ class TWinHttpClient final : public THttpClient {
   THttpSettings FSettings;
   TInternet FSession;
   std::vector<uint8_t> FBuffer;
+  int64_t FRetryAfter = 0;  // of the last final response
 };
 
 TWinHttpClient::TWinHttpClient(const THttpSettings& Settings)
@@ -256,6 +258,14 @@ int TWinHttpClient::Transfer(const std::string& Url, const std::wstring& Headers
       ThrowIfStopped();
       RaiseLast(target.Name);
     }
+    // Seconds only: a date in its place is taken as none.
+    DWORD after = 0;
+    size = sizeof after;
+    FRetryAfter = ::WinHttpQueryHeaders(request, WINHTTP_QUERY_RETRY_AFTER | WINHTTP_QUERY_FLAG_NUMBER,
+                                        WINHTTP_HEADER_NAME_BY_INDEX, &after, &size,
+                                        WINHTTP_NO_HEADER_INDEX)
+                      ? static_cast<int64_t>(after)
+                      : 0;
     if (status == Wanted) {
       ReadBody(request, target, &Sink, 0);
       return static_cast<int>(status);

@@ -178,7 +178,7 @@ bool AnswersRanges(THttpClient& Client, const std::string& Objects, const TRemot
   if (status == 200)
     return false;
   if (status != KPartialContent)
-    throw StatusFault(File.Path, status);
+    throw StatusFault(Client, File.Path, status);
   return true;
 }
 
@@ -306,7 +306,7 @@ bool FetchChunkShare(THttpClient& Client, const std::string& Objects, const TRem
       if (status == 200)
         return false;
       if (status != KPartialContent)
-        throw StatusFault(File.Path, status);
+        throw StatusFault(Client, File.Path, status);
       if (!receiver.Complete())
         throw TBadChunk();
     }

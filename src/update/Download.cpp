@@ -102,7 +102,7 @@ void DownloadFile(THttpClient& Client, const std::string& Objects, const TRemote
   }
   if (status != 200) {
     RemoveFile(receiving);
-    throw StatusFault(File.Path, status);
+    throw StatusFault(Client, File.Path, status);
   }
   if (compressed)
     InflateCandidate(receiving, names.Candidate, File.Size);

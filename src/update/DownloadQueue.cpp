@@ -95,7 +95,7 @@ struct TQueueWork {
   void Whole(THttpClient& Client, const TRemoteFile& File, const std::string& Target) const {
     TDownloadProgress::TCount count(Progress, DownloadSize(File));
     bool failed = false;
-    FromSources(Sources, false, Run.Stop, [&](size_t Source) {
+    const bool placed = FromSources(Sources, false, Run.Stop, [&](size_t Source) {
       int64_t seen = 0;
       if (std::exchange(failed, true)) {
         if (const std::unique_ptr<TPlannedFile> rest =
@@ -114,6 +114,8 @@ struct TQueueWork {
                    Placer);
       return true;
     });
+    if (!placed)
+      throw TServerFault(File.Path + ": no server is left to fetch it from");
     count.Settle();
   }
 

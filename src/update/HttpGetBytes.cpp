@@ -42,7 +42,7 @@ std::optional<TBytes> HttpGetBytesIfThere(THttpClient& Client, const std::string
   if (status == KNotFound)
     return std::nullopt;
   if (status != 200)
-    throw StatusFault(Url, status);
+    throw StatusFault(Client, Url, status);
   return body;
 }
 
@@ -50,7 +50,7 @@ TBytes HttpGetBytes(THttpClient& Client, const std::string& Url, int64_t Limit,
                     const std::string& TooLarge) {
   if (std::optional<TBytes> body = HttpGetBytesIfThere(Client, Url, Limit, TooLarge))
     return std::move(*body);
-  throw StatusFault(Url, 404);
+  throw StatusFault(Client, Url, 404);
 }
 
 }  // namespace vt

@@ -34,9 +34,10 @@ int Transported(TRequest&& Request) {
   }
 }
 
-// The failure of a status other than the one a request wants, as "<what>: HTTP <status>".
-inline TServerFault StatusFault(const std::string& What, int Status) {
-  return TServerFault(What + ": HTTP " + std::to_string(Status));
+// The failure of a status other than the one Client's last request wanted, as "<what>: HTTP
+// <status>", with the wait its Retry-After asked for.
+inline TServerFault StatusFault(const THttpClient& Client, const std::string& What, int Status) {
+  return TServerFault(What + ": HTTP " + std::to_string(Status), false, Client.RetryAfterSeconds());
 }
 
 // GETs Url into memory; only status 200 passes (StatusFault with the URL otherwise). A body

@@ -88,7 +88,8 @@ std::optional<size_t> TSources::Pick(const std::vector<size_t>& Tried, bool Rang
   for (const bool setBack : {false, true}) {
     for (size_t i = 0; i < FSources.size(); ++i) {
       const TSource& source = FSources[i];
-      if (source.SetBack != setBack || std::find(Tried.begin(), Tried.end(), i) != Tried.end() ||
+      if (source.SetBack != setBack || source.RestEnds >= 0 ||
+          std::find(Tried.begin(), Tried.end(), i) != Tried.end() ||
           (Ranges && source.Ranges == false))
         continue;
       const double rate = RateLocked(source, now);
@@ -140,6 +141,25 @@ void TSources::Failed(size_t Source, const TServerFault& Fault) {
   ++source.Report.Failures;
   source.Report.Damaged = source.Report.Damaged || Fault.Damaged();
   source.Report.LastError = Fault.what();
+  if (Fault.RetryAfter() > 0)
+    source.RestEnds = FClock() + static_cast<double>(Fault.RetryAfter());
+}
+
+std::optional<std::pair<size_t, double>> TSources::NextRested() const {
+  const std::lock_guard<std::mutex> lock(FLock);
+  const double now = FClock();
+  std::optional<std::pair<size_t, double>> next;
+  for (size_t i = 0; i < FSources.size(); ++i) {
+    const double left = FSources[i].RestEnds - now;
+    if (FSources[i].RestEnds >= 0 && (!next || left < next->second))
+      next = {i, std::max(left, 0.0)};
+  }
+  return next;
+}
+
+void TSources::Rested(size_t Source) {
+  const std::lock_guard<std::mutex> lock(FLock);
+  FSources[Source].RestEnds = -1;
 }
 
 void TSources::AnswersRanges(size_t Source, bool Answers) {
@@ -157,13 +177,27 @@ std::vector<TSourceReport> TSources::Reports() const {
 
 bool FromSources(TSources& Sources, bool Ranges, const TStopToken& Stop,
                  const std::function<bool(size_t Source)>& Attempt) {
+  // Waits for a resting source, at most this many for one item.
+  constexpr int KMaxRests = 3;
   std::vector<size_t> tried;
   std::exception_ptr fault;
+  int rests = 0;
   for (;;) {
     const std::optional<size_t> source = Sources.Pick(tried, Ranges);
     if (!source) {
+      const std::optional<std::pair<size_t, double>> resting = Sources.NextRested();
+      if (resting && resting->second <= KMaxRestWait && rests++ < KMaxRests) {
+        if (Stop.WaitFor(std::chrono::milliseconds(static_cast<int64_t>(resting->second * 1000))))
+          throw TStopped();
+        Sources.Rested(resting->first);
+        std::erase(tried, resting->first);
+        continue;
+      }
       if (fault)
         std::rethrow_exception(fault);
+      // Nothing was tried: the sources left rest longer than a transfer waits.
+      if (resting)
+        throw TServerFault("every server asked to be left alone for more than a minute");
       return false;
     }
     try {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "format/Errors.h"
@@ -18,6 +19,9 @@
 #include "update/UpdateView.h"
 
 namespace vt {
+
+// The longest Retry-After that a transfer with no other source waits for, in seconds.
+constexpr double KMaxRestWait = 60;
 
 // Bases of the servers with the whole tree, in the order a run asks them for the manifest: the
 // update server, the mirrors the folder remembers from its last verified manifest, then the
@@ -65,6 +69,11 @@ class TSources {
   void Failed(size_t Source, const TServerFault& Fault);
   // Source answered a range request (or the probe) with the whole object, or with the range.
   void AnswersRanges(size_t Source, bool Answers);
+  // The source, of those resting after a Retry-After, whose rest ends first, with the seconds
+  // left of it; nothing when none rests. A resting source is never picked.
+  std::optional<std::pair<size_t, double>> NextRested() const;
+  // Its rest is over: it may be picked again.
+  void Rested(size_t Source);
 
   std::vector<TSourceReport> Reports() const;
 
@@ -76,6 +85,7 @@ class TSources {
     double BusySince = 0;  // when Active last rose from 0
     bool SetBack = false;
     std::optional<bool> Ranges;
+    double RestEnds = -1;  // while it rests after a Retry-After; -1: it does not
   };
   // Bytes a second while it had transfers in hand; 0 before it delivered any.
   double RateLocked(const TSource& Source, double Now) const;
@@ -88,10 +98,12 @@ class TSources {
 
 // Runs Attempt(source) on sources picked from Sources until one serves: Attempt returns true
 // when it did, false when the source cannot serve it that way (it is not asked again for this
-// item, and nothing failed). A TServerFault sets that source back and the next one is tried;
-// the last fault is raised when no source is left. False when every source declined. Any
-// other exception ends the transfer and passes unchanged, as does a fault once Stop is
-// requested.
+// item, and nothing failed). A TServerFault sets that source back and the next one is tried.
+// When no source is left but one rests after a Retry-After of at most KMaxRestWait seconds,
+// it is waited for and asked again, a few times at most; then the last fault is raised (or a
+// TServerFault when every source rested). False when the sources left declined. Any other
+// exception ends the transfer and passes unchanged, as does a fault once Stop is requested; a
+// stop during a wait raises TStopped.
 bool FromSources(TSources& Sources, bool Ranges, const TStopToken& Stop,
                  const std::function<bool(size_t Source)>& Attempt);
 

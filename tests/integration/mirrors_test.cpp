@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -43,6 +44,7 @@ class TFakeHosts {
     int GetRange(const std::string& Url, const THttpRange& Range, const TSink& Sink) override {
       return For(Url).GetRange(Url, Range, Sink);
     }
+    int64_t RetryAfterSeconds() const override { return FLast ? FLast->RetryAfterSeconds() : 0; }
 
    private:
     THttpClient& For(const std::string& Url) {
@@ -54,9 +56,11 @@ class TFakeHosts {
       std::unique_ptr<THttpClient>& client = FClients[host];
       if (!client)
         client = found->second.Factory()(FSettings);
+      FLast = client.get();
       return *client;
     }
     TFakeHosts& FHosts;
+    THttpClient* FLast = nullptr;
     THttpSettings FSettings;
     std::map<std::string, std::unique_ptr<THttpClient>> FClients;
   };
@@ -220,6 +224,20 @@ TEST_F(MirrorsTest, TheManifestComesFromAFreshMirrorOnly) {
       << error;
   EXPECT_NE(error.find("(3 servers tried)"), std::string::npos) << error;
   EXPECT_EQ(test::ReadAll(Dir / "data/f0.bin"), "build 2");
+}
+
+// A lone server under load: its Retry-After is waited for, and the object asked for again.
+TEST_F(MirrorsTest, AServerThatAsksForAWaitGetsIt) {
+  const TRemoteFile entry = Publish("main", 1, 1).front();
+  test::TFakeHttp& main = Hosts.Add("main");
+  const std::string path = test::ObjectPath(entry);
+  main.ServeStatus(path, 503, "", 1);
+  main.HoldAt(path, [&](const TStopToken&) { main.Serve(path, Files[entry.Path]); });
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Run().Error, "");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+  EXPECT_EQ(main.RequestsFor(path).size(), 2u);
+  ExpectInstalled();
 }
 
 // A delta update, and a fresh install whose whole download is cut off.

@@ -22,6 +22,7 @@ class TFakeHttp::TClient : public THttpClient {
     RangeSpan(Range);  // refuses an empty range as the real clients do
     return Answer(Url, Range, Sink);
   }
+  int64_t RetryAfterSeconds() const override { return FRetryAfter; }
 
  private:
   int Answer(const std::string& Url, const std::optional<THttpRange>& Range, const TSink& Sink) {
@@ -40,6 +41,7 @@ class TFakeHttp::TClient : public THttpClient {
     request.Range = Range;
     request.UserAgent = FSettings.UserAgent;
     const TAnswer answer = FHttp.Take(std::move(request));
+    FRetryAfter = answer.RetryAfter;
     if (answer.Hold) {
       answer.Hold(FSettings.Stop);
       if (FSettings.Stop.StopRequested())
@@ -84,6 +86,7 @@ class TFakeHttp::TClient : public THttpClient {
 
   TFakeHttp& FHttp;
   const THttpSettings FSettings;
+  int64_t FRetryAfter = 0;  // of the last answer
 };
 
 void TDoor::Pass() {
@@ -113,8 +116,10 @@ void TFakeHttp::Serve(const std::string& Path, std::string Body) {
   ServeStatus(Path, 200, std::move(Body));
 }
 
-void TFakeHttp::ServeStatus(const std::string& Path, int Status, std::string Body) {
-  SetAnswer(Path, {Status, std::make_shared<const std::string>(std::move(Body)), {}, {}, {}});
+void TFakeHttp::ServeStatus(const std::string& Path, int Status, std::string Body,
+                            int64_t RetryAfter) {
+  SetAnswer(Path, {Status, std::make_shared<const std::string>(std::move(Body)), {}, {}, {},
+                   RetryAfter});
 }
 
 void TFakeHttp::ServeCut(const std::string& Path, std::string Sent) {

@@ -55,8 +55,10 @@ class TFakeHttp : public TServedBodies {
 
   using TServedBodies::Serve;
   void Serve(const std::string& Path, std::string Body) override;
-  // Anything but 200 answers without a body reaching the sink, as the real clients do.
-  void ServeStatus(const std::string& Path, int Status, std::string Body = {});
+  // Anything but 200 answers without a body reaching the sink, as the real clients do;
+  // RetryAfter: the seconds its Retry-After header asks for.
+  void ServeStatus(const std::string& Path, int Status, std::string Body = {},
+                   int64_t RetryAfter = 0);
   // Sends Sent, then the connection ends early: THttpBodyCut, as the real clients raise it.
   void ServeCut(const std::string& Path, std::string Sent);
   // Sends Sent, then the transfer fails with Message (a time-out, a reset).
@@ -82,6 +84,7 @@ class TFakeHttp : public TServedBodies {
     THold Hold;
     TEnd End = TEnd::Complete;
     std::string Failure;  // the message when End is Fail
+    int64_t RetryAfter = 0;
   };
   void SetAnswer(const std::string& Path, TAnswer Answer);
   // Logs the request and returns what Path is answered with.
