@@ -28,6 +28,10 @@ constexpr int KPartialContent = 206;
 constexpr uint32_t KMaxSpan = 1024 * 1024;
 // A share of one file's chunks is worth its own connection from this size.
 constexpr int64_t KMinShareBytes = 1024 * 1024;
+// With several sources, a file that must travel whole from this size goes as shares of about
+// KSplitShareBytes, so that all sources carry it together and none is left with a long tail.
+constexpr int64_t KSplitFrom = 8 * 1024 * 1024;
+constexpr int64_t KSplitShareBytes = 4 * 1024 * 1024;
 
 bool HasFile(const std::string& Path) {
   const std::optional<TFileInfo> info = GetFileInfo(Path);
@@ -183,10 +187,12 @@ bool AnswersRanges(THttpClient& Client, const std::string& Objects, const TRemot
 }
 
 // The plan of File against what Names' candidate and the old version at Target hold, in Shares
-// shares; null when it does not pay. Quiet: no line while it reads (a download goes on).
+// shares; null when it does not pay. Quiet: no line while it reads (a download goes on). Split:
+// it pays even when nothing is reused, for the shares that go to several sources at once.
 std::unique_ptr<TPlannedFile> PlanFile(const TRunContext& Run, TChunkIndex Chunks,
                                        const TRemoteFile& File, TReceivingNames Names,
-                                       const std::string& Target, int Shares, bool Quiet) {
+                                       const std::string& Target, int Shares, bool Quiet,
+                                       bool Split = false) {
   const std::string comparing = "Comparing " + File.Path + " with the new version...";
   auto planned = std::make_unique<TPlannedFile>();
   TProgressPace pace;
@@ -196,8 +202,11 @@ std::unique_ptr<TPlannedFile> PlanFile(const TRunContext& Run, TChunkIndex Chunk
                                  Run.Report(comparing, Done, Total);
                              });
   const TChunkPlan& plan = planned->Plan;
-  if (!ReusesAny(plan) || plan.FetchBytes >= DownloadSize(File))
+  if (Split) {
+    Shares = std::max<int>(Shares, static_cast<int>(plan.FetchBytes / KSplitShareBytes));
+  } else if (!ReusesAny(plan) || plan.FetchBytes >= DownloadSize(File)) {
     return nullptr;
+  }
   // Made now, so that every share and the assembly use the one name that can be made.
   OpenReceiving(Names, Target, TReceiving::Candidate, &TFile::OpenReadWrite);
   planned->Candidate = Names.Candidate;
@@ -222,7 +231,9 @@ void PlanChunkedFiles(const TRunContext& Run, THttpClient& Client, TSources& Sou
     const std::string target = Run.LocalPath(file.Path);
     const TReceivingNames names = ReceivingNames(target);
     ResumeCompressed(names, file.Size);
-    if (!HasFile(target) && !HasFile(names.Candidate))
+    const bool split = Sources.Count() > 1 && DownloadSize(file) >= KSplitFrom;
+    const bool onDisk = HasFile(target) || HasFile(names.Candidate);
+    if (!split && !onDisk)
       continue;
     // Sources that do not answer ranges get whole objects only; when none does, totals are
     // honest from the start.
@@ -233,13 +244,15 @@ void PlanChunkedFiles(const TRunContext& Run, THttpClient& Client, TSources& Sou
         }))
       return;
     probed = true;
-    Run.Report("Comparing " + file.Path + " with the new version...", 0, 0);
+    if (onDisk)
+      Run.Report("Comparing " + file.Path + " with the new version...", 0, 0);
     std::optional<TChunkIndex> index;
     FromSources(Sources, false, Run.Stop, [&](size_t Source) {
       index = FetchChunkIndex(Client, Sources.Base(Source), file);
       return true;
     });
-    fetch.Chunks = PlanFile(Run, std::move(*index), file, names, target, KWorkerCount, false);
+    fetch.Chunks =
+        PlanFile(Run, std::move(*index), file, names, target, KWorkerCount, !onDisk, split);
     if (fetch.Chunks)
       Plan.TotalBytes += fetch.Chunks->Plan.FetchBytes - DownloadSize(file);
   }
