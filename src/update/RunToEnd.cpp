@@ -21,6 +21,9 @@ class TEndWatch : public TUpdateView {
   void ShowProgress(const std::string& Text, int64_t Done, int64_t Total) override {
     FView.ShowProgress(Text, Done, Total);
   }
+  void SourcesUsed(const std::vector<TSourceReport>& Sources) override {
+    FView.SourcesUsed(Sources);
+  }
   void UpdateDone(const std::string& Error, bool Restart) override {
     FFinished = true;
     FError = Error;

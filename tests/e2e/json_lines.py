@@ -18,6 +18,7 @@ TYPES = {
     "done": {"build": int},
     "check": {"build": int, "installed": (int, type(None)), "update": bool, "held_back": bool},
     "failed": {"error": str},
+    "source": {"url": str, "files": int, "bytes": int, "failures": int, "damaged": bool},
     "stopped": {},
 }
 

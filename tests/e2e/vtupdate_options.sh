@@ -305,6 +305,17 @@ print(v["installed"], v["update"], len(v["differ"]))')" = "None True $files" ] |
 }
 e2e_case "--json --check: installed build or null, and the files that differ" json_check
 
+# A mirror that refuses connections: the update server takes its files, and its source line
+# names it with its failure.
+json_mirror() {
+  run json-mirror -dir "$(ppath "$W/json-mirror")" -url "$URL" --json --mirror http://127.0.0.1:9/
+  [ "$RC" -eq 0 ] && [ "$(json "$W/json-mirror.out")" = '{"build": 100, "event": "done"}' ] &&
+    json -e source "$W/json-mirror.out" | grep '"url": "http://127.0.0.1:9/o/"' |
+    grep '"failures": [1-9]' >/dev/null &&
+    e2e_same_tree "$W/game-a" "$W/json-mirror" --no-record || show json-mirror
+}
+e2e_case "--json --mirror: a refusing mirror's files come from the update server" json_mirror
+
 # A game folder below a file, so that the failure's message holds the path, which carries a byte
 # that is not UTF-8 (not under Wine, which cannot pass such a byte to a Windows program).
 json_failure() {
