@@ -8,15 +8,17 @@
 # tools move the same bytes.
 #   ours: vtupdate -dir EMPTY -url SLOW --mirror FAST --json; the update server is the slow one,
 #         so a client that keeps to it gets 8 MiB/s and one that spreads the work well nearly 32.
-#   peer: aria2c with both URLs of every object on its input line (TAB-separated, slow first),
-#         -j 4 -x 2 -s 4 -k 1M --uri-selector=inorder --file-allocation=none: four files at
-#         once like vtupdate; each big file in 1 MiB pieces over four connections, two a
-#         mirror, so that the fast mirror's connections take most pieces and split the slow
-#         one's last piece when they run out; "inorder" starts the small files on the slow
-#         mirror and lets aria2c move them to the fast one as it sees its speed, which beat
-#         "feedback" (the default) and "adaptive" here; no preallocation. The fastest we found
-#         (see bench/README.md); VT_BENCH_ARIA2C replaces these options. aria2c neither
-#         verifies nor flushes what it gets; vtupdate does both.
+#   peer: aria2c with both URLs of every object on its input line (TAB-separated, slow first,
+#         the order vtupdate gets them in): -j 4 -x 2 -s 2 -k 1M --uri-selector=adaptive
+#         --file-allocation=none. Four files at once, as vtupdate's four download workers;
+#         each big file in 1 MiB pieces (the least -k allows) over one connection a mirror,
+#         so that the faster connection takes more of them; "adaptive" gives each download's
+#         first connection to a mirror that has proved fast, where the default "feedback"
+#         left far more of the release to the slow mirror; no preallocation, which would
+#         only cost time. More connections a file (-s 4, -x 4 -s 8)
+#         and -j 8 were no faster (bench/README.md has the trials). VT_BENCH_ARIA2C replaces
+#         "-j 4 ... adaptive". aria2c neither verifies nor flushes what it gets; vtupdate does
+#         both.
 # The proxy counts the bytes each mirror sent, so every run shows how the tool split the work.
 # Both tools' files are compared with the source's SHA-256 after every run; the target is
 # removed and dirty pages are written back before every run; best of 3 (VT_BENCH_ROUNDS),
@@ -43,7 +45,7 @@ big_count=3
 small_total=$((big_mib << 20))
 release_bytes=$((big_count * (big_mib << 20) + small_total))
 rounds="${VT_BENCH_ROUNDS:-3}"
-read -r -a aria_options <<<"${VT_BENCH_ARIA2C:--j 4 -x 2 -s 4 -k 1M --uri-selector=inorder}"
+read -r -a aria_options <<<"${VT_BENCH_ARIA2C:--j 4 -x 2 -s 2 -k 1M --uri-selector=adaptive}"
 
 bench_build curl aria2c nginx python3 sha256sum
 bench_workdir
@@ -58,9 +60,13 @@ stop_proxy() {
 trap stop_proxy EXIT
 echo "load at the start: $(uptime)"
 
-# vtupdate learns --mirror now; until a build has it, the peer's row is still worth having.
+# A vtupdate built before --mirror refuses it; the peer's row is still worth having then.
 ours_ok=1
 if ! "$vtupdate" --version --mirror http://127.0.0.1:9/ >/dev/null 2>"$work/probe.err"; then
+  if ! grep -q -- --mirror "$work/probe.err"; then
+    cat "$work/probe.err" >&2
+    exit 1
+  fi
   ours_ok=0
   echo "this vtupdate does not take --mirror ($(head -1 "$work/probe.err")): our row is skipped"
 fi
@@ -119,14 +125,16 @@ start_proxy() {
 # aria2c's input: every object of the list with both mirrors' URLs on one line, and where it
 # goes. Objects are o/<first two hex digits>/<SHA-256>, as vtpublish lays them out.
 make_peer_input() {
-  local path hash object
+  local path hash object dir
   : >"$work/aria2.in"
   grep -o '"p":"[^"]*","s":[0-9]*,"h":"[0-9a-f]*"' "$work/www"/lists/*.json |
     sed 's|\\/|/|g; s|^"p":"\([^"]*\)",.*"h":"\([0-9a-f]*\)"$|\1 \2|' |
     while read -r path hash; do
       object="o/${hash:0:2}/$hash"
+      dir="$(dirname "$path")"
+      [ "$dir" != . ] || dir=""
       printf '%s\t%s\n  dir=%s\n  out=%s\n' "$slow_url$object" "$fast_url$object" \
-        "$work/target/$(dirname "$path")" "$(basename "$path")" >>"$work/aria2.in"
+        "$work/target${dir:+/$dir}" "$(basename "$path")" >>"$work/aria2.in"
     done
   hash="$(grep -o '"p":"big1.pak","s":[0-9]*,"h":"[0-9a-f]*"' "$work/www"/lists/*.json |
     sed 's|.*"h":"||; s|"$||')"
@@ -134,22 +142,19 @@ make_peer_input() {
 }
 
 # Two connections at once through each port, a second's worth of bytes each: their total rate
-# must be the port's limit, not twice it. Wall time, curl's start included.
+# must be the port's limit, not twice it. One curl opens both at once (--parallel-immediate;
+# without it curl waits to reuse the first connection), so the longer transfer spans the pair.
 check_throttle() {
-  local name base kib start ns pids
+  local name base kib range slowest
   for name in slow fast; do
     if [ "$name" = slow ]; then base="$slow_url" kib=$slow_kib; else base="$fast_url" kib=$fast_kib; fi
-    pids=()
-    start=$(date +%s%N)
-    for _ in 1 2; do
-      curl -s -o /dev/null -r "0-$((kib * 1024 - 1))" "$base$big_object" &
-      pids+=($!)
-    done
-    wait "${pids[@]}"
-    ns=$(($(date +%s%N) - start))
-    awk -v ns="$ns" -v kib="$kib" -v n="$name" 'BEGIN {
-      printf "  throttle check, %s mirror, two curls at once: %.2f MiB/s in total (limit %.0f)\n",
-        n, 2 * kib / 1024 / (ns / 1e9), kib / 1024 }'
+    range="0-$((kib * 1024 - 1))"
+    slowest="$(curl -sS --no-progress-meter --parallel --parallel-immediate -w '%{time_total}\n' \
+      -r "$range" -o /dev/null "$base$big_object" -r "$range" -o /dev/null "$base$big_object" |
+      sort -n | tail -1)"
+    awk -v s="$slowest" -v kib="$kib" -v n="$name" 'BEGIN {
+      printf "  throttle check, %s mirror, two connections at once: %.2f MiB/s in total (limit %.0f)\n",
+        n, 2 * kib / 1024 / s, kib / 1024 }'
   done
 }
 
@@ -195,8 +200,8 @@ run_tool() {
   "$@"
   check_target "$name"
   read -r slow_mib fast_mib <<<"$(mirror_split)"
-  printf '  %-20s %8.3f s   from the slow mirror %6.1f MiB, from the fast one %6.1f MiB\n' \
-    "$name" "$(awk -v ns="$ns" 'BEGIN { print ns / 1e9 }')" "$slow_mib" "$fast_mib"
+  printf '  %-20s %8s s   from the slow mirror %6s MiB, from the fast one %6s MiB\n' \
+    "$name" "$(awk -v ns="$ns" 'BEGIN { printf "%.3f", ns / 1e9 }')" "$slow_mib" "$fast_mib"
   if [ -z "${best_ns[$name]:-}" ] || [ "$ns" -lt "${best_ns[$name]}" ]; then
     split_of[$name]="$slow_mib / $fast_mib"
   fi
