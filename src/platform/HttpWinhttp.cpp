@@ -261,11 +261,11 @@ int TWinHttpClient::Transfer(const std::string& Url, const std::wstring& Headers
     // Seconds only: a date in its place is taken as none.
     DWORD after = 0;
     size = sizeof after;
-    FRetryAfter = ::WinHttpQueryHeaders(request, WINHTTP_QUERY_RETRY_AFTER | WINHTTP_QUERY_FLAG_NUMBER,
-                                        WINHTTP_HEADER_NAME_BY_INDEX, &after, &size,
-                                        WINHTTP_NO_HEADER_INDEX)
-                      ? static_cast<int64_t>(after)
-                      : 0;
+    FRetryAfter =
+        ::WinHttpQueryHeaders(request, WINHTTP_QUERY_RETRY_AFTER | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &after, &size, WINHTTP_NO_HEADER_INDEX)
+            ? static_cast<int64_t>(after)
+            : 0;
     if (status == Wanted) {
       ReadBody(request, target, &Sink, 0);
       return static_cast<int>(status);

@@ -118,8 +118,8 @@ void TFakeHttp::Serve(const std::string& Path, std::string Body) {
 
 void TFakeHttp::ServeStatus(const std::string& Path, int Status, std::string Body,
                             int64_t RetryAfter) {
-  SetAnswer(Path, {Status, std::make_shared<const std::string>(std::move(Body)), {}, {}, {},
-                   RetryAfter});
+  SetAnswer(Path,
+            {Status, std::make_shared<const std::string>(std::move(Body)), {}, {}, {}, RetryAfter});
 }
 
 void TFakeHttp::ServeCut(const std::string& Path, std::string Sent) {
