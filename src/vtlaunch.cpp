@@ -22,16 +22,24 @@ namespace {
 
 void PrintHelp() {
   std::printf(
-      "Usage: vtlaunch [-dir FOLDER] [-url URL] [-noupdate]\n"
+      "Usage: vtlaunch [-dir FOLDER] [-url URL] [-channel NAME] [-mirror URL]... [-mirror-first]\n"
+      "                [-repair] [-limit-rate RATE] [-noupdate]\n"
       "\n"
       "Brings the Veltrano RPG game folder up to date from its update server and starts the\n"
       "game (vt.exe) in it.\n"
       "\n"
-      "  -dir FOLDER  the game folder (default: the folder of this program); made when missing\n"
-      "  -url URL     the update server's base URL (default: %s)\n"
-      "  -noupdate    start the game without asking the server\n"
-      "  --help       this text\n"
-      "  --version    the version of this program\n",
+      "  -dir FOLDER    the game folder (default: the folder of this program); made when missing\n"
+      "  -url URL       the update server's base URL (default: %s)\n"
+      "  -channel NAME  follow the publisher's channel NAME (\"beta\") from now on\n"
+      "  -mirror URL    also fetch from URL, a server with a copy of the update server's tree\n"
+      "                 (a LAN cache; repeatable), after the mirrors the update server names\n"
+      "  -mirror-first  try the -mirror servers before all others\n"
+      "  -repair        trust no record: hash every file and fetch what differs (for a game\n"
+      "                 that crashes on a damaged file)\n"
+      "  -limit-rate RATE  keep the downloads under RATE bytes a second, e.g. 8M or 500K\n"
+      "  -noupdate      start the game without asking the server\n"
+      "  --help         this text\n"
+      "  --version      the version of this program\n",
       vt::KDefaultUpdateUrl);
 }
 

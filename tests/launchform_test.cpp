@@ -411,6 +411,28 @@ TEST_F(LaunchForm, FailureOffersTryAgainAndPlayAnywayOnlyWithTheGame) {
   ExpectGameStarted();
 }
 
+TEST_F(LaunchForm, RepairFetchesAFileDamagedInPlaceAndABadRateIsRefused) {
+  if (!test::BuiltWithDevKey())
+    GTEST_SKIP() << "built with another release key";
+  test::PublishRelease(Http, {{"vt.exe", "game"}, {"data/a.pak", "good data"}}, 3, true);
+  auto form = MakeForm();
+  ASSERT_TRUE(PumpUntil([this] { return Starter.Calls.size() == 1; })) << Window.Label.Text;
+  // Damaged in place: size and time as the record has them, so only a repair sees it.
+  const fs::path pak = fs::path(Dir) / "data" / "a.pak";
+  const fs::file_time_type time = fs::last_write_time(pak);
+  WriteFile(pak.string(), "bad! data");
+  fs::last_write_time(pak, time);
+  form = MakeForm({"-repair", "-limit-rate", "8M"});
+  ASSERT_TRUE(PumpUntil([this] { return Starter.Calls.size() == 2; })) << Window.Label.Text;
+  std::ifstream in(pak);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "good data");
+
+  form = MakeForm({"-limit-rate", "fast"});
+  ASSERT_TRUE(PumpUntilFailed());
+  EXPECT_EQ(Window.Label.Text,
+            "Update failed: the switch -limit-rate needs a rate such as 8M or 500K, not \"fast\"");
+}
+
 TEST_F(LaunchForm, DestroyedDuringARunStartsNothing) {
   CloseDuringRun([](std::unique_ptr<TLaunchForm>& Form) { Form.reset(); }, 0);
 }

@@ -1,5 +1,8 @@
 #include "cli/Options.h"
 
+#include <charconv>
+#include <cmath>
+
 #include "format/Paths.h"
 #include "format/Text.h"
 #include "platform/Files.h"
@@ -68,6 +71,40 @@ std::string GameFolderOption(const TParams& Params, const std::string& DefaultDi
 std::string UrlOption(const TParams& Params, const std::string& DefaultUrl) {
   const std::string value = SwitchValue(Params, "url");
   return BaseUrlValue(value.empty() ? DefaultUrl : value);
+}
+
+int64_t ParseRate(const std::string& Text) {
+  double number = 0;
+  const char* end = Text.data() + Text.size();
+  const auto [ptr, error] = std::from_chars(Text.data(), end, number, std::chars_format::fixed);
+  if (Text.empty() || error != std::errc() || !std::isfinite(number) || number <= 0)
+    return 0;
+  double unit = 1;
+  if (ptr != end) {
+    if (ptr + 1 != end)
+      return 0;
+    switch (*ptr) {
+      case 'k':
+      case 'K':
+        unit = 1024.0;
+        break;
+      case 'm':
+      case 'M':
+        unit = 1048576.0;
+        break;
+      case 'g':
+      case 'G':
+        unit = 1073741824.0;
+        break;
+      default:
+        return 0;
+    }
+  }
+  const double bytes = std::floor(number * unit);
+  // Past a terabyte a second there is nothing left to limit.
+  if (bytes < 1 || bytes > 1099511627776.0)
+    return 0;
+  return static_cast<int64_t>(bytes);
 }
 
 }  // namespace vt

@@ -3,6 +3,7 @@
 // line means, for vtlaunch and vtupdate alike. A launcher switch is "-" or "/" and its name in
 // any letter case, standing alone as a whole parameter.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,11 @@ std::string BaseUrlValue(const std::string& Value);
 
 // The game folder: "-dir" made absolute, or DefaultDir; always ending in the separator.
 std::string GameFolderOption(const TParams& Params, const std::string& DefaultDir);
+
+// A rate such as "8M", "500K", "1.5m" or "65536" in bytes a second (K, M and G are 1024, 1024²
+// and 1024³), as vtupdate's --limit-rate and vtlaunch's -limit-rate take it; 0 when Text is not
+// a rate above zero.
+int64_t ParseRate(const std::string& Text);
 
 // The base URL: "-url" unchanged, or DefaultUrl; always ending in "/".
 std::string UrlOption(const TParams& Params, const std::string& DefaultUrl);

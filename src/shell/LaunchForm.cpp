@@ -2,11 +2,13 @@
 
 #include <cmath>
 #include <exception>
+#include <memory>
 #include <utility>
 
 #include "format/GameFolder.h"
 #include "format/Paths.h"
 #include "platform/Files.h"
+#include "update/RateLimit.h"
 
 namespace vt {
 
@@ -140,6 +142,18 @@ void TLaunchForm::StartUpdate() {
   for (const std::string& mirror : SwitchValues(FSettings.Params, "mirror"))
     options.Mirrors.push_back(BaseUrlValue(mirror));
   options.MirrorsFirst = HasSwitch(FSettings.Params, "mirror-first");
+  // "-repair": trust no record, hash every file and fetch what differs.
+  options.Verify = options.Verify || HasSwitch(FSettings.Params, "repair");
+  // "-limit-rate 8M": the downloads together stay under the rate, in vtupdate's units.
+  if (HasSwitch(FSettings.Params, "limit-rate")) {
+    const std::string rate = SwitchValue(FSettings.Params, "limit-rate");
+    const int64_t bytes = ParseRate(rate);
+    if (bytes <= 0) {
+      ShowFailure("the switch -limit-rate needs a rate such as 8M or 500K, not \"" + rate + "\"");
+      return;
+    }
+    options.RateLimit = std::make_shared<TRateLimit>(bytes);
+  }
   FWorker = std::make_unique<TUpdater>(*this, FQueue, FDir, FUrl, std::move(options));
   FWorker->Start();
 }

@@ -12,6 +12,7 @@
 #include "format/DownloadSizes.h"
 #include "platform/FileInfo.h"
 #include "platform/WorkerPool.h"
+#include "update/Progress.h"
 
 namespace vt {
 
@@ -63,11 +64,23 @@ std::optional<TUpdatePlan> CompareFiles(const TRunContext& Run,
   bool halted = false;
   const unsigned threads = PoolThreads(0, KMaxHashThreads);
   TWorkerPool hashers(threads, Run.Stop);
+  // A repair hashes every file, so its bar follows the bytes hashed rather than the entries,
+  // which one big file would hold still; the line still counts the files.
+  int64_t totalBytes = 0, checkedBytes = 0;
+  for (const TRemoteFile& file : Files)
+    totalBytes += file.Size;
+  TProgressPace pace;
   for (int32_t i = 0; i < count; ++i) {
     if (Run.StopRequested())
       return std::nullopt;
-    if (i % KCheckingStride == 0)
-      Run.Report(CheckingLine(i, count), i, count);
+    if (i > 0)
+      checkedBytes += Files[i - 1].Size;
+    if (!Run.Options.Verify) {
+      if (i % KCheckingStride == 0)
+        Run.Report(CheckingLine(i, count), i, count);
+    } else if (i == 0 || pace.TryTake()) {
+      Run.Report(CheckingLine(i, count), checkedBytes, totalBytes);
+    }
     while (!halted && decided < count &&
            (decided == i ||
             (window.size() < KLookAhead && hashers.Busy() < threads * KHashesPerThread))) {

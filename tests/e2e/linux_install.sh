@@ -23,6 +23,9 @@ installs_programs_and_menu_entry() {
     [ -x "$P/bin/$program" ] || { e2e_log "no $P/bin/$program"; return 1; }
   done
   grep -qx 'Exec=vtlaunch-user' "$P/share/applications/vtlaunch.desktop" &&
+    grep -qx 'Exec=vtlaunch-user -repair' "$P/share/applications/vtlaunch.desktop" &&
+    { ! command -v desktop-file-validate >/dev/null ||
+      desktop-file-validate "$P/share/applications/vtlaunch.desktop"; } &&
     [ -f "$P/share/icons/hicolor/scalable/apps/vtlaunch.svg" ]
 }
 

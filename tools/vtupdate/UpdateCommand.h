@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/Options.h"
+
 namespace vt {
 
 // A command line that cannot be run; what() is one line naming the offending parameter.
@@ -51,10 +53,6 @@ constexpr int KMaxRetries = 100;
 // required. DefaultUrl stands in for a missing "-url". Raises TUsageError.
 TUpdateCommand ParseUpdateCommand(const std::vector<std::string>& Params,
                                   const std::string& ProgramFolder, const std::string& DefaultUrl);
-
-// A rate such as "8M", "500K", "1.5m" or "65536" in bytes a second (K, M and G are 1024, 1024²
-// and 1024³); 0 when Text is not a rate above zero.
-int64_t ParseRate(const std::string& Text);
 
 // Seconds to wait before retry number Attempt (1 for the first): 1, 2, 4 ... capped at
 // KMaxRetryWait, each scaled by Jitter (0 to 1, uniform) into 80 % to 100 % of that, so that many
