@@ -20,10 +20,10 @@ namespace {
 
 using test::ErrorOf;
 
-constexpr const char* KDamaged = "the list of files arrived damaged - try again";
+constexpr const char* KListDamaged = "the list of files arrived damaged - try again";
 constexpr const char* KCannotRead = "the list of files cannot be read";
 
-std::vector<uint8_t> Bytes(const std::string& Text) {
+std::vector<uint8_t> ListBytes(const std::string& Text) {
   return {Text.begin(), Text.end()};
 }
 
@@ -111,7 +111,7 @@ TEST_F(FileListTest, EmptyListAndManyEntriesKeepTheirOrder) {
 }
 
 TEST_F(FileListTest, WrongSizeOrDigestIsDamagedNeverUnreadable) {
-  const auto good = Bytes(KThreeFiles);
+  const auto good = ListBytes(KThreeFiles);
   TRemoteFile list{"l", static_cast<int64_t>(good.size()), Sha256Hex(good), 0, {}};
   auto longer = good;
   longer.push_back(' ');
@@ -121,7 +121,7 @@ TEST_F(FileListTest, WrongSizeOrDigestIsDamagedNeverUnreadable) {
   changed[5] ^= 1;
   for (const auto& body : {longer, shorter, changed, std::vector<uint8_t>{}}) {
     Publish(list, body);
-    EXPECT_EQ(Run(), KDamaged);
+    EXPECT_EQ(Run(), KListDamaged);
   }
   // Upper-case digest in the manifest still matches.
   list.Hash = AsciiLower(list.Hash);
@@ -132,7 +132,7 @@ TEST_F(FileListTest, WrongSizeOrDigestIsDamagedNeverUnreadable) {
 }
 
 TEST_F(FileListTest, CompressedListRules) {
-  const auto good = Bytes(KThreeFiles);
+  const auto good = ListBytes(KThreeFiles);
   const TRemoteFile plain{"l.z", static_cast<int64_t>(good.size()), Sha256Hex(good), 0, {}};
   TRemoteFile list = plain;
   list.ZSize = 1;  // only its sign matters
@@ -153,7 +153,7 @@ TEST_F(FileListTest, CompressedListRules) {
   bad.push_back(test::DeflateAs(good, -15));      // raw deflate
   for (const auto& body : bad) {
     Publish(list, body);
-    EXPECT_EQ(Run(), KDamaged);
+    EXPECT_EQ(Run(), KListDamaged);
   }
   // "z" of 0 or less: the object is the list itself.
   for (const int64_t z : {0, -5}) {
@@ -164,18 +164,18 @@ TEST_F(FileListTest, CompressedListRules) {
 }
 
 TEST_F(FileListTest, ABodyPastItsSignedSizeIsCutOff) {
-  const auto good = Bytes(KThreeFiles);
+  const auto good = ListBytes(KThreeFiles);
   TRemoteFile list{"l", static_cast<int64_t>(good.size()), Sha256Hex(good), 0, {}};
   test::PublishManifest(Server, ManifestJson(1, list));
   Server.ServeEndless("/l");
-  EXPECT_EQ(Run(), KDamaged);
+  EXPECT_EQ(Run(), KListDamaged);
   list.ZSize = 100;
   test::PublishManifest(Server, ManifestJson(1, list));
-  EXPECT_EQ(Run(), KDamaged);
+  EXPECT_EQ(Run(), KListDamaged);
 }
 
 TEST_F(FileListTest, MissingListGivesTheHttpMessageWithItsUrl) {
-  const auto good = Bytes(KThreeFiles);
+  const auto good = ListBytes(KThreeFiles);
   test::PublishManifest(Server, ManifestJson(1, {"lists/none", 1, "ab", 0, {}}));
   EXPECT_EQ(Run(), Server.BaseUrl() + "lists/none: HTTP 404");
 }

@@ -34,10 +34,7 @@ using test::WriteAll;
 // Small enough for quick tests, big enough for a dozen chunks and more.
 constexpr int64_t KChunkFrom = 512 * 1024;
 
-const TSigningKey& Key() {
-  static const TSigningKey key = TSigningKey::Generate();
-  return key;
-}
+using test::Key;
 
 // Text that deflates well but not to nothing, so that Auto keeps the zlib object.
 std::string Words(size_t Size, uint32_t Seed) {

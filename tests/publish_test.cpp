@@ -17,6 +17,7 @@
 #include "publish/ObjectFiles.h"
 #include "publish/Pack.h"
 #include "publish/VerifyTree.h"
+#include "support/TestRelease.h"
 
 namespace vt {
 namespace {
@@ -25,10 +26,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* KUrl = "https://updates.test/";
 
-const TSigningKey& Key() {
-  static const TSigningKey key = TSigningKey::Generate();
-  return key;
-}
+using test::Key;
 
 TBytes ReadBytes(const fs::path& Path) {
   std::ifstream in(Path, std::ios::binary);

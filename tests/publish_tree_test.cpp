@@ -31,10 +31,7 @@ namespace fs = std::filesystem;
 using test::ReadAll;
 using test::WriteAll;
 
-const TSigningKey& Key() {
-  static const TSigningKey key = TSigningKey::Generate();
-  return key;
-}
+using test::Key;
 
 std::string Lines(size_t Size, int Seed) {
   std::string text;

@@ -7,12 +7,12 @@
 #include "format/Digest.h"
 #include "format/Inflate.h"
 #include "platform/Files.h"
+#include "publish/ObjectFiles.h"
 
 namespace vt {
 
 namespace {
 
-constexpr size_t KDeflateOutPiece = 262144;
 // A zlib stream's header (no preset dictionary) and trailer.
 constexpr int64_t KZlibHeader = 2;
 constexpr int64_t KAdlerBytes = 4;

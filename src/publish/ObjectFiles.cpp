@@ -14,8 +14,6 @@ namespace vt {
 
 namespace {
 
-constexpr size_t KDeflateOutPiece = 262144;
-
 // Owns one zlib deflation state; ended on every path.
 class TDeflater {
  public:

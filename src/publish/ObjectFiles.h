@@ -2,12 +2,16 @@
 // Streamed file work for the publisher: hashing, copying and deflating files into objects
 // without ever holding a whole file in memory, and writing files through a temporary name.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
 
 namespace vt {
+
+// The output buffer of a deflate step, in bytes.
+constexpr size_t KDeflateOutPiece = 262144;
 
 // Largest piece of a file read at once.
 constexpr size_t KFilePiece = 1048576;

@@ -17,14 +17,15 @@ namespace fs = std::filesystem;
 using test::ReadAll;
 using test::WriteAll;
 
-const test::TGameFiles KBuildA = {{"vtlaunch.exe", "launcher A"},
-                                  {"vt.exe", "game A"},
-                                  {"data/a.pak", "data A"},
-                                  {"old.txt", "dropped in B"}};
-const test::TGameFiles KBuildB = {{"vtlaunch.exe", "launcher B"},
-                                  {"vt.exe", "game B"},
-                                  {"data/a.pak", "data B"},
-                                  {"bin/vtlaunch.exe", "a tool of that name, not the launcher"}};
+const test::TGameFiles KLauncherBuildA = {{"vtlaunch.exe", "launcher A"},
+                                          {"vt.exe", "game A"},
+                                          {"data/a.pak", "data A"},
+                                          {"old.txt", "dropped in B"}};
+const test::TGameFiles KLauncherBuildB = {
+    {"vtlaunch.exe", "launcher B"},
+    {"vt.exe", "game B"},
+    {"data/a.pak", "data B"},
+    {"bin/vtlaunch.exe", "a tool of that name, not the launcher"}};
 
 class SelfUpdateTest : public test::TReleaseRunTest {
  protected:
@@ -32,9 +33,9 @@ class SelfUpdateTest : public test::TReleaseRunTest {
   // its launcher under the name LauncherPath.
   void InstallAThenPublishB(const test::TGameFiles& Changes = {},
                             const std::string& LauncherPath = "vtlaunch.exe") {
-    test::PublishRelease(Server, KBuildA, 1, true);
+    test::PublishRelease(Server, KLauncherBuildA, 1, true);
     ASSERT_EQ(RunAs("").Error, "");
-    test::TGameFiles b = KBuildB;
+    test::TGameFiles b = KLauncherBuildB;
     for (const auto& [path, content] : Changes)
       b[path] = content;
     b[LauncherPath] = b.extract("vtlaunch.exe").mapped();

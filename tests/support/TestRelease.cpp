@@ -21,6 +21,11 @@ const TSigningKey& DevKey() {
   return key;
 }
 
+const TSigningKey& Key() {
+  static const TSigningKey key = TSigningKey::Generate();
+  return key;
+}
+
 void PublishManifest(TServedBodies& Server, const std::string& ManifestText) {
   const std::vector<uint8_t> bytes(ManifestText.begin(), ManifestText.end());
   Server.Serve("/version", ManifestText);

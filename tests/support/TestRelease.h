@@ -18,6 +18,8 @@ namespace vt::test {
 
 // The committed development key, which default builds trust.
 const TSigningKey& DevKey();
+// A key made once per run of the tests, which no build trusts.
+const TSigningKey& Key();
 // True when this build trusts DevKey(); tests that sign with it skip otherwise.
 bool BuiltWithDevKey();
 
