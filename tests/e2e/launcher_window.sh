@@ -38,10 +38,16 @@ LAUNCHER_PID=""
 
 # Starts the launcher with the given parameters; LAUNCHER_PID is its process.
 launch() {
-  "$VTLAUNCH" "$@" >"$W/launcher.log" 2>&1 &
+  echo "== vtlaunch $*" >>"$W/launcher.log"
+  "$VTLAUNCH" "$@" >>"$W/launcher.log" 2>&1 &
   LAUNCHER_PID=$!
   e2e_track "$LAUNCHER_PID"
 }
+
+# What the case's launchers printed, shown when it fails: a launcher that ended before its
+# window showed tells why only there.
+e2e_before_case() { : >"$W/launcher.log"; }
+e2e_after_failure() { sed 's/^/  launcher: /' "$W/launcher.log" | tail -40 >&2; }
 
 # Waits up to 30 s for the launcher to end by itself.
 launcher_ends() {

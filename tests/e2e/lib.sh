@@ -146,10 +146,13 @@ e2e_case() {
   local name="$1"
   shift
   E2E_CASES=$((E2E_CASES + 1))
+  # A script may define e2e_before_case and e2e_after_failure (to gather and show its logs).
+  ! declare -F e2e_before_case >/dev/null || e2e_before_case
   if "$@"; then
     printf 'PASS: %s\n' "$name"
   else
     printf 'FAIL: %s\n' "$name"
+    ! declare -F e2e_after_failure >/dev/null || e2e_after_failure
     E2E_FAILURES=$((E2E_FAILURES + 1))
   fi
 }
