@@ -74,7 +74,7 @@ std::vector<std::string> ReadMirrorList(const TJsonValue& Root, const char* Name
     return bases;
   const std::vector<TJsonValue>& items = ReadArray(Root, Name);
   if (items.size() > KMaxMirrors)
-    throw TUpdateError(std::string("the update list has more than 16 ") + Name);
+    throw TUpdateError("the update list has more than " + std::to_string(KMaxMirrors) + " " + Name);
   for (const TJsonValue& item : items) {
     if (item.Kind != TJsonValue::TKind::String || !IsMirrorUrl(item.Text))
       throw TUpdateError(std::string("the update list has an unreadable member \"") + Name + "\"");
