@@ -442,11 +442,13 @@ E2E_PYTHON=/usr/bin/python3
 # Starts Xvfb on a free display (1024x600, so a centred 720x405 window sits at 152,97) and
 # exports DISPLAY. Xvfb picks the display itself and names it once it accepts connections, so
 # scripts that run side by side never share one (a display taken by looking for a free number
-# could be another script's, whose Xvfb then goes away under this one's windows).
+# could be another script's, whose Xvfb then goes away under this one's windows). -noreset: an
+# X server resets when its last client leaves and refuses the connections that arrive meanwhile,
+# so a launcher started just as the one before it closed could not open the display.
 e2e_start_xvfb() {
   local named="$E2E_WORK/xvfb-display" n="" _
   : >"$named"
-  Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$named" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp -noreset 3>"$named" >/dev/null 2>&1 &
   e2e_track $!
   for _ in $(seq 200); do
     n="$(tr -d '[:space:]' <"$named")"
